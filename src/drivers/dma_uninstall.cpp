@@ -1,0 +1,4 @@
+// DMA driver removal (placeholder until the DMA step is built).
+#include "drivers/drivers.h"
+
+void UninstallDma(CleanupContext&, const char*) {}

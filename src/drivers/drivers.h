@@ -1,0 +1,22 @@
+// Driver and board removal: the vendor's driver tools for every registered
+// board type and the DMA driver, and the vendor's INF packages.
+#pragma once
+
+#include "main/cleanup_context.h"
+#include "main/run_log.h"
+
+// First clean-up step: uninstalls the driver of every board type registered
+// under HKLM\Software\Velmora\Imaging Board, logging each tool run.
+void UninstallAllBoards(CleanupContext& context, RunLog& log);
+
+// Second clean-up step: removes the DMA driver with the tool chosen by Windows
+// version, architecture and library revision, then the network server.
+void UninstallDma(CleanupContext& context, const char* revisionText);
+
+// True when the INF at infPath carries the vendor's provider text in its
+// "Strings" section.
+bool IsVendorInf(const char* infPath);
+
+// Deletes, with their PNF companions, the vendor's INF files among the entries
+// of directory that match pattern.
+void DeleteVendorInfs(const char* directory, const char* pattern);

@@ -1,0 +1,28 @@
+// File clean-up: tree and pattern deletion, forced deletion, and the three
+// file steps (shortcuts, library and driver files, installation directory).
+#pragma once
+
+#include <windows.h>
+
+#include "main/cleanup_context.h"
+
+// Removes the directory at path with everything below it, clearing attributes
+// on the way. 0 when it is gone or was not there, else the first failure's code.
+DWORD DeleteDirectoryTree(const char* path);
+
+// Deletes the files of directory whose names match pattern (no descent, no
+// attribute change).
+void DeleteFilesByPattern(const char* directory, const char* pattern);
+
+// Deletes one protected file through cmd.exe: takeown, cacls, attrib, del.
+void ForceDeleteFile(const char* path);
+
+// Third clean-up step: start-menu groups and desktop shortcuts.
+void RemoveShortcuts(CleanupContext& context);
+
+// Fourth clean-up step: background processes, installation, documents and
+// installer folders, and the deferred removal at next logon.
+void RemoveInstallDirectory(CleanupContext& context, const char* revisionText);
+
+// Sixth clean-up step: library and driver files in System32.
+void RemoveLibraryFiles(CleanupContext& context);

@@ -1,0 +1,12 @@
+// What the main sequence hands to every clean-up step that shows progress.
+#pragma once
+
+#include <windows.h>
+
+struct CleanupContext {
+  HWND progressWindow = nullptr;  // set once, right after the window is created
+};
+
+// Set to 1 when the full command line contains "msi": the installer-script
+// clean-up tool then runs inside the install-directory step and at the end.
+extern int MsiMode;

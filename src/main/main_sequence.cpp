@@ -1,0 +1,168 @@
+// The main sequence: checks, confirmation, log and progress window, the seven
+// clean-up steps in their fixed order, and the restart.
+#include "main/main_sequence.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+#include "drivers/drivers.h"
+#include "files/files.h"
+#include "main/cleanup_context.h"
+#include "main/progress_window.h"
+#include "main/run_log.h"
+#include "main/system_restart.h"
+#include "registry/registry.h"
+#include "system/system.h"
+#include "system/system_facts.h"
+#include "system/text.h"
+
+int MsiMode = 0;
+
+namespace {
+
+const char kRule[] =
+    "\n====================================================================================================="
+    "\n";
+
+struct RequiredTool {
+  const char* name;
+  const char* missingMessage;
+};
+
+const RequiredTool kDrvinst = {
+    "drvinst.exe", "Riruv Lum can't continue because drvinst.exe is missing from your Riruv Lum directory!"};
+const RequiredTool kLumdrv = {
+    "lumdrv.exe", "Riruv Lum can't continue because lumdrv.exe is missing from your Riruv Lum directory!"};
+const RequiredTool kDrvmanage = {
+    "drvmanage.exe",
+    "Riruv Lum can't continue because drvmanage.exe is missing from your Riruv Lum directory!"};
+
+// A working directory that cannot be read in full never stands in for the
+// real one: the tool counts as missing rather than being looked for elsewhere.
+bool ToolPresent(const char* toolName) {
+  char directory[MAX_PATH];
+  char path[MAX_PATH];
+  if (!QueryCurrentDirectory(directory)) return false;
+  if (!BuildText(path, directory, "\\", toolName)) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+void LogTime(RunLog& log, const char* label, const SYSTEMTIME& time) {
+  log << label << time.wHour << ":" << time.wMinute << ":" << time.wSecond;
+}
+
+// The installer-script clean-up tool, hidden, up to 60000 ms. Skipped when the
+// working directory or the command line would not fit in full.
+void RunMsiCleanup() {
+  char directory[MAX_PATH];
+  char commandLine[1024];
+  if (!QueryCurrentDirectory(directory)) return;
+  if (!BuildText(commandLine, directory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
+}
+
+}  // namespace
+
+int CheckPrerequisiteTools() {
+  OSVERSIONINFOA version = QueryVersion();
+  WORD architecture = QueryProcessorArchitecture();
+  const RequiredTool* required[3] = {&kDrvinst, &kLumdrv, &kDrvmanage};
+  const RequiredTool* const* first = required;
+  if (version.dwMajorVersion == 6 || architecture == PROCESSOR_ARCHITECTURE_AMD64) first = required + 2;
+  for (const RequiredTool* const* tool = first; tool != required + 3; ++tool) {
+    if (!ToolPresent((*tool)->name)) {
+      MessageBoxA(nullptr, (*tool)->missingMessage, "Error!", MB_OK);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int RunCleanLum(HINSTANCE instance, const char* arguments) {
+  if (!arguments) arguments = "";
+  MsiMode = 0;
+  OSVERSIONINFOA version = QueryVersion();
+  const char* commandLine = GetCommandLineA();
+
+  if (!IsUserAnAdmin()) {
+    MessageBoxA(nullptr, "Riruv Lum can't continue because you don't have administrator rights",
+                "Error!", MB_OK);
+    return 1;
+  }
+  if (CheckPrerequisiteTools() == 1) return -1;
+
+  char windowsDirectory[1024];
+  QueryWindowsDirectory(windowsDirectory);
+
+  // The words are looked for in the full command line, program path included.
+  if (ContainsText(commandLine, "msi")) MsiMode = 1;
+  if (!ContainsText(commandLine, "silent")) {
+    if (MessageBoxA(nullptr, "Are you sure you want to uninstall LUM?", "Velmora Imaging Uninstall",
+                    MB_OKCANCEL) != IDOK)
+      return 0;
+  }
+
+  // One byte beyond the 1024 offered keeps a value stored without a
+  // terminating zero terminated.
+  char revision[1025];
+  std::memset(revision, 0, sizeof revision);
+  HKEY libraryKey = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0,
+                    KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
+    DWORD length = 1024;
+    if (RegQueryValueExA(libraryKey, "Revision", nullptr, nullptr,
+                         reinterpret_cast<LPBYTE>(revision), &length) != ERROR_SUCCESS)
+      std::memset(revision, 0, sizeof revision);
+    RegCloseKey(libraryKey);
+  }
+
+  RunLog log;
+  SYSTEMTIME start;
+  GetLocalTime(&start);
+  log.Open();
+  log << kRule;
+  LogTime(log, "Riruv Lum started at ", start);
+  log << "\n";
+
+  CleanupContext context;
+  context.progressWindow = ProgressWindow::Create(instance);
+
+  UninstallAllBoards(context, log);
+  UninstallDma(context, revision);
+  RemoveShortcuts(context);
+  log << "Deleted Lum Shortcuts " << "\n";
+  RemoveInstallDirectory(context, revision);
+  log << "Deleted Lum Directory " << "\n";
+  DeleteRegistryKeys(context);
+  log << "Deleted Lum Registry Keys " << "\n";
+  RemoveLibraryFiles(context);
+  log << "Deleted Lum Dlls " << "\n";
+  ProgressWindow::Step(context.progressWindow);
+
+  char infDirectory[1024];
+  if (BuildText(infDirectory, windowsDirectory, "\\inf") && windowsDirectory[0])
+    DeleteVendorInfs(infDirectory, "oem*.inf");
+  log << "Deleted inf files " << "\n";
+
+  if (MsiMode == 1) {
+    ProgressWindow::SetCaption(context.progressWindow, "Deleting script files");
+    RunMsiCleanup();
+  }
+  ProgressWindow::Step(context.progressWindow);
+  ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
+
+  if (!RestartSystem(arguments, version, log)) return 1;
+
+  ProgressWindow::Destroy(context.progressWindow);
+  SYSTEMTIME end;
+  GetLocalTime(&end);
+  LogTime(log, "Riruv Lum ended at ", end);
+  log << kRule;
+  log.Close();
+  return 0;
+}

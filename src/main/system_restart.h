@@ -1,0 +1,11 @@
+// The end of every run: the restart warnings, the shutdown privilege and the
+// forced reboot request, unless the arguments say "noreboot".
+#pragma once
+
+#include <windows.h>
+
+#include "main/run_log.h"
+
+// False when the restart preparation failed (its message has been shown); the
+// run then ends with exit code 1 and the log without its end line.
+bool RestartSystem(const char* arguments, const OSVERSIONINFOA& version, RunLog& log);

@@ -1,0 +1,50 @@
+// The system facts that the steps read for themselves.
+#include "system/system_facts.h"
+
+#include <cstring>
+
+OSVERSIONINFOA QueryVersion() {
+  OSVERSIONINFOA version;
+  std::memset(&version, 0, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;  // 148
+  if (!GetVersionExA(&version)) {
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+  }
+  return version;
+}
+
+WORD QueryProcessorArchitecture() {
+  SYSTEM_INFO info;
+  std::memset(&info, 0, sizeof info);
+  GetSystemInfo(&info);
+  return info.wProcessorArchitecture;
+}
+
+// The Get*DirectoryA calls return the length without the terminator when the
+// text fits, and the size needed (terminator included) when it does not.
+static bool Accept(UINT length, char* buffer, size_t size) {
+  if (length == 0 || length >= size) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+bool QueryWindowsDirectory(char* buffer, size_t size) {
+  if (!buffer || size == 0) return false;
+  buffer[0] = '\0';
+  return Accept(GetWindowsDirectoryA(buffer, static_cast<UINT>(size)), buffer, size);
+}
+
+bool QuerySystemDirectory(char* buffer, size_t size) {
+  if (!buffer || size == 0) return false;
+  buffer[0] = '\0';
+  return Accept(GetSystemDirectoryA(buffer, static_cast<UINT>(size)), buffer, size);
+}
+
+bool QueryCurrentDirectory(char* buffer, size_t size) {
+  if (!buffer || size == 0) return false;
+  buffer[0] = '\0';
+  return Accept(GetCurrentDirectoryA(static_cast<DWORD>(size), buffer), buffer, size);
+}

@@ -1,0 +1,32 @@
+// The system facts that the steps read for themselves.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+// GetVersionExA as a program without a compatibility manifest sees it
+// (Vista and later report major version 6). Zeroed on failure.
+OSVERSIONINFOA QueryVersion();
+
+// wProcessorArchitecture of GetSystemInfo (9 is AMD64).
+WORD QueryProcessorArchitecture();
+
+// These copy the directory into buffer; false, with buffer emptied, when the
+// call fails or the directory does not fit (it is never used cut short).
+bool QueryWindowsDirectory(char* buffer, size_t size);
+bool QuerySystemDirectory(char* buffer, size_t size);
+bool QueryCurrentDirectory(char* buffer, size_t size);
+
+template <size_t N>
+bool QueryWindowsDirectory(char (&buffer)[N]) {
+  return QueryWindowsDirectory(buffer, N);
+}
+template <size_t N>
+bool QuerySystemDirectory(char (&buffer)[N]) {
+  return QuerySystemDirectory(buffer, N);
+}
+template <size_t N>
+bool QueryCurrentDirectory(char (&buffer)[N]) {
+  return QueryCurrentDirectory(buffer, N);
+}

@@ -1,0 +1,125 @@
+// Declarations of the Win32 functions that the simulated Windows implements.
+// Grouped by area; each area's definitions live in tests/winsim/src/<area>.cpp.
+#pragma once
+
+#include "winsim/wintypes.h"
+
+// ---- kernel32: errors, handles, system facts (system.cpp) --------------
+DWORD GetLastError();
+void SetLastError(DWORD error);
+BOOL CloseHandle(HANDLE handle);
+BOOL GetVersionExA(LPOSVERSIONINFOA info);
+void GetSystemInfo(LPSYSTEM_INFO info);
+void GetNativeSystemInfo(LPSYSTEM_INFO info);
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
+BOOL SetCurrentDirectoryA(LPCSTR path);
+void GetLocalTime(LPSYSTEMTIME time);
+LPSTR GetCommandLineA();
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+void Sleep(DWORD milliseconds);
+DWORD GetTickCount();
+HMODULE GetModuleHandleA(LPCSTR name);
+
+// ---- shell32 (system.cpp) ----------------------------------------------
+BOOL IsUserAnAdmin();
+
+// ---- advapi32 registry (registry.cpp) ------------------------------------
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegCloseKey(HKEY key);
+LONG RegDeleteKeyA(HKEY root, LPCSTR subKey);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataLength);
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataLength);
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+
+// ---- shlwapi (registry.cpp) ----------------------------------------------
+LSTATUS SHDeleteKeyA(HKEY root, LPCSTR subKey);
+
+// ---- kernel32 files (files.cpp) -------------------------------------------
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE search);
+BOOL DeleteFileA(LPCSTR path);
+BOOL RemoveDirectoryA(LPCSTR path);
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID overlapped);
+BOOL ReadFile(HANDLE file, LPVOID data, DWORD length, LPDWORD read, LPVOID overlapped);
+DWORD GetFileSize(HANDLE file, LPDWORD high);
+
+// ---- kernel32 processes (process.cpp) ---------------------------------------
+BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                    LPSECURITY_ATTRIBUTES processAttributes,
+                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                    DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                    LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
+HANDLE OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+HANDLE GetCurrentProcess();
+HANDLE GetCurrentThread();
+DWORD GetCurrentProcessId();
+
+// ---- psapi (process.cpp) -----------------------------------------------------
+BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
+BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
+DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+
+// ---- advapi32 services (services.cpp) -----------------------------------------
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL DeleteService(SC_HANDLE service);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+
+// ---- advapi32 tokens and privileges (security.cpp) ---------------------------
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token);
+BOOL ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL level);
+BOOL RevertToSelf();
+BOOL LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid);
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                           DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                           PDWORD returnLength);
+
+// ---- user32 and comctl32 (window.cpp) ------------------------------------------
+void InitCommonControls();
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+BOOL DestroyWindow(HWND window);
+BOOL ShowWindow(HWND window, int command);
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+int GetWindowTextA(HWND window, LPSTR text, int size);
+BOOL IsWindow(HWND window);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+HWND FindWindowA(LPCSTR className, LPCSTR windowName);
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BOOL ExitWindowsEx(UINT flags, DWORD reason);
+
+// ---- setupapi (setupapi.cpp) ------------------------------------------------------
+HINF SetupOpenInfFileA(PCSTR fileName, PCSTR infClass, DWORD infStyle, PUINT errorLine);
+void SetupCloseInfFile(HINF inf);
+BOOL SetupFindFirstLineA(HINF inf, PCSTR section, PCSTR key, PINFCONTEXT context);
+BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
+BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
+                       PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+
+// ---- C runtime (process.cpp) --------------------------------------------------------
+intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);

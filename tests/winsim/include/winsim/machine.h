@@ -1,0 +1,260 @@
+// The simulated machine behind the Win32 subset: state that tests set up
+// before a run and inspect after it, and the control functions that do so.
+// Every Win32 function of the simulation acts on winsim::M().
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "winsim/wintypes.h"
+
+namespace winsim {
+
+// ---- Names --------------------------------------------------------------
+// Windows compares file, key and value names without regard to case and
+// orders directory and key listings by the upper-cased name.
+char UpperChar(char c);
+std::string Upper(const std::string& text);
+bool EqualsNoCase(const std::string& a, const std::string& b);
+struct NoCaseLess {
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// ---- Trace ----------------------------------------------------------------
+// One line per observable action, in order: "caption: ...", "step: 30",
+// "run: <command line>", "sleep: 500", "msgbox: <caption>: <text>", ...
+// Each area documents the lines it writes next to the function that writes them.
+void Trace(const std::string& line);
+const std::vector<std::string>& TraceLines();
+// The trace lines that begin with the given prefix, prefix removed.
+std::vector<std::string> TraceOf(const std::string& prefix);
+
+// ---- System facts -----------------------------------------------------------
+struct SystemState {
+  DWORD majorVersion = 6;
+  DWORD minorVersion = 2;
+  DWORD buildNumber = 9200;
+  DWORD platformId = VER_PLATFORM_WIN32_NT;
+  WORD processorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  bool isAdmin = true;
+  std::string windowsDirectory = "C:\\Windows";
+  std::string systemDirectory = "C:\\Windows\\system32";
+  std::string currentDirectory = "C:\\Tools";
+  std::string commandLine = "C:\\Tools\\CleanLum.exe";  // what GetCommandLineA returns
+  SYSTEMTIME localTime = {2026, 12, 2, 8, 9, 5, 3, 0};
+  std::map<std::string, std::string, NoCaseLess> environment;
+  std::vector<DWORD> sleeps;  // every Sleep, in order (nothing really sleeps)
+  DWORD lastError = 0;
+};
+
+// ---- Registry ---------------------------------------------------------------
+struct RegValue {
+  std::string name;  // "" is the default value
+  DWORD type = REG_SZ;
+  std::vector<BYTE> data;
+};
+
+struct RegKey {
+  std::string name;  // as created; lookups ignore case
+  std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> subkeys;  // open handles share ownership
+  std::vector<RegValue> values;  // in the order they were first set
+  bool refuseOpen = false;       // RegOpenKeyExA fails with ERROR_ACCESS_DENIED
+  bool refuseDelete = false;     // RegDeleteKeyA fails with ERROR_ACCESS_DENIED
+  bool deleted = false;          // handles still open on a deleted key see this
+};
+
+struct RegistryState {
+  // HKEY_CLASSES_ROOT is the view of HKLM\SOFTWARE\Classes; the other three
+  // predefined roots are trees of their own.
+  std::shared_ptr<RegKey> localMachine = std::make_shared<RegKey>();
+  std::shared_ptr<RegKey> currentUser = std::make_shared<RegKey>();
+  std::shared_ptr<RegKey> users = std::make_shared<RegKey>();
+};
+
+// Control functions: paths are relative to a predefined root, '\'-separated.
+RegKey& CreateKey(HKEY root, const std::string& path);
+RegKey* FindKey(HKEY root, const std::string& path);
+bool KeyExists(HKEY root, const std::string& path);
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::vector<BYTE>& data);
+// A string value stored with its terminating zero (as RegSetValueExA is usually called).
+void SetString(HKEY root, const std::string& path, const std::string& name,
+               const std::string& text, DWORD type = REG_SZ);
+const RegValue* FindValue(HKEY root, const std::string& path, const std::string& name);
+// Every key and value below a root as "path" and "path\\:name=type:hexdata" lines, sorted.
+std::vector<std::string> DumpRegistry(HKEY root);
+
+// ---- File system --------------------------------------------------------------
+struct FsNode {
+  std::string name;  // as created; lookups ignore case
+  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;  // FILE_ATTRIBUTE_DIRECTORY for folders
+  std::string content;
+  std::string shortName;  // 8.3 alias, matched by wildcards as Windows does; may be empty
+  std::map<std::string, std::unique_ptr<FsNode>, NoCaseLess> children;
+  bool inUse = false;        // held open without delete sharing: DeleteFileA fails with 32
+  bool denyAccess = false;   // its ACL denies administrators (until ownership is taken)
+  std::string linkTarget;    // reparse point (junction/symbolic link) target, absolute
+  bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+
+struct FileSystemState {
+  std::map<char, std::unique_ptr<FsNode>> drives;  // key: upper-case drive letter
+};
+
+// Control functions: absolute paths "X:\\a\\b". Missing parent folders are created.
+FsNode& MakeDirectory(const std::string& path);
+FsNode& MakeFile(const std::string& path, const std::string& content = "",
+                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+FsNode* FindNode(const std::string& path);
+bool PathExists(const std::string& path);
+std::string ReadFileText(const std::string& path);  // "" when missing
+// Every node under a folder as "relative\\path attrs content-size" lines, sorted.
+std::vector<std::string> DumpTree(const std::string& path);
+
+// ---- Processes and child runs --------------------------------------------------------
+struct ChildRun {
+  std::string commandLine;    // as passed to CreateProcessA
+  std::string program;        // resolved full path of the program run ("" when not found)
+  std::string applicationName;  // lpApplicationName, "(null)" when null
+  DWORD creationFlags = 0;
+  DWORD timeoutMs = 0;        // what the caller then waited for (INFINITE when no time-out)
+  bool waited = false;
+  bool inheritHandles = false;
+  std::string currentDirectory;  // the directory the child started in
+  bool started = false;
+};
+
+// What a program does when run: it may act on the machine, and tell whether
+// it is still running when the caller's wait ends (it then stays in the process list).
+struct ChildOutcome {
+  bool keepsRunning = false;  // outlives any time-out
+  DWORD exitCode = 0;
+};
+using ProgramBehaviour = std::function<ChildOutcome(const ChildRun& run)>;
+
+struct SimProcess {
+  DWORD pid = 0;
+  std::string imageName;  // base name of its executable, e.g. "pyxMon.exe"
+  std::string owner = "User";
+  bool running = true;
+  bool isProtected = false;       // OpenProcess refused (ERROR_ACCESS_DENIED)
+  bool needsDebugPrivilege = false;  // opened only by a token with SeDebugPrivilege enabled
+  bool refuseTerminate = false;   // TerminateProcess fails with ERROR_ACCESS_DENIED
+  DWORD exitCode = STILL_ACTIVE;
+};
+
+struct ProcessState {
+  std::vector<SimProcess> processes;  // in the order EnumProcesses delivers them
+  DWORD nextPid = 1000;
+  std::vector<ChildRun> runs;         // every CreateProcessA call, in order
+  std::vector<std::string> spawns;    // every _spawnlp, as "file" (resolved path or name)
+  // Behaviours by program base name (case-insensitive), e.g. "drvmanage.exe".
+  std::map<std::string, ProgramBehaviour, NoCaseLess> behaviours;
+};
+
+// Registers what a program does when run; the program file must also exist for
+// CreateProcessA to find it (MakeFile).
+void SetProgramBehaviour(const std::string& baseName, ProgramBehaviour behaviour);
+DWORD AddProcess(const std::string& imageName, const std::string& owner = "User");
+SimProcess* FindProcess(DWORD pid);
+std::vector<std::string> RunningImageNames();
+
+// ---- Services -------------------------------------------------------------------
+struct SimService {
+  std::string name;
+  bool running = true;
+  bool deleted = false;
+  bool refuseOpen = false;
+  std::vector<DWORD> controls;  // controls received, in order
+};
+
+struct ServiceState {
+  std::map<std::string, SimService, NoCaseLess> services;
+  bool refuseManager = false;  // OpenSCManagerA fails
+};
+
+// ---- Tokens and privileges -------------------------------------------------------
+struct TokenState {
+  // Privileges the process token holds, by name, with their enabled state.
+  std::map<std::string, bool, NoCaseLess> processPrivileges = {
+      {"SeDebugPrivilege", false}, {"SeShutdownPrivilege", false},
+      {"SeBackupPrivilege", false}, {"SeTakeOwnershipPrivilege", false}};
+  bool threadImpersonating = false;
+  std::map<std::string, bool, NoCaseLess> threadPrivileges;  // the impersonation token's
+  bool failImpersonateSelf = false;
+  bool failOpenThreadTokenAfterImpersonation = false;
+  DWORD openThreadTokenError = 0;  // when non-zero, OpenThreadToken fails with it
+  bool failOpenProcessToken = false;
+  bool failRevertToSelf = false;
+};
+
+// ---- Windows, progress bar, message boxes, restart ----------------------------------
+struct SimWindow {
+  HWND handle = nullptr;
+  std::string className;
+  std::string title;
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  int x = 0, y = 0, width = 0, height = 0;
+  HWND parent = nullptr;
+  HINSTANCE instance = nullptr;
+  bool visible = false;
+  bool destroyed = false;
+  int rangeMin = 0, rangeMax = 100, stepSize = 10, position = 0;  // progress bars
+  // Foreign windows (other programs') answer messages through this.
+  std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)> onMessage;
+  std::vector<std::string> messages;  // "msg wParam lParam" as received, in order
+};
+
+struct MessageBoxCall {
+  HWND owner = nullptr;
+  std::string text;
+  std::string caption;
+  UINT type = 0;
+  int answer = IDOK;
+};
+
+struct UiState {
+  std::vector<SimWindow> windows;
+  bool commonControlsInitialised = false;
+  bool failCreateWindow = false;
+  std::deque<int> messageBoxAnswers;  // taken in order; IDOK when empty
+  std::vector<MessageBoxCall> messageBoxes;
+  std::vector<std::pair<UINT, DWORD>> exitWindowsCalls;  // flags, reason
+  bool failExitWindows = false;
+};
+
+SimWindow* FindSimWindow(HWND window);
+// The program's progress window (class "msctls_progress32"), or null.
+SimWindow* ProgressWindow();
+// Adds a top-level window of another program.
+HWND AddForeignWindow(const std::string& className, const std::string& title,
+                      std::function<LRESULT(UINT, WPARAM, LPARAM)> onMessage = nullptr);
+
+// ---- The machine ------------------------------------------------------------------------
+struct Machine {
+  SystemState system;
+  RegistryState registry;
+  FileSystemState files;
+  ProcessState processes;
+  ServiceState services;
+  TokenState tokens;
+  UiState ui;
+  std::vector<std::string> trace;
+};
+
+Machine& M();
+// Replaces the machine by a fresh default one: Windows in C:\Windows, the
+// working directory C:\Tools, an administrator, version 6.2 on AMD64, TEMP set to
+// C:\Temp, and the folders C:\Windows\system32, C:\Windows\inf, C:\Temp, C:\Tools
+// with cmd.exe in system32.
+void ResetMachine();
+
+}  // namespace winsim

@@ -1,0 +1,480 @@
+// Types, constants and error codes of the Win32 subset that the simulated
+// Windows provides. Widths follow Windows x64 (LLP64): DWORD and LONG are
+// 32 bits, handles and *_PTR types are pointer-sized.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define WINAPIV
+#define __stdcall
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned char UCHAR;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef unsigned int UINT;
+typedef int INT;
+typedef char CHAR;
+typedef short SHORT;
+typedef uint16_t WCHAR;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef ULONG_PTR DWORD_PTR;
+typedef ULONG_PTR SIZE_T;
+typedef UINT_PTR WPARAM;
+typedef LONG_PTR LPARAM;
+typedef LONG_PTR LRESULT;
+typedef LONG LSTATUS;
+typedef DWORD ACCESS_MASK;
+typedef ACCESS_MASK REGSAM;
+
+typedef void VOID;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef CHAR* LPSTR;
+typedef CHAR* PSTR;
+typedef const CHAR* LPCSTR;
+typedef const CHAR* PCSTR;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
+typedef BOOL* LPBOOL;
+typedef BOOL* PBOOL;
+typedef LONG* PLONG;
+typedef UINT* PUINT;
+
+typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef HANDLE* LPHANDLE;
+struct HWND__ { int unused; };
+typedef HWND__* HWND;
+struct HINSTANCE__ { int unused; };
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct HKEY__ { int unused; };
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+struct HMENU__ { int unused; };
+typedef HMENU__* HMENU;
+struct SC_HANDLE__ { int unused; };
+typedef SC_HANDLE__* SC_HANDLE;
+typedef PVOID HINF;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+#define MAX_PATH 260
+#define INFINITE 0xFFFFFFFFu
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+
+// ---- Error codes -------------------------------------------------------
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_INVALID_DRIVE 15L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_WRITE_PROTECT 19L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_BUSY 170L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
+#define ERROR_PARTIAL_COPY 299L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_NO_TOKEN 1008L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_NOT_ALL_ASSIGNED 1300L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_BAD_IMPERSONATION_LEVEL 1346L
+#define ERROR_CANT_OPEN_ANONYMOUS 1347L
+#define ERROR_NOT_A_REPARSE_POINT 4390L
+#define ERROR_CANT_ACCESS_FILE 1920L
+
+// ---- Registry ----------------------------------------------------------
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+
+#define DELETE 0x00010000L
+#define READ_CONTROL 0x00020000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SYNCHRONIZE 0x00100000L
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000L
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000L
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_EXECUTE 0x20019
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_OPTION_VOLATILE 0x00000001L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
+// ---- Files -------------------------------------------------------------
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_DEVICE 0x00000040
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+typedef FILETIME* LPFILETIME;
+typedef FILETIME* PFILETIME;
+
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+typedef WIN32_FIND_DATAA* PWIN32_FIND_DATAA;
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* PSECURITY_ATTRIBUTES;
+
+// ---- System facts ------------------------------------------------------
+struct OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+};
+typedef OSVERSIONINFOA* LPOSVERSIONINFOA;
+typedef OSVERSIONINFOA* POSVERSIONINFOA;
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+struct SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+};
+typedef SYSTEM_INFO* LPSYSTEM_INFO;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_IA64 6
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+typedef SYSTEMTIME* LPSYSTEMTIME;
+typedef SYSTEMTIME* PSYSTEMTIME;
+
+// ---- Processes ---------------------------------------------------------
+struct STARTUPINFOA {
+  DWORD cb;
+  LPSTR lpReserved;
+  LPSTR lpDesktop;
+  LPSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+};
+typedef STARTUPINFOA* LPSTARTUPINFOA;
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
+typedef PROCESS_INFORMATION* PPROCESS_INFORMATION;
+
+#define CREATE_NEW_CONSOLE 0x00000010
+#define CREATE_NO_WINDOW 0x08000000
+#define DETACHED_PROCESS 0x00000008
+#define STILL_ACTIVE 259
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+
+#define PROCESS_TERMINATE 0x0001
+#define PROCESS_VM_READ 0x0010
+#define PROCESS_QUERY_INFORMATION 0x0400
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+#define PROCESS_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFFF)
+
+// ---- Tokens and privileges ---------------------------------------------
+struct LUID {
+  DWORD LowPart;
+  LONG HighPart;
+};
+typedef LUID* PLUID;
+
+struct LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+};
+
+struct TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+};
+typedef TOKEN_PRIVILEGES* PTOKEN_PRIVILEGES;
+
+enum SECURITY_IMPERSONATION_LEVEL {
+  SecurityAnonymous,
+  SecurityIdentification,
+  SecurityImpersonation,
+  SecurityDelegation
+};
+
+#define TOKEN_ASSIGN_PRIMARY 0x0001
+#define TOKEN_DUPLICATE 0x0002
+#define TOKEN_IMPERSONATE 0x0004
+#define TOKEN_QUERY 0x0008
+#define TOKEN_QUERY_SOURCE 0x0010
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
+#define TOKEN_ADJUST_GROUPS 0x0040
+#define TOKEN_ADJUST_DEFAULT 0x0080
+#define TOKEN_ALL_ACCESS 0xF01FF
+
+#define SE_PRIVILEGE_ENABLED_BY_DEFAULT 0x00000001L
+#define SE_PRIVILEGE_ENABLED 0x00000002L
+#define SE_PRIVILEGE_REMOVED 0x00000004L
+#define SE_DEBUG_NAME "SeDebugPrivilege"
+#define SE_SHUTDOWN_NAME "SeShutdownPrivilege"
+#define SE_BACKUP_NAME "SeBackupPrivilege"
+#define SE_TAKE_OWNERSHIP_NAME "SeTakeOwnershipPrivilege"
+
+// ---- Windows and messages ----------------------------------------------
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_DLGFRAME 0x00400000L
+#define WS_SYSMENU 0x00080000L
+#define WS_POPUPWINDOW (WS_POPUP | WS_BORDER | WS_SYSMENU)
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_NORMAL 1
+#define SW_SHOW 5
+
+#define WM_NULL 0x0000
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_GETTEXT 0x000D
+#define WM_SETTEXT 0x000C
+#define WM_COMMAND 0x0111
+#define WM_USER 0x0400
+
+#define MB_OK 0x00000000L
+#define MB_OKCANCEL 0x00000001L
+#define MB_ICONHAND 0x00000010L
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONEXCLAMATION 0x00000030L
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONASTERISK 0x00000040L
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define IDOK 1
+#define IDCANCEL 2
+
+#define EWX_LOGOFF 0x00000000
+#define EWX_SHUTDOWN 0x00000001
+#define EWX_REBOOT 0x00000002
+#define EWX_FORCE 0x00000004
+#define EWX_POWEROFF 0x00000008
+
+// ---- Services ----------------------------------------------------------
+struct SERVICE_STATUS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+};
+typedef SERVICE_STATUS* LPSERVICE_STATUS;
+
+#define SC_MANAGER_CONNECT 0x0001
+#define SC_MANAGER_ALL_ACCESS 0xF003F
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_STOP 0x0020
+#define SERVICE_ALL_ACCESS 0xF01FF
+#define SERVICE_CONTROL_STOP 0x00000001
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_RUNNING 0x00000004
+
+// ---- SetupAPI ----------------------------------------------------------
+#define INF_STYLE_NONE 0x00000000
+#define INF_STYLE_OLDNT 0x00000001
+#define INF_STYLE_WIN4 0x00000002
+
+struct INFCONTEXT {
+  PVOID Inf;
+  PVOID CurrentInf;
+  UINT Section;
+  UINT Line;
+};
+typedef INFCONTEXT* PINFCONTEXT;
+
+#define APPLICATION_ERROR_MASK 0x20000000
+#define ERROR_SEVERITY_ERROR 0xC0000000
+#define ERROR_EXPECTED_SECTION_NAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0)
+#define ERROR_BAD_SECTION_NAME_LINE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 1)
+#define ERROR_SECTION_NAME_TOO_LONG (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 2)
+#define ERROR_GENERAL_SYNTAX (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 3)
+#define ERROR_WRONG_INF_STYLE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x100)
+#define ERROR_SECTION_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x101)
+#define ERROR_LINE_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x102)
+
+// ---- C runtime spawn ---------------------------------------------------
+#define _P_WAIT 0
+#define _P_NOWAIT 1

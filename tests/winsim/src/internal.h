@@ -1,0 +1,41 @@
+// Shared plumbing of the simulated Windows: the handle table and path helpers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include "winsim/machine.h"
+
+namespace winsim {
+
+enum class HandleKind { Process, Thread, Search, File, Token, Inf, Service, ServiceManager };
+
+struct HandleEntry {
+  HandleKind kind;
+  std::shared_ptr<void> object;
+};
+
+// Handles are small non-null, non-pseudo values; each kind's object is what
+// its area stores (a search's remaining names, a token's owner, ...).
+HANDLE AllocHandle(HandleKind kind, std::shared_ptr<void> object);
+HandleEntry* LookupHandle(HANDLE handle, HandleKind kind);
+HandleEntry* LookupAnyHandle(HANDLE handle);
+bool ReleaseHandle(HANDLE handle);
+void ResetHandles();
+
+// Sets the thread's last error and returns the value given (for one-line failures).
+template <typename T>
+T Fail(DWORD error, T result) {
+  M().system.lastError = error;
+  return result;
+}
+
+// Splits "C:\\a\\b\\" into {"C:", "a", "b"}; empty components are dropped.
+std::vector<std::string> SplitPath(const std::string& path);
+// "C:\\a\\..\\b" style paths made absolute against the current directory.
+std::string FullPath(const std::string& path);
+
+}  // namespace winsim

@@ -1,0 +1,129 @@
+// kernel32 system facts, errors, environment and Sleep; shell32's IsUserAnAdmin.
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "internal.h"
+
+using winsim::M;
+
+DWORD GetLastError() { return M().system.lastError; }
+void SetLastError(DWORD error) { M().system.lastError = error; }
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+    return winsim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  const auto& s = M().system;
+  info->dwMajorVersion = s.majorVersion;
+  info->dwMinorVersion = s.minorVersion;
+  info->dwBuildNumber = s.buildNumber;
+  info->dwPlatformId = s.platformId;
+  std::memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+  return TRUE;
+}
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  std::memset(info, 0, sizeof(*info));
+  info->wProcessorArchitecture = M().system.processorArchitecture;
+  info->dwPageSize = 4096;
+  info->dwNumberOfProcessors = 2;
+  info->dwAllocationGranularity = 65536;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) { GetSystemInfo(info); }
+
+// The shared contract of GetWindowsDirectoryA and friends: the length without
+// the terminator when the text fits, else the size needed with the terminator.
+static UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
+  if (text.size() + 1 > size) return static_cast<UINT>(text.size() + 1);
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<UINT>(text.size());
+}
+
+UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+  return CopyOut(M().system.windowsDirectory, buffer, size);
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size) {
+  return CopyOut(M().system.systemDirectory, buffer, size);
+}
+
+UINT GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
+  return CopyOut(M().system.windowsDirectory + "\\SysWOW64", buffer, size);
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  return CopyOut(M().system.currentDirectory, buffer, size);
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR path) {
+  std::string full = winsim::FullPath(path ? path : "");
+  winsim::FsNode* node = winsim::FindNode(full);
+  if (!node || !node->IsDirectory()) return winsim::Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (full.size() > 3 && full.back() == '\\') full.pop_back();
+  M().system.currentDirectory = full;
+  return TRUE;
+}
+
+void GetLocalTime(LPSYSTEMTIME time) { *time = M().system.localTime; }
+
+LPSTR GetCommandLineA() { return M().system.commandLine.data(); }
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  auto& env = M().system.environment;
+  auto it = env.find(name ? name : "");
+  if (it == env.end()) return winsim::Fail(203u /* ERROR_ENVVAR_NOT_FOUND */, 0u);
+  return CopyOut(it->second, buffer, size);
+}
+
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (value)
+    M().system.environment[name] = value;
+  else
+    M().system.environment.erase(name);
+  return TRUE;
+}
+
+// Nothing sleeps in the simulation: the pause is recorded.
+void Sleep(DWORD milliseconds) {
+  M().system.sleeps.push_back(milliseconds);
+  winsim::Trace("sleep: " + std::to_string(milliseconds));
+}
+
+DWORD GetTickCount() {
+  DWORD total = 0;
+  for (DWORD s : M().system.sleeps) total += s;
+  return total;
+}
+
+HMODULE GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000)); }
+
+BOOL IsUserAnAdmin() { return M().system.isAdmin ? TRUE : FALSE; }
+
+// The C runtime's getenv reads the simulated environment for the names a
+// Windows process has (TEMP, PATH, ...) and for any name a test set; other
+// names (the test runner's own settings) come from the real environment.
+extern "C" char* __real_getenv(const char* name);
+extern "C" char* __wrap_getenv(const char* name) {
+  static const std::set<std::string, winsim::NoCaseLess> owned = {
+      "TEMP", "TMP", "PATH", "ComSpec", "SystemRoot", "windir", "USERPROFILE"};
+  if (!name) return nullptr;
+  auto& env = M().system.environment;
+  auto it = env.find(name);
+  if (it != env.end()) return it->second.data();
+  if (owned.count(name)) return nullptr;
+  return __real_getenv(name);
+}
+
+namespace winsim {
+void ForgetOpenFile(HANDLE handle);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  winsim::HandleEntry* entry = winsim::LookupAnyHandle(handle);
+  if (!entry) return winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (entry->kind == winsim::HandleKind::File) winsim::ForgetOpenFile(handle);
+  winsim::ReleaseHandle(handle);
+  return TRUE;
+}
