@@ -11,7 +11,9 @@
 
 namespace winsim {
 
-enum class HandleKind { Process, Thread, Search, File, Token, Inf, Service, ServiceManager };
+// Process: a child's handle from CreateProcessA; OpenedProcess: a handle from
+// OpenProcess (no SYNCHRONIZE right, so it cannot be waited on).
+enum class HandleKind { Process, Thread, Search, File, Token, Inf, Service, ServiceManager, OpenedProcess };
 
 struct HandleEntry {
   HandleKind kind;
@@ -25,6 +27,10 @@ HandleEntry* LookupHandle(HANDLE handle, HandleKind kind);
 HandleEntry* LookupAnyHandle(HANDLE handle);
 bool ReleaseHandle(HANDLE handle);
 void ResetHandles();
+
+// True when the privilege is enabled in the thread's effective token: its
+// impersonation token while it impersonates, else the process token (security.cpp).
+bool EffectivePrivilegeEnabled(const std::string& name);
 
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>

@@ -70,13 +70,13 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                     LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
-HANDLE OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
-BOOL TerminateProcess(HANDLE process, UINT exitCode);
 HANDLE GetCurrentProcess();
 HANDLE GetCurrentThread();
 DWORD GetCurrentProcessId();
 
-// ---- psapi (process.cpp) -----------------------------------------------------
+// ---- kernel32 and psapi process list (process_list.cpp) ------------------------
+HANDLE OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
 DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);

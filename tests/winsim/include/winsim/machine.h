@@ -144,6 +144,9 @@ struct SimProcess {
   std::string imageName;  // base name of its executable, e.g. "pyxMon.exe"
   std::string owner = "User";
   bool running = true;
+  // A process of another owner than TokenState::user, or one that needs the debug
+  // privilege, opens only while SeDebugPrivilege is enabled in the thread's
+  // effective token (the impersonation token if any, else the process token).
   bool isProtected = false;       // OpenProcess refused (ERROR_ACCESS_DENIED)
   bool needsDebugPrivilege = false;  // opened only by a token with SeDebugPrivilege enabled
   bool refuseTerminate = false;   // TerminateProcess fails with ERROR_ACCESS_DENIED
@@ -157,6 +160,9 @@ struct ProcessState {
   std::vector<std::string> spawns;    // every _spawnlp, as "file" (resolved path or name)
   // Behaviours by program base name (case-insensitive), e.g. "drvmanage.exe".
   std::map<std::string, ProgramBehaviour, NoCaseLess> behaviours;
+  // Runs after every EnumProcesses call, so a test can change the list between
+  // two listings. Trace of the process list: "terminate: <image name>".
+  std::function<void()> afterEnumProcesses;
 };
 
 // Registers what a program does when run; the program file must also exist for
@@ -181,18 +187,25 @@ struct ServiceState {
 };
 
 // ---- Tokens and privileges -------------------------------------------------------
+// The program's process token, and the impersonation token that ImpersonateSelf
+// gives its one thread (a copy of the process token, privileges as they stand).
+// Token handles opened on the thread token keep seeing that token after
+// RevertToSelf, detached from the thread, as on Windows.
+// Trace: "impersonate-self", "revert-to-self".
 struct TokenState {
+  std::string user = "User";  // the account the program runs under (see SimProcess::owner)
   // Privileges the process token holds, by name, with their enabled state.
   std::map<std::string, bool, NoCaseLess> processPrivileges = {
       {"SeDebugPrivilege", false}, {"SeShutdownPrivilege", false},
       {"SeBackupPrivilege", false}, {"SeTakeOwnershipPrivilege", false}};
   bool threadImpersonating = false;
+  SECURITY_IMPERSONATION_LEVEL threadLevel = SecurityImpersonation;
   std::map<std::string, bool, NoCaseLess> threadPrivileges;  // the impersonation token's
-  bool failImpersonateSelf = false;
-  bool failOpenThreadTokenAfterImpersonation = false;
+  bool failImpersonateSelf = false;                   // ImpersonateSelf fails with ERROR_ACCESS_DENIED
+  bool failOpenThreadTokenAfterImpersonation = false;  // opening an existing thread token: ERROR_ACCESS_DENIED
   DWORD openThreadTokenError = 0;  // when non-zero, OpenThreadToken fails with it
-  bool failOpenProcessToken = false;
-  bool failRevertToSelf = false;
+  bool failOpenProcessToken = false;                  // ERROR_ACCESS_DENIED
+  bool failRevertToSelf = false;                      // ERROR_ACCESS_DENIED
 };
 
 // ---- Windows, progress bar, message boxes, restart ----------------------------------
