@@ -2,6 +2,9 @@
 // The thread enables SeDebugPrivilege in an impersonation token of its own so
 // that processes of other users and of services can be opened; it keeps that
 // impersonation until the install-directory step reverts it.
+#include <windows.h>
+#include <psapi.h>
+
 #include <vector>
 
 #include "system/system.h"
