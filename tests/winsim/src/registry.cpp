@@ -1,5 +1,13 @@
 // advapi32 registry functions and shlwapi's SHDeleteKeyA over the simulated
 // registry, plus the registry control functions for tests.
+//
+// Windows behaviour kept here: names compare without regard to case and keys
+// enumerate in the order of their upper-cased names; only '\' separates path
+// components (a leading one is a bad path name, trailing ones are accepted);
+// a key with subkeys cannot be deleted (access denied); an empty path given to
+// RegDeleteKeyA with an open handle deletes that key itself; a handle to a
+// deleted key answers ERROR_KEY_DELETED except to RegCloseKey; string values
+// come back exactly as stored, without a terminator when stored without one.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +21,7 @@ namespace {
 struct OpenKey {
   std::shared_ptr<RegKey> key;
   REGSAM access = 0;
+  std::string path;  // root name and path it was opened with, for the trace
 };
 
 std::map<uintptr_t, OpenKey>& OpenKeys() {
@@ -23,6 +32,22 @@ std::map<uintptr_t, OpenKey>& OpenKeys() {
 bool IsPredefined(HKEY key) {
   return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
          key == HKEY_USERS;
+}
+
+// Registry path components: only '\' separates them; empty ones are dropped.
+std::vector<std::string> SplitKeyPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (c == '\\') {
+      if (!current.empty()) parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
 }
 
 std::shared_ptr<RegKey> Child(const std::shared_ptr<RegKey>& key, const std::string& name,
@@ -41,14 +66,32 @@ std::shared_ptr<RegKey> RootKey(HKEY root) {
   if (root == HKEY_LOCAL_MACHINE) return r.localMachine;
   if (root == HKEY_CURRENT_USER) return r.currentUser;
   if (root == HKEY_USERS) return r.users;
-  if (root == HKEY_CLASSES_ROOT) return Child(Child(r.localMachine, "SOFTWARE", true), "Classes", true);
+  if (root == HKEY_CLASSES_ROOT) {
+    std::shared_ptr<RegKey> software = Child(r.localMachine, "SOFTWARE", false);
+    return software ? Child(software, "Classes", false) : nullptr;
+  }
   auto it = OpenKeys().find(reinterpret_cast<uintptr_t>(root));
   if (it == OpenKeys().end()) return nullptr;
   return it->second.key;
 }
 
+std::string RootName(HKEY root) {
+  if (root == HKEY_CLASSES_ROOT) return "HKCR";
+  if (root == HKEY_CURRENT_USER) return "HKCU";
+  if (root == HKEY_LOCAL_MACHINE) return "HKLM";
+  if (root == HKEY_USERS) return "HKU";
+  auto it = OpenKeys().find(reinterpret_cast<uintptr_t>(root));
+  return it == OpenKeys().end() ? "?" : it->second.path;
+}
+
+std::string JoinName(HKEY root, const char* subKey) {
+  std::string name = RootName(root);
+  if (subKey && *subKey) name += "\\" + std::string(subKey);
+  return name;
+}
+
 // Resolves a path below a key. Leading separators are a bad path name, as on
-// Windows; a trailing separator is accepted.
+// Windows; trailing separators are accepted.
 LONG Resolve(HKEY root, const char* subKey, bool create, std::shared_ptr<RegKey>* out,
              bool* created = nullptr) {
   std::shared_ptr<RegKey> key = RootKey(root);
@@ -57,7 +100,7 @@ LONG Resolve(HKEY root, const char* subKey, bool create, std::shared_ptr<RegKey>
   std::string path = subKey ? subKey : "";
   if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
   if (created) *created = false;
-  for (const std::string& part : SplitPath(path)) {
+  for (const std::string& part : SplitKeyPath(path)) {
     if (part.size() > 255) return ERROR_INVALID_PARAMETER;
     std::shared_ptr<RegKey> next = Child(key, part, false);
     if (!next) {
@@ -80,7 +123,7 @@ OpenKey* Lookup(HKEY key) {
 LONG Access(HKEY key, REGSAM needed, std::shared_ptr<RegKey>* out) {
   if (IsPredefined(key)) {
     *out = RootKey(key);
-    return ERROR_SUCCESS;
+    return *out ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   }
   OpenKey* open = Lookup(key);
   if (!open) return ERROR_INVALID_HANDLE;
@@ -90,10 +133,10 @@ LONG Access(HKEY key, REGSAM needed, std::shared_ptr<RegKey>* out) {
   return ERROR_SUCCESS;
 }
 
-HKEY NewKeyHandle(std::shared_ptr<RegKey> key, REGSAM access) {
+HKEY NewKeyHandle(std::shared_ptr<RegKey> key, REGSAM access, std::string path) {
   static uintptr_t next = 0x5000;
   next += 4;
-  OpenKeys()[next] = OpenKey{std::move(key), access};
+  OpenKeys()[next] = OpenKey{std::move(key), access, std::move(path)};
   return reinterpret_cast<HKEY>(next);
 }
 
@@ -108,17 +151,55 @@ RegValue* FindValueIn(RegKey& key, const std::string& name) {
   return nullptr;
 }
 
-// Parent of the key a path names, and the key's last name component.
-LONG ResolveParent(HKEY root, const char* subKey, std::shared_ptr<RegKey>* parent,
-                   std::string* leaf) {
+// The key a path names (which must not be a predefined root) and its parent.
+LONG ResolveForDelete(HKEY root, const char* subKey, std::shared_ptr<RegKey>* parent,
+                      std::shared_ptr<RegKey>* key) {
   std::string path = subKey ? subKey : "";
-  std::vector<std::string> parts = SplitPath(path);
   if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
-  if (parts.empty()) return ERROR_ACCESS_DENIED;  // the key itself: never a root
-  *leaf = parts.back();
+  std::vector<std::string> parts = SplitKeyPath(path);
+  if (parts.empty()) {
+    // The key itself: an open key can delete itself, a predefined root never.
+    if (IsPredefined(root)) return ERROR_ACCESS_DENIED;
+    OpenKey* open = Lookup(root);
+    if (!open) return ERROR_INVALID_HANDLE;
+    if (open->key->deleted) return ERROR_KEY_DELETED;
+    std::shared_ptr<RegKey> self = open->key;
+    // Its parent is found by searching the trees (keys do not point upwards).
+    std::vector<std::shared_ptr<RegKey>> pending = {M().registry.localMachine,
+                                                    M().registry.currentUser, M().registry.users};
+    while (!pending.empty()) {
+      std::shared_ptr<RegKey> candidate = pending.back();
+      pending.pop_back();
+      for (auto& [name, child] : candidate->subkeys) {
+        if (child == self) {
+          *parent = candidate;
+          *key = self;
+          return ERROR_SUCCESS;
+        }
+        pending.push_back(child);
+      }
+    }
+    return ERROR_KEY_DELETED;
+  }
   std::string parentPath;
   for (size_t i = 0; i + 1 < parts.size(); ++i) parentPath += (i ? "\\" : "") + parts[i];
-  return Resolve(root, parentPath.c_str(), false, parent);
+  LONG rc = Resolve(root, parentPath.c_str(), false, parent);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (parts.back().size() > 255) return ERROR_INVALID_PARAMETER;
+  auto it = (*parent)->subkeys.find(parts.back());
+  if (it == (*parent)->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+  *key = it->second;
+  return ERROR_SUCCESS;
+}
+
+void Unlink(RegKey& parent, const std::shared_ptr<RegKey>& key) {
+  MarkDeleted(*key);
+  for (auto it = parent.subkeys.begin(); it != parent.subkeys.end(); ++it) {
+    if (it->second == key) {
+      parent.subkeys.erase(it);
+      return;
+    }
+  }
 }
 
 LONG DeleteTree(RegKey& key) {
@@ -132,7 +213,23 @@ LONG DeleteTree(RegKey& key) {
   return ERROR_SUCCESS;
 }
 
+LONG Traced(const std::string& line, LONG rc) {
+  Trace(line + " -> " + std::to_string(rc));
+  return rc;
+}
+
 }  // namespace
+
+std::shared_ptr<RegKey> RegistryState::MachineRoot() {
+  auto root = std::make_shared<RegKey>();
+  auto software = std::make_shared<RegKey>();
+  software->name = "SOFTWARE";
+  auto classes = std::make_shared<RegKey>();
+  classes->name = "Classes";
+  software->subkeys["Classes"] = classes;
+  root->subkeys["SOFTWARE"] = software;
+  return root;
+}
 
 // ---- Control functions ---------------------------------------------------------
 RegKey& CreateKey(HKEY root, const std::string& path) {
@@ -208,7 +305,7 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result)
   LONG rc = Resolve(root, subKey, false, &key);
   if (rc != ERROR_SUCCESS) return rc;
   if (key->refuseOpen) return ERROR_ACCESS_DENIED;
-  *result = NewKeyHandle(key, access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY));
+  *result = NewKeyHandle(key, access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY), JoinName(root, subKey));
   return ERROR_SUCCESS;
 }
 
@@ -220,7 +317,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM acces
   LONG rc = Resolve(root, subKey, true, &key, &created);
   if (rc != ERROR_SUCCESS) return rc;
   if (!created && key->refuseOpen) return ERROR_ACCESS_DENIED;
-  *result = NewKeyHandle(key, access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY));
+  *result = NewKeyHandle(key, access & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY), JoinName(root, subKey));
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -232,19 +329,16 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegDeleteKeyA(HKEY root, LPCSTR subKey) {
-  if (!subKey) return ERROR_INVALID_PARAMETER;
+  std::string line = "regdeletekey: " + JoinName(root, subKey);
+  if (!subKey) return Traced(line, ERROR_INVALID_PARAMETER);
   std::shared_ptr<RegKey> parent;
-  std::string leaf;
-  LONG rc = ResolveParent(root, subKey, &parent, &leaf);
-  if (rc != ERROR_SUCCESS) return rc;
-  auto it = parent->subkeys.find(leaf);
-  if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-  RegKey& key = *it->second;
+  std::shared_ptr<RegKey> key;
+  LONG rc = ResolveForDelete(root, subKey, &parent, &key);
+  if (rc != ERROR_SUCCESS) return Traced(line, rc);
   // A key with subkeys cannot be deleted: Windows answers access denied.
-  if (key.refuseDelete || !key.subkeys.empty()) return ERROR_ACCESS_DENIED;
-  MarkDeleted(key);
-  parent->subkeys.erase(it);
-  return ERROR_SUCCESS;
+  if (key->refuseDelete || !key->subkeys.empty()) return Traced(line, ERROR_ACCESS_DENIED);
+  Unlink(*parent, key);
+  return Traced(line, ERROR_SUCCESS);
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR,
@@ -257,6 +351,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
   auto it = k->subkeys.begin();
   std::advance(it, index);
   const std::string& n = it->second->name;
+  // The size offered counts the terminator; a name that does not fit is not
+  // copied and the size is left as it was.
   if (n.size() + 1 > *nameLength) return ERROR_MORE_DATA;
   std::memcpy(name, n.c_str(), n.size() + 1);
   *nameLength = static_cast<DWORD>(n.size());
@@ -294,6 +390,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
   const RegValue* v = FindValueIn(*k, valueName ? valueName : "");
   if (!v) return ERROR_FILE_NOT_FOUND;
   if (type) *type = v->type;
+  // The data as stored: a string stored without its terminator comes back
+  // without one, and its size does not count one.
   DWORD size = static_cast<DWORD>(v->data.size());
   if (data) {
     if (size > *dataLength) {
@@ -323,29 +421,28 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
 }
 
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  std::string name = valueName ? valueName : "";
+  std::string line = "regdeletevalue: " + RootName(key) + ":" + name;
   std::shared_ptr<RegKey> k;
   LONG rc = Access(key, KEY_SET_VALUE, &k);
-  if (rc != ERROR_SUCCESS) return rc;
-  std::string name = valueName ? valueName : "";
+  if (rc != ERROR_SUCCESS) return Traced(line, rc);
   for (auto it = k->values.begin(); it != k->values.end(); ++it) {
     if (EqualsNoCase(it->name, name)) {
       k->values.erase(it);
-      return ERROR_SUCCESS;
+      return Traced(line, ERROR_SUCCESS);
     }
   }
-  return ERROR_FILE_NOT_FOUND;
+  return Traced(line, ERROR_FILE_NOT_FOUND);
 }
 
 LSTATUS SHDeleteKeyA(HKEY root, LPCSTR subKey) {
+  if (!subKey) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<RegKey> parent;
-  std::string leaf;
-  LONG rc = ResolveParent(root, subKey, &parent, &leaf);
+  std::shared_ptr<RegKey> key;
+  LONG rc = ResolveForDelete(root, subKey, &parent, &key);
   if (rc != ERROR_SUCCESS) return rc;
-  auto it = parent->subkeys.find(leaf);
-  if (it == parent->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-  rc = DeleteTree(*it->second);
+  rc = DeleteTree(*key);
   if (rc != ERROR_SUCCESS) return rc;
-  MarkDeleted(*it->second);
-  parent->subkeys.erase(it);
+  Unlink(*parent, key);
   return ERROR_SUCCESS;
 }

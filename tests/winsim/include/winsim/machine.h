@@ -71,14 +71,24 @@ struct RegKey {
 };
 
 struct RegistryState {
-  // HKEY_CLASSES_ROOT is the view of HKLM\SOFTWARE\Classes; the other three
-  // predefined roots are trees of their own.
-  std::shared_ptr<RegKey> localMachine = std::make_shared<RegKey>();
+  // HKEY_CLASSES_ROOT is the view of HKLM\SOFTWARE\Classes (the per-user classes
+  // are not merged in); the other three predefined roots are trees of their own.
+  // Like every Windows installation, the machine starts with SOFTWARE\Classes.
+  std::shared_ptr<RegKey> localMachine = MachineRoot();
   std::shared_ptr<RegKey> currentUser = std::make_shared<RegKey>();
   std::shared_ptr<RegKey> users = std::make_shared<RegKey>();
+
+  static std::shared_ptr<RegKey> MachineRoot();
 };
 
-// Control functions: paths are relative to a predefined root, '\'-separated.
+// Every registry deletion is traced with its result, failed ones included:
+//   "regdeletekey: HKLM\<path as passed> -> <error code>"   (RegDeleteKeyA)
+//   "regdeletevalue: HKLM\<key path>:<name> -> <error code>" (RegDeleteValueA)
+// Roots are written HKCR, HKCU, HKLM, HKU; a key opened by handle is written as
+// the path it was opened with.
+
+// Control functions: paths are relative to a predefined root, '\'-separated
+// ('/' is an ordinary character in key names).
 RegKey& CreateKey(HKEY root, const std::string& path);
 RegKey* FindKey(HKEY root, const std::string& path);
 bool KeyExists(HKEY root, const std::string& path);
