@@ -7,7 +7,10 @@
 // a key with subkeys cannot be deleted (access denied); an empty path given to
 // RegDeleteKeyA with an open handle deletes that key itself; a handle to a
 // deleted key answers ERROR_KEY_DELETED except to RegCloseKey; string values
-// come back exactly as stored, without a terminator when stored without one.
+// come back exactly as stored, without a terminator when stored without one;
+// the "A" functions that take a subkey path convert it through the thread's
+// static Unicode buffer of 261 characters, so a path of more than 260
+// characters fails with ERROR_MORE_DATA whatever it names.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -213,6 +216,10 @@ LONG DeleteTree(RegKey& key) {
   return ERROR_SUCCESS;
 }
 
+const size_t kAnsiSubKeyLimit = 260;
+
+bool SubKeyTooLong(const char* subKey) { return subKey && std::strlen(subKey) > kAnsiSubKeyLimit; }
+
 LONG Traced(const std::string& line, LONG rc) {
   Trace(line + " -> " + std::to_string(rc));
   return rc;
@@ -301,6 +308,7 @@ using namespace winsim;
 
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
+  if (SubKeyTooLong(subKey)) return ERROR_MORE_DATA;
   std::shared_ptr<RegKey> key;
   LONG rc = Resolve(root, subKey, false, &key);
   if (rc != ERROR_SUCCESS) return rc;
@@ -312,6 +320,7 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result)
 LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access,
                      LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
+  if (SubKeyTooLong(subKey)) return ERROR_MORE_DATA;
   std::shared_ptr<RegKey> key;
   bool created = false;
   LONG rc = Resolve(root, subKey, true, &key, &created);
@@ -331,6 +340,7 @@ LONG RegCloseKey(HKEY key) {
 LONG RegDeleteKeyA(HKEY root, LPCSTR subKey) {
   std::string line = "regdeletekey: " + JoinName(root, subKey);
   if (!subKey) return Traced(line, ERROR_INVALID_PARAMETER);
+  if (SubKeyTooLong(subKey)) return Traced(line, ERROR_MORE_DATA);
   std::shared_ptr<RegKey> parent;
   std::shared_ptr<RegKey> key;
   LONG rc = ResolveForDelete(root, subKey, &parent, &key);
