@@ -1,4 +1,235 @@
-// Board uninstall (placeholder until the board step is built).
-#include "drivers/drivers.h"
+// Board uninstall: the vendor's driver tool for every board type registered
+// under the library's "Imaging Board" key, the GigE filter driver and service
+// for network boards, the board monitor and its service for Tarvel boards, and
+// at the end the network server.
+//
+// Every command line is built whole or not at all: one that would not fit its
+// buffer (a very long working directory or board name) is not run, since a cut
+// command line can name another program or board, and no "Call to " line
+// claims it. The same holds when the working directory or the drive of the
+// Windows directory cannot be read: nothing runs from an empty or partial path.
+#include <process.h>
+#include <shlwapi.h>
+#include <windows.h>
 
-void UninstallAllBoards(CleanupContext&, RunLog&) {}
+#include <new>
+
+#include "drivers/drivers.h"
+#include "main/progress_window.h"
+#include "system/system.h"
+#include "system/system_facts.h"
+#include "system/text.h"
+
+namespace {
+
+const size_t kMaxBoards = 512;
+const size_t kTextSize = 1024;
+
+struct BoardName {
+  char text[kTextSize];
+};
+
+// Subkeys of the board key that describe no board; removed before the list is read.
+const char* const kNonBoardSubkeys[] = {"Host", "gpu", "VGA"};
+
+// Board kinds by case-sensitive name prefix.
+const char kTarvelPrefix[] = "Tarvel";
+const char* const kGigePrefixes[] = {"DruvanGigE", "vlxGigE"};
+
+// The driver tool of one Windows branch: the board command is
+// {cwd} + boardPrefix + board name + boardSuffix; the filter command is
+// {cwd} + filterCommand. Where the sc runs of the GigE service removal come
+// from on AMD64 (elsewhere always system32).
+struct BranchTools {
+  const char* boardPrefix;
+  const char* boardSuffix;
+  const char* filterCommand;
+  bool stopFromWow64OnAmd64;
+  bool deleteFromWow64OnAmd64;
+};
+
+const BranchTools kVersion6Tools = {"\\drvmanage.exe uninstall inf=", ".inf -log -quiet",
+                                    "\\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet",
+                                    true, true};
+const BranchTools kVersion4Tools = {"\\lumdrv.exe ", " -remove -noinfo",
+                                    "\\lumdrv.exe vlxgigefilter -remove -noinfo", false, false};
+const BranchTools kNtTools = {"\\drvinst.exe -remove ", " -noback",
+                              "\\drvinst.exe -remove vlxgigefilter -noback", true, false};
+
+// Command tails that follow the drive letter of the Windows directory.
+const char kBlockGigeService[] = ":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe -blockme";
+const char kStopFromWow64[] = ":\\Windows\\SysWOW64\\sc stop vlxgigeservice";
+const char kStopFromSystem32[] = ":\\Windows\\system32\\sc stop vlxgigeservice";
+const char kDeleteFromWow64[] = ":\\Windows\\SysWOW64\\sc delete vlxgigeservice";
+const char kDeleteFromSystem32[] = ":\\Windows\\system32\\sc delete vlxgigeservice";
+const char kUninstallNetworkServer[] =
+    ":\\Program Files\\Velmora Imaging\\Tools\\LumNetworkServer.exe --uninstall --resetfw_server";
+
+const WPARAM kMonitorCommand = 32776;  // the monitor's own command, sent before it is closed
+
+// The facts the step reads once at its start.
+struct BoardSystem {
+  DWORD majorVersion;
+  DWORD platformId;
+  bool amd64;
+  char drive[2];  // drive letter of the Windows directory; empty when it cannot be read
+};
+
+bool StartsWith(const char* text, const char* prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (*text != *prefix) return false;
+  return true;
+}
+
+bool IsGigeBoard(const char* board) {
+  for (const char* prefix : kGigePrefixes)
+    if (StartsWith(board, prefix)) return true;
+  return false;
+}
+
+// Only a Windows directory that begins with a drive letter gives a drive.
+void ReadDrive(char (&drive)[2]) {
+  drive[0] = '\0';
+  drive[1] = '\0';
+  char windowsDirectory[MAX_PATH];
+  if (!QueryWindowsDirectory(windowsDirectory)) return;
+  char letter = windowsDirectory[0];
+  bool isLetter = (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+  if (isLetter && windowsDirectory[1] == ':') drive[0] = letter;
+}
+
+// Runs a command line of the board loop without time-out in its own console,
+// then records the attempt.
+void RunLogged(RunLog& log, char* commandLine) {
+  RunAndWait(commandLine, 0, INFINITE);
+  log << "Call to " << commandLine << "\n";
+}
+
+// {drive} + tail, run and logged; skipped when the drive is unknown.
+void RunFromDrive(RunLog& log, const BoardSystem& system, const char* tail) {
+  char commandLine[kTextSize];
+  if (!system.drive[0] || !BuildText(commandLine, system.drive, tail)) return;
+  RunLogged(log, commandLine);
+}
+
+// {cwd} + parts, run and logged; skipped when the directory could not be read
+// or the whole does not fit.
+void RunFromDirectory(RunLog& log, const char* directory, const char* first, const char* second = "",
+                      const char* third = "") {
+  char commandLine[kTextSize];
+  if (!directory[0] || !BuildText(commandLine, directory, first, second, third)) return;
+  RunLogged(log, commandLine);
+}
+
+void RemoveGigeService(CleanupContext& context, RunLog& log, const BoardSystem& system,
+                       const BranchTools& tools) {
+  ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
+  RunFromDrive(log, system, kBlockGigeService);
+  bool stopFromWow64 = system.amd64 && tools.stopFromWow64OnAmd64;
+  bool deleteFromWow64 = system.amd64 && tools.deleteFromWow64OnAmd64;
+  RunFromDrive(log, system, stopFromWow64 ? kStopFromWow64 : kStopFromSystem32);
+  Sleep(75000);  // the service takes its time to stop before it can be deleted
+  RunFromDrive(log, system, deleteFromWow64 ? kDeleteFromWow64 : kDeleteFromSystem32);
+}
+
+// The board's driver, then for GigE boards the filter driver and the service.
+void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSystem& system,
+                          const BranchTools& tools, const char* board) {
+  char directory[kTextSize];
+  QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
+  RunFromDirectory(log, directory, tools.boardPrefix, board, tools.boardSuffix);
+  if (!IsGigeBoard(board)) return;
+  RunFromDirectory(log, directory, tools.filterCommand);
+  RemoveGigeService(context, log, system, tools);
+}
+
+// Closes the board monitor (started first so that its window can be found and
+// told to release the boards), then stops and deletes its TrkServer service.
+void ShutDownMonitor() {
+  intptr_t monitor = _spawnlp(_P_NOWAIT, "pyxmon.exe", "pyxmon.exe", static_cast<const char*>(nullptr));
+  if (monitor != -1) CloseHandle(reinterpret_cast<HANDLE>(monitor));  // never waited for
+  Sleep(2000);
+  HWND window = FindWindowA("PyxMonWnd", nullptr);
+  if (window) {
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(kMonitorCommand, 0), 0);
+    Sleep(1000);
+    SendMessageA(window, WM_CLOSE, 0, 0);
+  }
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!manager) return;
+  SC_HANDLE service = OpenServiceA(manager, "TrkServer", SERVICE_ALL_ACCESS);
+  if (service) {
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);  // not waited for
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& system, const char* board) {
+  char caption[kTextSize];
+  if (BuildText(caption, "Uninstall ", board)) ProgressWindow::SetCaption(context.progressWindow, caption);
+  if (StartsWith(board, kTarvelPrefix)) ShutDownMonitor();
+  if (system.majorVersion == 6) {
+    UninstallBoardDriver(context, log, system, kVersion6Tools, board);
+  } else if (system.majorVersion == 4) {
+    UninstallBoardDriver(context, log, system, kVersion4Tools, board);
+  } else if (system.platformId == VER_PLATFORM_WIN32_NT) {
+    UninstallBoardDriver(context, log, system, kNtTools, board);
+  }
+  Sleep(500);
+}
+
+// Reads the board names in registry order into boards; returns how many.
+size_t ReadBoardNames(HKEY boardKey, BoardName* boards) {
+  size_t count = 0;
+  while (count < kMaxBoards) {
+    char name[kTextSize];
+    DWORD nameLength = kTextSize;
+    if (RegEnumKeyExA(boardKey, static_cast<DWORD>(count), name, &nameLength, nullptr, nullptr,
+                      nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    if (!CopyText(boards[count].text, name)) break;
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace
+
+void UninstallAllBoards(CleanupContext& context, RunLog& log) {
+  BoardName* boards = new (std::nothrow) BoardName[kMaxBoards];
+
+  OSVERSIONINFOA version = QueryVersion();
+  BoardSystem system;
+  system.majorVersion = version.dwMajorVersion;
+  system.platformId = version.dwPlatformId;
+  system.amd64 = QueryProcessorArchitecture() == PROCESSOR_ARCHITECTURE_AMD64;
+  ReadDrive(system.drive);
+
+  ProgressWindow::SetCaption(context.progressWindow, "Uninstall all board");
+  HKEY boardKey = nullptr;
+  bool opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Imaging Board", 0,
+                              KEY_ALL_ACCESS, &boardKey) == ERROR_SUCCESS;
+  if (opened) {
+    // Relative to the open board key: nothing outside it can be named here.
+    for (const char* subkey : kNonBoardSubkeys) SHDeleteKeyA(boardKey, subkey);
+  }
+  Sleep(500);
+  ProgressWindow::Step(context.progressWindow);
+
+  if (opened) {
+    size_t count = boards ? ReadBoardNames(boardKey, boards) : 0;
+    RegCloseKey(boardKey);
+    for (size_t i = 0; i < count; ++i) UninstallBoard(context, log, system, boards[i].text);
+  }
+
+  ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
+  char commandLine[kTextSize];
+  if (system.drive[0] && BuildText(commandLine, system.drive, kUninstallNetworkServer))
+    RunAndWait(commandLine, 0, INFINITE);
+
+  delete[] boards;
+  ProgressWindow::Step(context.progressWindow);
+}

@@ -32,6 +32,20 @@ void ResetHandles();
 // impersonation token while it impersonates, else the process token (security.cpp).
 bool EffectivePrivilegeEnabled(const std::string& name);
 
+// The object behind the process and thread handles of a child that this
+// program started (HandleKind::Process; OpenProcess handles are
+// HandleKind::OpenedProcess): its process, what its test behaviour decided
+// and, for CreateProcessA, the index of its record in ProcessState::runs.
+struct ProcessObject {
+  DWORD pid = 0;
+  DWORD access = 0x001FFFFF;  // PROCESS_ALL_ACCESS for a child
+  bool isChild = false;
+  bool hasRun = false;
+  size_t runIndex = 0;
+  std::string commandLine;
+  ChildOutcome outcome;
+};
+
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>
 T Fail(DWORD error, T result) {

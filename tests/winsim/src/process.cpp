@@ -1,5 +1,7 @@
 // kernel32 child processes: CreateProcessA with the platform's search for the
 // program, waits, and the process list; control functions for tests.
+#include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
 #include "internal.h"
@@ -7,52 +9,75 @@
 namespace winsim {
 namespace {
 
-struct ChildProcess {
-  DWORD pid = 0;
-  size_t runIndex = 0;
-  ChildOutcome outcome;
-};
-
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool IsProgramFile(const std::string& path) {
-  FsNode* node = FindNode(path);
+  FsNode* node = FindNode(FullPath(path));
   return node && !node->IsDirectory();
 }
 
-// One candidate program name: ".exe" is added when the name has no extension;
-// a bare name is looked for in the program's folder, the current directory,
-// the system and Windows directories and the PATH, in that order.
-std::string LocateProgram(std::string name) {
-  if (name.empty()) return "";
-  std::string base = BaseName(name);
-  if (base.find('.') == std::string::npos) name += ".exe";
-  if (name.find_first_of("\\/") != std::string::npos || (name.size() > 1 && name[1] == ':'))
-    return IsProgramFile(name) ? FullPath(name) : "";
+// The folders of the PATH variable, in order; empty entries are skipped.
+std::vector<std::string> PathFolders() {
+  std::vector<std::string> folders;
+  const auto& environment = M().system.environment;
+  auto path = environment.find("PATH");
+  if (path == environment.end()) return folders;
+  const std::string& rest = path->second;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find(';', start);
+    if (end == std::string::npos) end = rest.size();
+    if (end > start) folders.push_back(rest.substr(start, end - start));
+    start = end + 1;
+  }
+  return folders;
+}
+
+bool HasDirectoryPart(const std::string& name) {
+  return name.find_first_of("\\/") != std::string::npos || (name.size() > 1 && name[1] == ':');
+}
+
+// The folders searched for a program named without a directory, in order:
+// the program's own folder, the current directory, the system directory, the
+// 16-bit system directory ("System"), the Windows directory, then PATH.
+std::vector<std::string> ProgramSearchFolders() {
   const SystemState& s = M().system;
   std::vector<std::string> folders;
   std::string self = s.commandLine;
-  if (!self.empty() && self[0] == '"') self = self.substr(1, self.find('"', 1) - 1);
+  if (!self.empty() && self[0] == '"') {
+    self = self.substr(1, self.find('"', 1) - 1);
+  } else {
+    self = self.substr(0, self.find_first_of(" \t"));
+  }
   size_t slash = self.find_last_of('\\');
   if (slash != std::string::npos) folders.push_back(self.substr(0, slash));
   folders.push_back(s.currentDirectory);
   folders.push_back(s.systemDirectory);
+  folders.push_back(s.windowsDirectory + "\\System");
   folders.push_back(s.windowsDirectory);
-  auto path = s.environment.find("PATH");
-  if (path != s.environment.end()) {
-    std::string rest = path->second;
-    size_t start = 0;
-    while (start <= rest.size()) {
-      size_t end = rest.find(';', start);
-      if (end == std::string::npos) end = rest.size();
-      if (end > start) folders.push_back(rest.substr(start, end - start));
-      start = end + 1;
-    }
+  for (const std::string& folder : PathFolders()) folders.push_back(folder);
+  return folders;
+}
+
+// One candidate program name as CreateProcessA takes it: ".exe" is appended
+// when the file name has no extension (also after a directory path, as the
+// documented "c:\program files\sub dir\program name" example shows); a
+// name ending in a period gets no extension. A name without a directory is
+// looked for in the program search folders.
+std::string LocateProgram(std::string name) {
+  if (name.empty()) return "";
+  std::string base = BaseName(name);
+  if (!base.empty() && base.back() == '.') {
+    while (!name.empty() && name.back() == '.') name.pop_back();
+  } else if (base.find('.') == std::string::npos) {
+    name += ".exe";
   }
-  for (const std::string& folder : folders)
+  if (BaseName(name).empty()) return "";
+  if (HasDirectoryPart(name)) return IsProgramFile(name) ? FullPath(name) : "";
+  for (const std::string& folder : ProgramSearchFolders())
     if (IsProgramFile(folder + "\\" + name)) return FullPath(folder + "\\" + name);
   return "";
 }
@@ -73,6 +98,43 @@ std::string ResolveCommandLine(const std::string& commandLine) {
     if (blank == std::string::npos) return "";
     pos = blank + 1;
   }
+}
+
+// The runtime's spawn: the name as given (against the current directory),
+// then, for a name without a directory part, each PATH folder in order. A name
+// without an extension is tried with .com, .exe, .bat and .cmd; one ending in
+// a period is tried without extension.
+std::string LocateSpawnedProgram(const std::string& name) {
+  std::vector<std::string> names;
+  std::string base = BaseName(name);
+  if (!base.empty() && base.back() == '.') {
+    names.push_back(name.substr(0, name.size() - 1));
+  } else if (base.find('.') == std::string::npos) {
+    for (const char* extension : {".com", ".exe", ".bat", ".cmd"}) names.push_back(name + extension);
+  } else {
+    names.push_back(name);
+  }
+  std::vector<std::string> folders = {""};
+  if (!HasDirectoryPart(name))
+    for (const std::string& folder : PathFolders()) folders.push_back(folder);
+  for (const std::string& folder : folders)
+    for (const std::string& candidate : names) {
+      std::string path = folder.empty() ? candidate : folder + "\\" + candidate;
+      if (IsProgramFile(path)) return FullPath(path);
+    }
+  return "";
+}
+
+// Starts the process of a found program: it joins the process list, running,
+// and its test behaviour (if any) acts now.
+std::shared_ptr<ProcessObject> StartChild(const ChildRun& run) {
+  auto child = std::make_shared<ProcessObject>();
+  child->isChild = true;
+  child->commandLine = run.commandLine;
+  child->pid = AddProcess(BaseName(run.program));
+  auto behaviour = M().processes.behaviours.find(BaseName(run.program));
+  if (behaviour != M().processes.behaviours.end()) child->outcome = behaviour->second(run);
+  return child;
 }
 
 }  // namespace
@@ -114,13 +176,15 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
                     LPSECURITY_ATTRIBUTES, BOOL inheritHandles, DWORD creationFlags, LPVOID,
                     LPCSTR currentDirectory, LPSTARTUPINFOA startupInfo,
                     LPPROCESS_INFORMATION processInformation) {
-  if (!startupInfo || !processInformation) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (!startupInfo || !processInformation || (!applicationName && !commandLine))
+    return Fail(ERROR_INVALID_PARAMETER, FALSE);
   ChildRun run;
-  run.commandLine = commandLine ? commandLine : "";
+  run.commandLine = commandLine ? commandLine : applicationName;
   run.applicationName = applicationName ? applicationName : "(null)";
   run.creationFlags = creationFlags;
   run.inheritHandles = inheritHandles != FALSE;
   run.currentDirectory = currentDirectory ? FullPath(currentDirectory) : M().system.currentDirectory;
+  // An application name is taken as it is: no search, no default extension.
   run.program = applicationName ? (IsProgramFile(applicationName) ? FullPath(applicationName) : "")
                                 : ResolveCommandLine(run.commandLine);
   run.started = !run.program.empty();
@@ -130,46 +194,88 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   }
   Trace("run: " + run.commandLine);
-  auto child = std::make_shared<ChildProcess>();
+  std::shared_ptr<ProcessObject> child = StartChild(run);
+  child->hasRun = true;
   child->runIndex = M().processes.runs.size() - 1;
-  child->pid = AddProcess(BaseName(run.program));
-  auto behaviour = M().processes.behaviours.find(BaseName(run.program));
-  if (behaviour != M().processes.behaviours.end()) child->outcome = behaviour->second(run);
   processInformation->hProcess = AllocHandle(HandleKind::Process, child);
   processInformation->hThread = AllocHandle(HandleKind::Thread, child);
   processInformation->dwProcessId = child->pid;
   processInformation->dwThreadId = child->pid + 1;
-  // A child that ends at once leaves the process list when it is waited for.
   return TRUE;
 }
 
-// A child that keeps running outlives a finite wait (WAIT_TIMEOUT) and stays in
-// the process list; every other child ends within the wait.
+// A child ends within the wait (it leaves the running processes) unless its
+// behaviour keeps it running: then a finite wait times out and it stays in the
+// list as running; an INFINITE wait sees it end. A process that this program
+// did not start is never ended by a wait.
+// Trace: "wait-timeout: <command line or pid>".
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   HandleEntry* entry = LookupHandle(handle, HandleKind::Process);
   if (!entry) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
-  auto child = std::static_pointer_cast<ChildProcess>(entry->object);
-  ChildRun& run = M().processes.runs[child->runIndex];
-  run.waited = true;
-  run.timeoutMs = milliseconds;
-  SimProcess* process = FindProcess(child->pid);
+  auto object = std::static_pointer_cast<ProcessObject>(entry->object);
+  if (object->hasRun) {
+    ChildRun& run = M().processes.runs[object->runIndex];
+    run.waited = true;
+    run.timeoutMs = milliseconds;
+  }
+  SimProcess* process = FindProcess(object->pid);
   if (!process || !process->running) return WAIT_OBJECT_0;
-  if (child->outcome.keepsRunning && milliseconds != INFINITE) {
-    Trace("wait-timeout: " + run.commandLine);
+  bool endsNow = object->isChild && (!object->outcome.keepsRunning || milliseconds == INFINITE);
+  if (!endsNow) {
+    Trace("wait-timeout: " + (object->isChild ? object->commandLine : std::to_string(object->pid)));
     return WAIT_TIMEOUT;
   }
   process->running = false;
-  process->exitCode = child->outcome.exitCode;
+  process->exitCode = object->outcome.exitCode;
   return WAIT_OBJECT_0;
 }
 
 BOOL GetExitCodeProcess(HANDLE handle, LPDWORD exitCode) {
   HandleEntry* entry = LookupHandle(handle, HandleKind::Process);
   if (!entry || !exitCode) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  auto child = std::static_pointer_cast<ChildProcess>(entry->object);
-  SimProcess* process = FindProcess(child->pid);
+  auto object = std::static_pointer_cast<ProcessObject>(entry->object);
+  SimProcess* process = FindProcess(object->pid);
   *exitCode = process ? process->exitCode : 0;
   return TRUE;
+}
+
+// The runtime's spawn with path search (see LocateSpawnedProgram). _P_NOWAIT
+// returns the child's process handle and leaves it running; _P_WAIT waits for
+// it and returns its exit code. -1 with errno ENOENT when no file is found,
+// EINVAL for a missing name or first argument or another mode.
+// Trace: "spawn: <resolved path>" or "spawn-failed: <name as given>".
+intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...) {
+  if (!file || !*file || !arg0 || !*arg0 || (mode != _P_WAIT && mode != _P_NOWAIT)) {
+    errno = EINVAL;
+    return -1;
+  }
+  ChildRun run;
+  run.commandLine = arg0;
+  va_list arguments;
+  va_start(arguments, arg0);
+  for (const char* argument = va_arg(arguments, const char*); argument;
+       argument = va_arg(arguments, const char*))
+    run.commandLine += std::string(" ") + argument;
+  va_end(arguments);
+  run.program = LocateSpawnedProgram(file);
+  run.applicationName = run.program;
+  run.currentDirectory = M().system.currentDirectory;
+  run.started = !run.program.empty();
+  M().processes.spawns.push_back(run.started ? run.program : file);
+  if (!run.started) {
+    Trace(std::string("spawn-failed: ") + file);
+    errno = ENOENT;
+    return -1;
+  }
+  Trace("spawn: " + run.program);
+  std::shared_ptr<ProcessObject> child = StartChild(run);
+  if (mode == _P_WAIT) {
+    SimProcess* process = FindProcess(child->pid);
+    process->running = false;
+    process->exitCode = child->outcome.exitCode;
+    return static_cast<intptr_t>(child->outcome.exitCode);
+  }
+  return reinterpret_cast<intptr_t>(AllocHandle(HandleKind::Process, child));
 }
 
 HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }

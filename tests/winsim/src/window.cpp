@@ -155,14 +155,18 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return 0;
 }
 
+// Top-level windows only; class names and titles compare without regard to
+// case. A class given as an atom (a value below 0x10000) matches no class here.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
+  if (className && reinterpret_cast<uintptr_t>(className) < 0x10000)
+    return Fail(ERROR_CLASS_DOES_NOT_EXIST, static_cast<HWND>(nullptr));
   for (SimWindow& w : M().ui.windows) {
     if (w.destroyed || w.parent) continue;
     if (className && !EqualsNoCase(w.className, className)) continue;
-    if (windowName && w.title != windowName) continue;
+    if (windowName && !EqualsNoCase(w.title, windowName)) continue;
     return w.handle;
   }
-  return Fail(ERROR_SUCCESS, (HWND) nullptr);
+  return Fail(ERROR_SUCCESS, static_cast<HWND>(nullptr));
 }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {

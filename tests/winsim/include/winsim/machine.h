@@ -141,14 +141,19 @@ struct ChildRun {
   bool started = false;
 };
 
-// What a program does when run: it may act on the machine, and tell whether
-// it is still running when the caller's wait ends (it then stays in the process list).
+// What a program does when run (by CreateProcessA or the runtime's spawn, which
+// hands it a ChildRun too): it may act on the machine (add a window, a file),
+// and tell whether it is still running when the caller's wait ends.
 struct ChildOutcome {
   bool keepsRunning = false;  // outlives any time-out
   DWORD exitCode = 0;
 };
 using ProgramBehaviour = std::function<ChildOutcome(const ChildRun& run)>;
 
+// One process of the machine. A child joins the list when it starts; one that
+// ends (within a wait, or terminated) stays in it with running == false, and
+// such an exited process is no longer listed or opened by pid. A child that
+// outlives its wait stays running.
 struct SimProcess {
   DWORD pid = 0;
   std::string imageName;  // base name of its executable, e.g. "pyxMon.exe"
@@ -167,7 +172,7 @@ struct ProcessState {
   std::vector<SimProcess> processes;  // in the order EnumProcesses delivers them
   DWORD nextPid = 1000;
   std::vector<ChildRun> runs;         // every CreateProcessA call, in order
-  std::vector<std::string> spawns;    // every _spawnlp, as "file" (resolved path or name)
+  std::vector<std::string> spawns;    // every _spawnlp: the resolved path, or the name when not found
   // Behaviours by program base name (case-insensitive), e.g. "drvmanage.exe".
   std::map<std::string, ProgramBehaviour, NoCaseLess> behaviours;
   // Runs after every EnumProcesses call, so a test can change the list between
@@ -183,18 +188,23 @@ SimProcess* FindProcess(DWORD pid);
 std::vector<std::string> RunningImageNames();
 
 // ---- Services -------------------------------------------------------------------
+// A service of the service control manager. DeleteService marks it deleted:
+// from then on OpenServiceA no longer finds it (the entry stays for tests).
 struct SimService {
   std::string name;
   bool running = true;
   bool deleted = false;
-  bool refuseOpen = false;
-  std::vector<DWORD> controls;  // controls received, in order
+  bool refuseOpen = false;      // OpenServiceA fails with ERROR_ACCESS_DENIED
+  std::vector<DWORD> controls;  // controls received (ControlService), in order
 };
 
 struct ServiceState {
   std::map<std::string, SimService, NoCaseLess> services;
-  bool refuseManager = false;  // OpenSCManagerA fails
+  bool refuseManager = false;  // OpenSCManagerA fails with ERROR_ACCESS_DENIED
 };
+
+// Adds a running service.
+SimService& AddService(const std::string& name);
 
 // ---- Tokens and privileges -------------------------------------------------------
 // The program's process token, and the impersonation token that ImpersonateSelf
