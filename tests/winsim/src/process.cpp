@@ -125,16 +125,21 @@ std::string LocateSpawnedProgram(const std::string& name) {
   return "";
 }
 
-// Starts the process of a found program: it joins the process list, running,
-// and its test behaviour (if any) acts now.
-std::shared_ptr<ProcessObject> StartChild(const ChildRun& run) {
+// Starts the process of a found program: it joins the process list, running.
+std::shared_ptr<ProcessObject> StartChild(ChildRun& run) {
   auto child = std::make_shared<ProcessObject>();
   child->isChild = true;
   child->commandLine = run.commandLine;
   child->pid = AddProcess(BaseName(run.program));
-  auto behaviour = M().processes.behaviours.find(BaseName(run.program));
-  if (behaviour != M().processes.behaviours.end()) child->outcome = behaviour->second(run);
+  run.pid = child->pid;
   return child;
+}
+
+// The child's test behaviour (if any) acts now, on a copy of its record: it
+// may start further children itself.
+void RunBehaviour(ProcessObject& child, const ChildRun& run) {
+  auto behaviour = M().processes.behaviours.find(BaseName(run.program));
+  if (behaviour != M().processes.behaviours.end()) child.outcome = behaviour->second(run);
 }
 
 }  // namespace
@@ -188,15 +193,17 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
   run.program = applicationName ? (IsProgramFile(applicationName) ? FullPath(applicationName) : "")
                                 : ResolveCommandLine(run.commandLine);
   run.started = !run.program.empty();
-  M().processes.runs.push_back(run);
   if (!run.started) {
+    M().processes.runs.push_back(run);
     Trace("run-failed: " + run.commandLine);
     return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   }
   Trace("run: " + run.commandLine);
   std::shared_ptr<ProcessObject> child = StartChild(run);
+  M().processes.runs.push_back(run);
   child->hasRun = true;
   child->runIndex = M().processes.runs.size() - 1;
+  RunBehaviour(*child, run);
   processInformation->hProcess = AllocHandle(HandleKind::Process, child);
   processInformation->hThread = AllocHandle(HandleKind::Thread, child);
   processInformation->dwProcessId = child->pid;
@@ -269,10 +276,12 @@ intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...) {
   }
   Trace("spawn: " + run.program);
   std::shared_ptr<ProcessObject> child = StartChild(run);
+  RunBehaviour(*child, run);
   if (mode == _P_WAIT) {
-    SimProcess* process = FindProcess(child->pid);
-    process->running = false;
-    process->exitCode = child->outcome.exitCode;
+    if (SimProcess* process = FindProcess(child->pid)) {
+      process->running = false;
+      process->exitCode = child->outcome.exitCode;
+    }
     return static_cast<intptr_t>(child->outcome.exitCode);
   }
   return reinterpret_cast<intptr_t>(AllocHandle(HandleKind::Process, child));

@@ -139,6 +139,7 @@ struct ChildRun {
   bool inheritHandles = false;
   std::string currentDirectory;  // the directory the child started in
   bool started = false;
+  DWORD pid = 0;              // the child's process id once started
 };
 
 // What a program does when run (by CreateProcessA or the runtime's spawn, which
