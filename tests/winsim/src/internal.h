@@ -38,8 +38,6 @@ bool EffectivePrivilegeEnabled(const std::string& name);
 // and, for CreateProcessA, the index of its record in ProcessState::runs.
 struct ProcessObject {
   DWORD pid = 0;
-  DWORD access = 0x001FFFFF;  // PROCESS_ALL_ACCESS for a child
-  bool isChild = false;
   bool hasRun = false;
   size_t runIndex = 0;
   std::string commandLine;

@@ -128,7 +128,6 @@ std::string LocateSpawnedProgram(const std::string& name) {
 // Starts the process of a found program: it joins the process list, running.
 std::shared_ptr<ProcessObject> StartChild(ChildRun& run) {
   auto child = std::make_shared<ProcessObject>();
-  child->isChild = true;
   child->commandLine = run.commandLine;
   child->pid = AddProcess(BaseName(run.program));
   run.pid = child->pid;
@@ -213,9 +212,8 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
 
 // A child ends within the wait (it leaves the running processes) unless its
 // behaviour keeps it running: then a finite wait times out and it stays in the
-// list as running; an INFINITE wait sees it end. A process that this program
-// did not start is never ended by a wait.
-// Trace: "wait-timeout: <command line or pid>".
+// list as running; an INFINITE wait sees it end.
+// Trace: "wait-timeout: <command line>".
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   HandleEntry* entry = LookupHandle(handle, HandleKind::Process);
   if (!entry) return Fail(ERROR_INVALID_HANDLE, WAIT_FAILED);
@@ -227,9 +225,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   }
   SimProcess* process = FindProcess(object->pid);
   if (!process || !process->running) return WAIT_OBJECT_0;
-  bool endsNow = object->isChild && (!object->outcome.keepsRunning || milliseconds == INFINITE);
-  if (!endsNow) {
-    Trace("wait-timeout: " + (object->isChild ? object->commandLine : std::to_string(object->pid)));
+  if (object->outcome.keepsRunning && milliseconds != INFINITE) {
+    Trace("wait-timeout: " + object->commandLine);
     return WAIT_TIMEOUT;
   }
   process->running = false;
