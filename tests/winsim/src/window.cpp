@@ -185,9 +185,18 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   return call.answer;
 }
 
+// Trace: "exitwindows: <flags> <reason>" for every request, granted or not.
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
   M().ui.exitWindowsCalls.emplace_back(flags, reason);
   Trace("exitwindows: " + std::to_string(flags) + " " + std::to_string(reason));
   if (M().ui.failExitWindows) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
+  // On the NT platform a shutdown or restart needs SeShutdownPrivilege enabled.
+  const UINT shutdownFlags = EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF;
+  if (M().system.platformId == VER_PLATFORM_WIN32_NT && (flags & shutdownFlags)) {
+    auto& privileges = M().tokens.processPrivileges;
+    auto held = privileges.find(SE_SHUTDOWN_NAME);
+    if (held == privileges.end() || !held->second) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
+  }
+  if (M().ui.onExitWindows) M().ui.onExitWindows();
   return TRUE;
 }

@@ -263,6 +263,9 @@ struct UiState {
   std::vector<MessageBoxCall> messageBoxes;
   std::vector<std::pair<UINT, DWORD>> exitWindowsCalls;  // flags, reason
   bool failExitWindows = false;
+  // Runs inside ExitWindowsEx, before it returns: a forced restart may end the
+  // program at that point, so this shows what the machine holds by then.
+  std::function<void()> onExitWindows;
 };
 
 SimWindow* FindSimWindow(HWND window);
