@@ -1,4 +1,55 @@
-// Placeholder until this file step is built.
+// Forced deletion of one protected file through the command interpreter:
+// take ownership, grant Administrators full control, clear the attributes,
+// delete. Each command runs hidden and is awaited to its end, whatever the
+// one before achieved.
 #include "files/files.h"
 
-void ForceDeleteFile(const char*) {}
+#include "system/system.h"
+#include "system/text.h"
+
+namespace {
+
+struct ForceCommand {
+  const char* head;  // up to and including the opening double quote
+  const char* tail;  // after the path, from the closing double quote
+};
+
+const ForceCommand kForceCommands[] = {
+    {"cmd.exe /c takeown /F \"", "\""},
+    {"cmd.exe /c cacls \"", "\" /g Administrators:F /Y"},
+    {"cmd.exe /c attrib -r -h -a -s \"", "\""},
+    {"cmd.exe /c del /q \"", "\""},
+};
+
+// The path goes inside double quotes on a cmd.exe line: a quote would end the
+// quoting, '%' would be expanded as a variable, and wildcards would make del
+// and takeown act on every match. Such a path cannot be named exactly.
+bool IsQuotableFilePath(const char* path) {
+  if (!path) return false;
+  char drive = path[0];
+  bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+  if (!letter || path[1] != ':' || path[2] != '\\' || !path[3]) return false;
+  for (const char* p = path; *p; ++p)
+    if (*p == '"' || *p == '%' || *p == '*' || *p == '?') return false;
+  return true;
+}
+
+}  // namespace
+
+void ForceDeleteFile(const char* path) {
+  if (!IsQuotableFilePath(path)) return;
+  // Guard: del given a directory deletes every file in it.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+
+  // All four lines must fit before any runs: a deletion without the steps
+  // that make it possible, or of a path cut short, is worse than none.
+  char commandLine[MAX_PATH];
+  for (const ForceCommand& command : kForceCommands)
+    if (!BuildText(commandLine, command.head, path, command.tail)) return;
+
+  for (const ForceCommand& command : kForceCommands) {
+    BuildText(commandLine, command.head, path, command.tail);
+    RunAndWait(commandLine, CREATE_NO_WINDOW, INFINITE);
+  }
+}

@@ -1,5 +1,150 @@
-// Placeholder until this file step is built.
+// Directory tree and pattern deletion.
+//
+// What these walks may touch:
+// - Only absolute drive-letter paths below a drive root are accepted. An empty
+//   or relative path would make the search start in the current directory or
+//   at the root of the current drive, and a drive root is never anyone's
+//   private tree; such paths are refused before anything is searched.
+// - Links (junctions, directory and file symbolic links) are never followed:
+//   an entry that is a reparse point is removed as itself, without clearing
+//   its attributes and without looking behind it, and a tree whose named
+//   directory is itself a link loses only that link. Nothing outside the named
+//   tree is deleted.
+// - A path that does not fit its fixed buffer is never cut short (it would
+//   name another file): the walk stops there with ERROR_FILENAME_EXCED_RANGE.
+// - Names that begin with a dot are left in place (version-control and tool
+//   folders), except Subversion's ".svn" folders; their directory then stays.
 #include "files/files.h"
 
-DWORD DeleteDirectoryTree(const char*) { return 0; }
-void DeleteFilesByPattern(const char*, const char*) {}
+#include <cstring>
+
+#include "system/text.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// True for "X:\" followed by at least one real name. A component made only of
+// dots and blanks ("." or "..", which Windows also trims to nothing) could lead
+// back to the root or outside the intended folder, so it disqualifies the path.
+bool IsAbsolutePathBelowRoot(const char* path) {
+  if (!path) return false;
+  char drive = path[0];
+  bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+  if (!letter || path[1] != ':' || !IsSeparator(path[2])) return false;
+  bool hasName = false;
+  const char* p = path + 3;
+  while (*p) {
+    while (IsSeparator(*p)) ++p;
+    if (!*p) break;
+    bool onlyDotsAndBlanks = true;
+    while (*p && !IsSeparator(*p)) {
+      if (*p != '.' && *p != ' ') onlyDotsAndBlanks = false;
+      ++p;
+    }
+    if (onlyDotsAndBlanks) return false;
+    hasName = true;
+  }
+  return hasName;
+}
+
+// "." and "..", and every other dot-name except those beginning with ".svn".
+bool IsKeptDotName(const char* name) {
+  return name[0] == '.' && !(name[1] == 's' && name[2] == 'v' && name[3] == 'n');
+}
+
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Removes a link found where a directory or file was expected, never what it
+// points to. 0 or the failure's code.
+DWORD RemoveLink(const char* path, DWORD attributes) {
+  BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryA(path) : DeleteFileA(path);
+  return removed ? 0 : GetLastError();
+}
+
+// One level of the walk: the entries of path, then path itself. Each level
+// has its own two buffers and search record; the first failure ends every level.
+DWORD DeleteTreeLevel(const char* path) {
+  char pattern[MAX_PATH];
+  char entryPath[MAX_PATH];
+  if (!BuildText(pattern, path, "\\*.*")) return ERROR_FILENAME_EXCED_RANGE;
+
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;  // missing, a file, or not readable
+
+  DWORD result = 0;
+  do {
+    const char* name = found.cFileName;
+    if (IsKeptDotName(name)) continue;
+    if (!BuildText(entryPath, path, "\\", name)) {
+      result = ERROR_FILENAME_EXCED_RANGE;
+      break;
+    }
+    DWORD attributes = found.dwFileAttributes;
+    if (IsLink(attributes)) {
+      result = RemoveLink(entryPath, attributes);
+    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      result = DeleteTreeLevel(entryPath);
+    } else if (!SetFileAttributesA(entryPath, FILE_ATTRIBUTE_NORMAL) || !DeleteFileA(entryPath)) {
+      result = GetLastError();
+    }
+    if (result != 0) break;
+  } while (FindNextFileA(search, &found));
+
+  if (result == 0) {
+    DWORD reason = GetLastError();  // why FindNextFileA stopped
+    if (reason != ERROR_NO_MORE_FILES) result = reason;
+  }
+  FindClose(search);
+  if (result != 0) return result;
+
+  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) return GetLastError();
+  if (!RemoveDirectoryA(path)) return GetLastError();
+  return 0;
+}
+
+}  // namespace
+
+DWORD DeleteDirectoryTree(const char* path) {
+  // Guard: never let an empty, relative or root path reach the search.
+  if (!IsAbsolutePathBelowRoot(path)) return ERROR_INVALID_PARAMETER;
+  char pattern[MAX_PATH];
+  if (!BuildText(pattern, path, "\\*.*")) return ERROR_FILENAME_EXCED_RANGE;
+
+  // The named directory itself may be a link: then only the link goes. It is
+  // looked at without trailing separators, which would make it its target.
+  char named[MAX_PATH];
+  CopyText(named, path);  // fits: the search pattern is longer
+  for (size_t end = std::strlen(named); end > 3 && IsSeparator(named[end - 1]); --end)
+    named[end - 1] = '\0';
+  DWORD attributes = GetFileAttributesA(named);
+  if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes)) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;  // a file, as for any file path
+    return RemoveLink(named, attributes);
+  }
+  return DeleteTreeLevel(path);
+}
+
+void DeleteFilesByPattern(const char* directory, const char* pattern) {
+  // Guard: an acceptable directory, and a pattern that names entries of that
+  // directory only (no separator, no drive or stream part).
+  if (!IsAbsolutePathBelowRoot(directory) || !pattern || !pattern[0]) return;
+  for (const char* p = pattern; *p; ++p)
+    if (IsSeparator(*p) || *p == ':') return;
+
+  char searchPattern[MAX_PATH];
+  char entryPath[MAX_PATH];
+  if (!BuildText(searchPattern, directory, "\\", pattern)) return;
+
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(searchPattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    // Directories (and links to them) are not files: they stay.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (!BuildText(entryPath, directory, "\\", found.cFileName)) continue;
+    DeleteFileA(entryPath);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}

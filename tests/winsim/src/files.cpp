@@ -86,6 +86,10 @@ bool HeldWithoutDeleteSharing(const std::string& fullPath) {
   return false;
 }
 
+// The "A" functions take at most MAX_PATH characters, terminator included;
+// a longer path fails with ERROR_FILENAME_EXCED_RANGE before anything is looked at.
+bool TooLong(LPCSTR path) { return std::strlen(path) >= MAX_PATH; }
+
 // Windows' wildcard match: '*' any run, '?' one character (or none at the end
 // of a name part), case-insensitive; "*.*" matches every name and "x.*" also "x".
 bool Match(const char* p, const char* n) {
@@ -176,6 +180,15 @@ FsNode& MakeFile(const std::string& path, const std::string& content, DWORD attr
   return *slot;
 }
 
+FsNode& MakeLink(const std::string& path, const std::string& target, bool directory) {
+  FsNode& node = directory ? MakeDirectory(path) : MakeFile(path);
+  node.children.clear();
+  node.linkTarget = FullPath(target);
+  node.attributes = (directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE) |
+                    FILE_ATTRIBUTE_REPARSE_POINT;
+  return node;
+}
+
 FsNode* FindNode(const std::string& path) { return Walk(FullPath(path)); }
 bool PathExists(const std::string& path) { return FindNode(path) != nullptr; }
 
@@ -198,6 +211,7 @@ using namespace winsim;
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   if (!pattern || !data) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  if (TooLong(pattern)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
   std::string full = FullPath(pattern);
   std::string spec;
   std::string dirPath = ParentOf(full, &spec);
@@ -206,6 +220,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   if (dir && !dir->linkTarget.empty()) dir = FollowLinks(dir);
   if (!dir) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
   if (!dir->IsDirectory()) return Fail(ERROR_DIRECTORY, INVALID_HANDLE_VALUE);
+  if (dir->denyAccess) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   auto search = std::make_shared<Search>();
   bool isRoot = SplitPath(dirPath).size() == 1;
   if (!isRoot) {
@@ -230,6 +245,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   if (search->entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
   *data = search->entries[0];
   search->next = 1;
+  ++M().files.openSearches;
   return AllocHandle(HandleKind::Search, search);
 }
 
@@ -245,11 +261,13 @@ BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
 BOOL FindClose(HANDLE handle) {
   if (!LookupHandle(handle, HandleKind::Search)) return Fail(ERROR_INVALID_HANDLE, FALSE);
   ReleaseHandle(handle);
+  --M().files.openSearches;
   return TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR path) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
   std::string full = FullPath(path);
   FsNode* parent = nullptr;
   std::string leaf;
@@ -269,6 +287,7 @@ BOOL DeleteFileA(LPCSTR path) {
 
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
   std::string full = FullPath(path);
   FsNode* parent = nullptr;
   std::string leaf;
@@ -290,6 +309,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
   std::string full = FullPath(path);
   FsNode* parent = nullptr;
   std::string leaf;
@@ -303,8 +323,25 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   return TRUE;
 }
 
+// The link itself is made; its target need not exist. Needs the privilege an
+// elevated administrator holds.
+BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags) {
+  if (!link || !target || !*target) return Fail(ERROR_INVALID_PARAMETER, BOOLEAN{0});
+  if (TooLong(link) || TooLong(target)) return Fail(ERROR_FILENAME_EXCED_RANGE, BOOLEAN{0});
+  if (!M().system.isAdmin) return Fail(ERROR_PRIVILEGE_NOT_HELD, BOOLEAN{0});
+  std::string full = FullPath(link);
+  FsNode* parent = nullptr;
+  std::string leaf;
+  DWORD rc = ParentDirectory(full, &parent, &leaf);
+  if (rc != ERROR_SUCCESS) return Fail(rc, BOOLEAN{0});
+  if (parent->children.count(leaf)) return Fail(ERROR_ALREADY_EXISTS, BOOLEAN{0});
+  MakeLink(full, target, (flags & SYMBOLIC_LINK_FLAG_DIRECTORY) != 0);
+  return 1;
+}
+
 DWORD GetFileAttributesA(LPCSTR path) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_FILE_ATTRIBUTES);
   FsNode* node = Walk(FullPath(path));
   if (!node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
   return node->attributes;
@@ -312,6 +349,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
   FsNode* node = Walk(FullPath(path));
   if (!node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   if (node->denyAccess) return Fail(ERROR_ACCESS_DENIED, FALSE);
@@ -328,6 +366,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flags, HANDLE) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
   std::string full = FullPath(path);
   FsNode* parent = nullptr;
   std::string leaf;

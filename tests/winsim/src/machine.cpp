@@ -159,6 +159,7 @@ void ResetMachine() {
   MakeDirectory("C:\\Temp");
   MakeDirectory("C:\\Tools");
   MakeFile("C:\\Windows\\system32\\cmd.exe", "MZ");
+  InstallCommandInterpreter();
 }
 
 }  // namespace winsim

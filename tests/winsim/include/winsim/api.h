@@ -61,6 +61,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID overlapped);
 BOOL ReadFile(HANDLE file, LPVOID data, DWORD length, LPDWORD read, LPVOID overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD high);
+BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
 
 // ---- kernel32 processes (process.cpp) ---------------------------------------
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,

@@ -109,24 +109,39 @@ struct FsNode {
   std::string shortName;  // 8.3 alias, matched by wildcards as Windows does; may be empty
   std::map<std::string, std::unique_ptr<FsNode>, NoCaseLess> children;
   bool inUse = false;        // held open without delete sharing: DeleteFileA fails with 32
-  bool denyAccess = false;   // its ACL denies administrators (until ownership is taken)
-  std::string linkTarget;    // reparse point (junction/symbolic link) target, absolute
+  // Its ACL denies administrators: opening, searching, attribute changes and
+  // deletion fail with 5. cacls can rewrite the ACL only when the file is not
+  // owned by another account (foreignOwner), which takeown changes.
+  bool denyAccess = false;
+  bool foreignOwner = false;  // owned by SYSTEM/TrustedInstaller rather than Administrators
+  // Reparse point (junction or symbolic link) target, absolute. A link found by
+  // a search carries FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA (directory
+  // links) and DeleteFileA (file links) remove the link itself, never the target.
+  std::string linkTarget;
   bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
 struct FileSystemState {
   std::map<char, std::unique_ptr<FsNode>> drives;  // key: upper-case drive letter
+  int openSearches = 0;  // FindFirstFileA handles not yet closed with FindClose
 };
 
 // Control functions: absolute paths "X:\\a\\b". Missing parent folders are created.
 FsNode& MakeDirectory(const std::string& path);
 FsNode& MakeFile(const std::string& path, const std::string& content = "",
                  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+// A junction or directory symbolic link (directory = true, attributes 0x410) or
+// a file symbolic link (0x420) at path, pointing at target.
+FsNode& MakeLink(const std::string& path, const std::string& target, bool directory);
 FsNode* FindNode(const std::string& path);
 bool PathExists(const std::string& path);
 std::string ReadFileText(const std::string& path);  // "" when missing
 // Every node under a folder as "relative\\path attrs content-size" lines, sorted.
 std::vector<std::string> DumpTree(const std::string& path);
+// cmd.exe as the program drives it: "/c" with takeown /F, cacls .. /g, attrib
+// -r -h -a -s and del /q acting on the simulated files (installed by ResetMachine;
+// call again to restore it after a test replaced the behaviour).
+void InstallCommandInterpreter();
 
 // ---- Processes and child runs --------------------------------------------------------
 struct ChildRun {
@@ -291,7 +306,7 @@ Machine& M();
 // Replaces the machine by a fresh default one: Windows in C:\Windows, the
 // working directory C:\Tools, an administrator, version 6.2 on AMD64, TEMP set to
 // C:\Temp, and the folders C:\Windows\system32, C:\Windows\inf, C:\Temp, C:\Tools
-// with cmd.exe in system32.
+// with cmd.exe in system32 (see InstallCommandInterpreter).
 void ResetMachine();
 
 }  // namespace winsim

@@ -14,6 +14,7 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef BYTE BOOLEAN;
 typedef unsigned char UCHAR;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
@@ -202,6 +203,7 @@ typedef PVOID HINF;
 #define FILE_ATTRIBUTE_TEMPORARY 0x00000100
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
+#define SYMBOLIC_LINK_FLAG_DIRECTORY 0x1
 
 #define FILE_SHARE_READ 0x00000001
 #define FILE_SHARE_WRITE 0x00000002
