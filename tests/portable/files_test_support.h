@@ -87,8 +87,11 @@ inline bool MakeDirectoryLink(const std::string& link, const std::string& target
   if (RunningUnderWine()) {
     std::string from = UnixPathOf(target);
     std::string to = UnixPathOf(link);
-    return !from.empty() && !to.empty() && RunUnixTool("/bin/ln", "-s \"" + from + "\" \"" + to + "\"") &&
-           Exists(link);
+    if (from.empty() || to.empty() || !RunUnixTool("/bin/ln", "-s \"" + from + "\" \"" + to + "\""))
+      return false;
+    // Wine does not wait for a host process: give it time to finish.
+    for (int i = 0; i < 100 && !Exists(link); ++i) Sleep(50);
+    return Exists(link);
   }
 #endif
   return CreateSymbolicLinkA(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && Exists(link);
@@ -100,7 +103,8 @@ inline void RemoveDirectoryLink(const std::string& link) {
 #ifdef _WIN32
   if (RunningUnderWine()) {
     std::string path = UnixPathOf(link);
-    if (!path.empty()) RunUnixTool("/bin/rm", "-f \"" + path + "\"");
+    if (!path.empty() && RunUnixTool("/bin/rm", "-f \"" + path + "\""))
+      for (int i = 0; i < 100 && Exists(link); ++i) Sleep(50);
     return;
   }
 #endif

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/files.h"
+#include "system/system.h"
 #include "sim_fixture.h"
 
 using winsim::FindNode;
@@ -191,6 +192,25 @@ TEST_F(ForceDeleteSimTest, ASystemOwnedReadOnlyDriverDenyingAdministratorsIsGone
     EXPECT_EQ(static_cast<DWORD>(CREATE_NO_WINDOW), run.creationFlags);
     EXPECT_EQ(static_cast<DWORD>(INFINITE), run.timeoutMs);
     EXPECT_TRUE(run.waited);
+  }
+}
+
+TEST_F(ForceDeleteSimTest, EachOfTheFourCommandsIsNeededForAProtectedDriver) {
+  // Leaving out any one command leaves the driver in place, so the test above
+  // proves the whole sequence.
+  const std::string path = "C:\\D\\Druvan.sys";
+  const std::vector<std::string> lines = ForceLines(path);
+  for (size_t left = 0; left < lines.size(); ++left) {
+    winsim::FsNode& driver =
+        MakeFile(path, "MZ", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    driver.denyAccess = true;
+    driver.foreignOwner = true;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (i == left) continue;
+      std::string line = lines[i];
+      RunAndWait(&line[0], CREATE_NO_WINDOW, INFINITE);
+    }
+    EXPECT_TRUE(PathExists(path)) << "without " << lines[left];
   }
 }
 
