@@ -30,7 +30,7 @@ bool EnableShutdownPrivilege() {
   // privilege, and it is the adjustment that decides.
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
-  LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+  LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
   bool assigned = GetLastError() != ERROR_NOT_ALL_ASSIGNED;

@@ -58,16 +58,6 @@ TEST_F(InfDirectoryTest, OnlyNamesMatchingThePatternAreOpened) {
   EXPECT_EQ(6u, Left().size());
 }
 
-TEST_F(InfDirectoryTest, EmptyOrMissingDirectoryChangesNothing) {
-  DeleteVendorInfs(kInfDirectory, "oem*.inf");
-  EXPECT_TRUE(Left().empty());
-  EXPECT_TRUE(Opened().empty());
-
-  DeleteVendorInfs("C:\\NoSuchFolder\\inf", "oem*.inf");
-  EXPECT_TRUE(winsim::PathExists(kInfDirectory));
-  EXPECT_FALSE(winsim::PathExists("C:\\NoSuchFolder"));
-}
-
 // The search also yields names whose 8.3 alias matches: oem1.infx (OEM1~1.INF)
 // is the vendor's own file, but oem1.PNF belongs to oem1.inf, which is not.
 TEST_F(InfDirectoryTest, NameMatchedThroughItsShortAliasDoesNotCostAnotherInfItsCompanion) {
