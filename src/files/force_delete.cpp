@@ -22,15 +22,18 @@ const ForceCommand kForceCommands[] = {
 };
 
 // The path goes inside double quotes on a cmd.exe line: a quote would end the
-// quoting, '%' would be expanded as a variable, and wildcards would make del
-// and takeown act on every match. Such a path cannot be named exactly.
+// quoting, '%' (and '!' where delayed expansion is on) would be expanded as a
+// variable, a control character could end the command, and wildcards would
+// make del and takeown act on every match. Such a path cannot be named exactly.
 bool IsQuotableFilePath(const char* path) {
   if (!path) return false;
   char drive = path[0];
   bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
   if (!letter || path[1] != ':' || path[2] != '\\' || !path[3]) return false;
   for (const char* p = path; *p; ++p)
-    if (*p == '"' || *p == '%' || *p == '*' || *p == '?') return false;
+    if (*p == '"' || *p == '%' || *p == '!' || *p == '*' || *p == '?' ||
+        static_cast<unsigned char>(*p) < 0x20)
+      return false;
   return true;
 }
 

@@ -71,7 +71,8 @@ inline std::string UnixPathOf(const std::string& path) {
   auto toUnix = reinterpret_cast<ToUnixPath>(
       reinterpret_cast<void*>(GetProcAddress(kernel32, "wine_get_unix_file_name")));
   if (!toUnix) return "";
-  std::wstring wide(path.begin(), path.end());
+  std::wstring wide;  // the test paths are plain ASCII
+  for (char c : path) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
   char* unixPath = toUnix(wide.c_str());
   if (!unixPath) return "";
   std::string out = unixPath;

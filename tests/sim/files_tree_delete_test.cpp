@@ -267,6 +267,8 @@ TEST_F(ForceDeleteSimTest, PathsThatCannotBeNamedExactlyOrNameAFolderRunNothing)
                            "C:\\Windows\\System32\\drivers\\*.sys",
                            "C:\\Windows\\System32\\drivers\\Tuv?.sys",
                            "C:\\D\\a%PATH%.sys",
+                           "C:\\D\\a!PATH!.sys",
+                           "C:\\D\\a.sys\n& del C:\\Windows\\System32\\drivers\\ntfs.sys",
                            "C:\\D\\x\" & del /q \"C:\\Windows\\System32\\drivers\\ntfs.sys"};
   for (const char* path : refused) ForceDeleteFile(path);
   ForceDeleteFile(nullptr);
