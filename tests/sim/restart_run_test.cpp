@@ -153,6 +153,23 @@ TEST_F(RestartTest, RefusedRestartStillEndsTheRunNormally) {
   EXPECT_TRUE(winsim::ProgressWindow()->destroyed);
 }
 
+// The privilege is enabled in the process token; a thread still impersonating
+// (its revert failed earlier in the run) asks with its own token, without it.
+TEST_F(RestartTest, ThreadLeftImpersonatingIsRefusedTheRestartAndTheRunEndsNormally) {
+  M().tokens.threadImpersonating = true;
+  M().tokens.threadPrivileges = M().tokens.processPrivileges;
+  M().tokens.failRevertToSelf = true;
+  bool granted = false;
+  M().ui.onExitWindows = [&] { granted = true; };
+
+  EXPECT_EQ(0, RunProgram("silent"));
+
+  EXPECT_TRUE(ShutdownPrivilegeEnabled());
+  EXPECT_EQ(1u, M().ui.exitWindowsCalls.size());
+  EXPECT_FALSE(granted);
+  EXPECT_EQ(kWholeBlock, Log());
+}
+
 // A forced restart can end the program as soon as it is requested: by then
 // the log already holds everything up to the INF line.
 TEST_F(RestartTest, LogIsOnDiskWhenTheRestartIsRequested) {

@@ -190,13 +190,12 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
   M().ui.exitWindowsCalls.emplace_back(flags, reason);
   Trace("exitwindows: " + std::to_string(flags) + " " + std::to_string(reason));
   if (M().ui.failExitWindows) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
-  // On the NT platform a shutdown or restart needs SeShutdownPrivilege enabled.
+  // On the NT platform a shutdown or restart needs SeShutdownPrivilege enabled
+  // in the caller's effective token (its impersonation token, if any).
   const UINT shutdownFlags = EWX_SHUTDOWN | EWX_REBOOT | EWX_POWEROFF;
-  if (M().system.platformId == VER_PLATFORM_WIN32_NT && (flags & shutdownFlags)) {
-    auto& privileges = M().tokens.processPrivileges;
-    auto held = privileges.find(SE_SHUTDOWN_NAME);
-    if (held == privileges.end() || !held->second) return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
-  }
+  if (M().system.platformId == VER_PLATFORM_WIN32_NT && (flags & shutdownFlags) &&
+      !EffectivePrivilegeEnabled(SE_SHUTDOWN_NAME))
+    return Fail(ERROR_PRIVILEGE_NOT_HELD, FALSE);
   if (M().ui.onExitWindows) M().ui.onExitWindows();
   return TRUE;
 }
