@@ -201,6 +201,14 @@ TEST_F(RegistryKeysSimTest, WholeRunDeletesTheCatalogueBetweenItsCaptionAndTheLo
   ASSERT_GE(static_cast<size_t>(actions.end() - first), expected.size());
   EXPECT_EQ(expected, std::vector<std::string>(first, first + expected.size()));
   EXPECT_EQ(1, std::count(actions.begin(), actions.end(), "caption: Deleting registry keys"));
+  // After the shortcuts and the install directory, right before the libraries.
+  auto shortcuts = std::find(actions.begin(), actions.end(), "caption: Deleting the Velmora Imaging shortcuts");
+  EXPECT_TRUE(shortcuts < first);
+  auto next = std::find_if(first + 1, actions.end(),
+                           [](const std::string& a) { return a.compare(0, 9, "caption: ") == 0; });
+  ASSERT_NE(actions.end(), next);
+  EXPECT_EQ("caption: Deleting the Velmora Imaging dlls", *next);
+  EXPECT_EQ(expected.size(), static_cast<size_t>(next - first));
   EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\nDeleted Lum Registry Keys \r\n"));
 }
 
