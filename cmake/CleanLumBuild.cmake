@@ -1,0 +1,71 @@
+# Build settings shared by the presets: warnings, the Windows program's shape,
+# GoogleTest, and running Windows test programs under Wine.
+
+# Warnings are errors for our own code. Linked privately into every target we
+# write; GoogleTest keeps its own flags.
+add_library(cleanlum_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(cleanlum_warnings INTERFACE /W4 /WX /utf-8)
+  # The run log uses the standard fopen and getenv, which MSVC would flag.
+  target_compile_definitions(cleanlum_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
+  target_link_options(cleanlum_warnings INTERFACE /WX)
+else()
+  target_compile_options(cleanlum_warnings INTERFACE -Wall -Wextra -Werror)
+endif()
+
+# Every Windows program runs with no DLL beyond the system's own.
+macro(cleanlum_use_static_runtime)
+  if(MSVC)
+    set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  elseif(MINGW)
+    add_link_options(-static -static-libgcc -static-libstdc++)
+  endif()
+endmacro()
+
+# Test programs cross-compiled with mingw run under Wine, one process per
+# suite, in a throw-away prefix inside the build folder.
+macro(cleanlum_use_wine_emulator)
+  if(MINGW AND CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        ${CMAKE_SOURCE_DIR}/cmake/wine-run --prefix ${CMAKE_BINARY_DIR}/wine/suite --)
+  endif()
+endmacro()
+
+# The program's manifest asks for nothing: no elevation and no supportedOS, so
+# GetVersionExA reports what Windows reports to an undeclared program. It is
+# embedded as resource 1 of type RT_MANIFEST by our own resource script rather
+# than left to the toolchain (some mingw distributions link a default manifest
+# that declares supportedOS); the end-to-end tests read it back from the program.
+# A test program may name another manifest: cleanlum_windows_program(t MANIFEST file).
+set(CLEANLUM_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/windows/program.manifest)
+function(cleanlum_windows_program target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "MANIFEST" "")
+  if(NOT arg_MANIFEST)
+    set(arg_MANIFEST ${CLEANLUM_MANIFEST})
+  endif()
+  get_filename_component(manifest_name ${arg_MANIFEST} NAME_WE)
+  set(rc ${CMAKE_BINARY_DIR}/generated/${manifest_name}_manifest.rc)
+  file(CONFIGURE OUTPUT ${rc} CONTENT "1 24 \"${arg_MANIFEST}\"\n")
+  target_sources(${target} PRIVATE ${rc})
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${arg_MANIFEST})
+  if(MSVC)
+    target_link_options(${target} PRIVATE /MANIFEST:NO)
+  endif()
+endfunction()
+
+# GoogleTest built from source with the same compiler as the code under test
+# (Debian's /usr/src/googletest); elsewhere an installed GoogleTest package.
+set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+macro(cleanlum_add_googletest)
+  if(EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    if(NOT MSVC)
+      set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    endif()
+    add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  else()
+    find_package(GTest CONFIG REQUIRED)
+  endif()
+endmacro()

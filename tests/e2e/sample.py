@@ -1,0 +1,67 @@
+"""A small installation of the Velmora imaging library, with a few things of
+other vendors beside it, for the demonstration run and for tests that want a
+whole machine. Later work adds what its clean-up step removes.
+
+VENDOR_* items are expected gone after a full run; FOREIGN_* items must stay.
+"""
+
+LIBRARY_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Velmora Imaging Library'
+BOARD_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Imaging Board'
+UNINSTALL = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+INSTALL_DIR = 'C:\\Program Files\\Velmora Imaging'
+ALL_USERS = 'C:\\Documents and Settings\\All Users'
+
+# The folder the program is run from, holding it and the vendor's tools.
+PROGRAM_FOLDER = 'C:\\Riruv'
+
+VENDOR_REGISTRY = {
+    LIBRARY_KEY: {'Revision': '8.2', 'Directory': INSTALL_DIR},
+    BOARD_KEY + '\\vlxGigE-2': {},
+    BOARD_KEY + '\\Host': {},
+    UNINSTALL + '\\Velmora_Imaging': {'DisplayName': 'Velmora Imaging', 'Publisher': 'Velmora'},
+}
+
+FOREIGN_REGISTRY = {
+    'HKEY_LOCAL_MACHINE\\Software\\Contoso\\Viewer': {'Version': '1.0'},
+    UNINSTALL + '\\ContosoViewer': {'DisplayName': 'Contoso Viewer', 'Publisher': 'Contoso'},
+}
+
+VENDOR_FILES = {
+    INSTALL_DIR + '\\bin\\lum.dll': b'MZ vendor library',
+    INSTALL_DIR + '\\Samples\\board.cfg': b'[board]\r\n',
+    'C:\\users\\Public\\Documents\\Velmora Imaging\\Samples\\readme.txt': b'samples\r\n',
+    ALL_USERS + '\\Start Menu\\Programs\\Velmora Imaging\\Lum Control Center.lnk': b'L shortcut',
+    ALL_USERS + '\\Desktop\\Lum Control Center.lnk': b'L shortcut',
+    'C:\\windows\\system32\\lumcore.dll': b'MZ vendor library',
+    'C:\\windows\\system32\\Pyxlib.dll': b'MZ vendor library',
+    'C:\\windows\\system32\\drivers\\vlxdma0.sys': b'MZ vendor driver',
+}
+
+# Vendor programs the run calls from the installation directory.
+VENDOR_TOOLS_INSTALLED = ('Tools\\LumNetworkServer.exe', 'Tools\\VlxGigeService.exe')
+
+FOREIGN_FILES = {
+    'C:\\Program Files\\Contoso\\viewer.exe': b'MZ other vendor',
+    ALL_USERS + '\\Desktop\\Contoso Viewer.lnk': b'L shortcut',
+    'C:\\windows\\system32\\contoso.dll': b'MZ other vendor',
+}
+
+
+def install_sample(prefix):
+    """Seeds the sample installation into a winebed Prefix, with CleanLum.exe
+    and every fake tool in PROGRAM_FOLDER."""
+    prefix.seed_registry({**VENDOR_REGISTRY, **FOREIGN_REGISTRY})
+    prefix.seed_files({**VENDOR_FILES, **FOREIGN_FILES})
+    prefix.install_tools(INSTALL_DIR, VENDOR_TOOLS_INSTALLED)
+    prefix.install_tools(PROGRAM_FOLDER)
+    prefix.install_cleanlum(PROGRAM_FOLDER)
+
+
+def survey(prefix):
+    """[(kind, item, present)] for every sample item: kind is 'vendor' or 'foreign'."""
+    out = []
+    for kind, keys, files in (('vendor', VENDOR_REGISTRY, VENDOR_FILES),
+                              ('foreign', FOREIGN_REGISTRY, FOREIGN_FILES)):
+        out += [(kind, key, prefix.key_exists(key)) for key in keys]
+        out += [(kind, path, prefix.exists(path)) for path in files]
+    return out
