@@ -16,7 +16,9 @@ PROGRAM_FOLDER = 'C:\\Riruv'
 
 VENDOR_REGISTRY = {
     LIBRARY_KEY: {'Revision': '8.2', 'Directory': INSTALL_DIR},
-    BOARD_KEY + '\\vlxGigE-2': {},
+    # No GigE board: its service removal pauses 75 s.
+    BOARD_KEY + '\\Parlow-CL': {},
+    BOARD_KEY + '\\Tarvel-X4': {},
     BOARD_KEY + '\\Host': {},
     UNINSTALL + '\\Velmora_Imaging': {'DisplayName': 'Velmora Imaging', 'Publisher': 'Velmora'},
 }
