@@ -371,6 +371,24 @@ TEST_F(InstallDirectoryTest, WindowsOnDriveDMovesEveryPathButTheFixedInstallerFo
             RunOnceText());
 }
 
+TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDirectory) {
+  winsim::SetString(HKEY_LOCAL_MACHINE, kNewerKey, "Revision", "9.2");
+  RegisterDirectory(kNewerKey, "C:\\Program Files\\Velmora Imaging");
+  InstallDefault();
+  std::vector<DWORD> pids = StartBackgroundProcesses();
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, RunProgram("silent noreboot"));
+  testing::internal::GetCapturedStdout();
+
+  for (DWORD pid : pids) EXPECT_FALSE(Running(pid));
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  EXPECT_EQ(std::string("%comspec% /c rd /s /q \"C:\\Program Files\\Velmora Imaging\"") + '\0',
+            RunOnceText());
+  EXPECT_FALSE(M().tokens.threadImpersonating);
+  EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\n"));
+}
+
 // ---- The registered directory is used only when it is safe to delete ----------------------
 
 class UnsafeDirectoryTest : public InstallDirectoryTest,
