@@ -139,6 +139,22 @@ TEST_F(ProcessesTest, OnlyTheFirst1024ProcessesAreSeen) {
   EXPECT_TRUE(Running(beyond));
 }
 
+TEST_F(ProcessesTest, ChildThatOutlivedItsWaitIsEndedByName) {
+  winsim::MakeFile("C:\\Tools\\pyxMon.exe", "MZ");
+  winsim::SetProgramBehaviour("pyxMon.exe", [](const winsim::ChildRun&) {
+    winsim::ChildOutcome outcome;
+    outcome.keepsRunning = true;
+    return outcome;
+  });
+  char commandLine[] = "C:\\Tools\\pyxMon.exe";
+  ASSERT_EQ(RunResult::TimedOut, RunAndWait(commandLine, 0, 1000));
+  ASSERT_EQ(std::vector<std::string>{"pyxMon.exe"}, winsim::RunningImageNames());
+
+  EXPECT_TRUE(TerminateProcessByName("PYXMON.EXE"));
+
+  EXPECT_TRUE(winsim::RunningImageNames().empty());
+}
+
 // ---- The building blocks -------------------------------------------------------
 
 TEST_F(ProcessesTest, ListingCountsEveryAccessibleProcessButStoresAtMostCapacity) {

@@ -24,18 +24,23 @@ HMODULE ModuleHandle(uintptr_t base) { return reinterpret_cast<HMODULE>(base); }
 
 // The process behind an opened handle, checked for the rights a call needs.
 // ERROR_INVALID_HANDLE for a wrong handle, ERROR_ACCESS_DENIED for missing rights.
+// A child's handle from CreateProcessA carries every right.
 SimProcess* ProcessOf(HANDLE handle, DWORD rightsNeeded, DWORD* error) {
-  HandleEntry* entry = LookupHandle(handle, HandleKind::OpenedProcess);
-  if (!entry) {
+  DWORD pid = 0;
+  if (HandleEntry* child = LookupHandle(handle, HandleKind::Process)) {
+    pid = std::static_pointer_cast<ProcessObject>(child->object)->pid;
+  } else if (HandleEntry* entry = LookupHandle(handle, HandleKind::OpenedProcess)) {
+    auto opened = std::static_pointer_cast<OpenedProcess>(entry->object);
+    if ((opened->access & rightsNeeded) != rightsNeeded) {
+      *error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
+    pid = opened->pid;
+  } else {
     *error = ERROR_INVALID_HANDLE;
     return nullptr;
   }
-  auto opened = std::static_pointer_cast<OpenedProcess>(entry->object);
-  if ((opened->access & rightsNeeded) != rightsNeeded) {
-    *error = ERROR_ACCESS_DENIED;
-    return nullptr;
-  }
-  SimProcess* process = FindProcess(opened->pid);
+  SimProcess* process = FindProcess(pid);
   if (!process) *error = ERROR_INVALID_HANDLE;
   return process;
 }
