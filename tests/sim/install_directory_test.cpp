@@ -220,24 +220,26 @@ TEST_F(InstallDirectoryTest, OlderReleaseWithoutDirectoryStopsProcessesAndDelete
 
 // ---- Locked files ------------------------------------------------------------------------
 
-TEST_F(InstallDirectoryTest, LockedFileKeepsTheDirectoryOnTheNewerRelease) {
+TEST_F(InstallDirectoryTest, LockedFileIsTriedFourTimesOnTheNewerRelease) {
   InstallDefault();
   winsim::MakeFile("C:\\Program Files\\Velmora Imaging\\bin\\zz.log").inUse = true;
 
   Run("9.0");
 
+  EXPECT_EQ(4u, StepTrace("delete-in-use: ").size());
   EXPECT_TRUE(winsim::PathExists("C:\\Program Files\\Velmora Imaging\\bin\\zz.log"));
   EXPECT_FALSE(winsim::PathExists(kGigeService));
   EXPECT_EQ(std::string("%comspec% /c rd /s /q \"C:\\Program Files\\Velmora Imaging\"") + '\0',
             RunOnceText());
 }
 
-TEST_F(InstallDirectoryTest, LockedFileKeepsTheDirectoryOnTheOlderRelease) {
+TEST_F(InstallDirectoryTest, LockedFileIsTriedOnceOnTheOlderRelease) {
   InstallDefault();
   winsim::MakeFile("C:\\Program Files\\Velmora Imaging\\bin\\zz.log").inUse = true;
 
   Run("7.0");
 
+  EXPECT_EQ(1u, StepTrace("delete-in-use: ").size());
   EXPECT_TRUE(winsim::PathExists("C:\\Program Files\\Velmora Imaging\\bin\\zz.log"));
   EXPECT_EQ(std::string("%comspec% /c rd /s /q \"C:\\Program Files\\Velmora Imaging\"") + '\0',
             RunOnceText());

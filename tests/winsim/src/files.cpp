@@ -280,7 +280,11 @@ BOOL DeleteFileA(LPCSTR path) {
   if (node.IsDirectory()) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (node.denyAccess || (node.attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (node.inUse || HeldWithoutDeleteSharing(full)) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  // Trace: "delete-in-use: <full path>" for each deletion refused because the file is held open.
+  if (node.inUse || HeldWithoutDeleteSharing(full)) {
+    Trace("delete-in-use: " + full);
+    return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  }
   parent->children.erase(it);
   return TRUE;
 }
