@@ -28,15 +28,26 @@ FOREIGN_REGISTRY = {
     UNINSTALL + '\\ContosoViewer': {'DisplayName': 'Contoso Viewer', 'Publisher': 'Contoso'},
 }
 
+PROGRAMS = ALL_USERS + '\\Start Menu\\Programs'
+SYSTEM32 = 'C:\\windows\\system32'
+
 VENDOR_FILES = {
     INSTALL_DIR + '\\bin\\lum.dll': b'MZ vendor library',
     INSTALL_DIR + '\\Samples\\board.cfg': b'[board]\r\n',
     'C:\\users\\Public\\Documents\\Velmora Imaging\\Samples\\readme.txt': b'samples\r\n',
-    ALL_USERS + '\\Start Menu\\Programs\\Velmora Imaging\\Lum Control Center.lnk': b'L shortcut',
+    PROGRAMS + '\\Velmora Imaging\\Lum Control Center.lnk': b'L shortcut',
+    PROGRAMS + '\\Velmora Imaging\\Documentation\\Manual.lnk': b'L shortcut',
+    PROGRAMS + '\\Parlow Native Library 3.1\\Readme.lnk': b'L shortcut',
+    PROGRAMS + '\\Falcro-II Digital-CL 3.0\\Setup.lnk': b'L shortcut',
     ALL_USERS + '\\Desktop\\Lum Control Center.lnk': b'L shortcut',
-    'C:\\windows\\system32\\lumcore.dll': b'MZ vendor library',
-    'C:\\windows\\system32\\Pyxlib.dll': b'MZ vendor library',
-    'C:\\windows\\system32\\drivers\\vlxdma0.sys': b'MZ vendor driver',
+    SYSTEM32 + '\\lumcore.dll': b'MZ vendor library',
+    SYSTEM32 + '\\LUM.DLL': b'MZ vendor library',
+    SYSTEM32 + '\\lumextra.dll': b'MZ vendor library',  # only "lum*.dll" names it
+    SYSTEM32 + '\\Pyxlib.dll': b'MZ vendor library',
+    SYSTEM32 + '\\drivers\\vlxdma0.sys': b'MZ vendor driver',
+    SYSTEM32 + '\\drivers\\Tarvel.sys': b'MZ vendor driver',
+    SYSTEM32 + '\\drivers\\DruvanGigE.sys': b'MZ vendor driver',
+    SYSTEM32 + '\\drivers\\AmbrelGX60.sys': b'MZ vendor driver',
 }
 
 # Vendor programs the run calls from the installation directory.
@@ -45,7 +56,19 @@ VENDOR_TOOLS_INSTALLED = ('Tools\\LumNetworkServer.exe', 'Tools\\VlxGigeService.
 FOREIGN_FILES = {
     'C:\\Program Files\\Contoso\\viewer.exe': b'MZ other vendor',
     ALL_USERS + '\\Desktop\\Contoso Viewer.lnk': b'L shortcut',
-    'C:\\windows\\system32\\contoso.dll': b'MZ other vendor',
+    PROGRAMS + '\\Velmora Imaging Tools\\Other.lnk': b'L shortcut',
+    PROGRAMS + '\\Parlow Native Library 4.0\\Other.lnk': b'L shortcut',
+    SYSTEM32 + '\\contoso.dll': b'MZ other vendor',
+    SYSTEM32 + '\\lum.txt': b'other vendor',
+    SYSTEM32 + '\\xlum.dll': b'MZ other vendor',
+    SYSTEM32 + '\\Pyxlib2.dll': b'MZ other vendor',
+    SYSTEM32 + '\\lumsub\\lum.dll': b'MZ other vendor',  # the pattern does not descend
+    SYSTEM32 + '\\drivers\\Tarvel2.sys': b'MZ other driver',
+    SYSTEM32 + '\\drivers\\vlxdma1.sys': b'MZ other driver',
+    # The 32-bit system folder is not the library's.
+    'C:\\windows\\syswow64\\lumcore.dll': b'MZ 32-bit copy',
+    'C:\\windows\\syswow64\\Pyxlib.dll': b'MZ 32-bit copy',
+    'C:\\windows\\syswow64\\drivers\\Tarvel.sys': b'MZ 32-bit copy',
 }
 
 
