@@ -14,6 +14,21 @@ ALL_USERS = 'C:\\Documents and Settings\\All Users'
 # The folder the program is run from, holding it and the vendor's tools.
 PROGRAM_FOLDER = 'C:\\Riruv'
 
+# Windows Installer registrations of per-machine products, and its package cache.
+MACHINE_PRODUCTS = ('HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer'
+                    '\\UserData\\S-1-5-18\\Products')
+INSTALLER_CACHE = 'C:\\windows\\Installer'
+
+
+def installer_product(code, publisher, package=None):
+    """The registration of a per-machine installer product, by packed code."""
+    properties = {'DisplayName': 'Product ' + code, 'Publisher': publisher}
+    if package:
+        properties['LocalPackage'] = package
+    return {MACHINE_PRODUCTS + '\\' + code + '\\InstallProperties': properties,
+            MACHINE_PRODUCTS + '\\' + code + '\\Features': {'Main': ''}}
+
+
 VENDOR_REGISTRY = {
     LIBRARY_KEY: {'Revision': '8.2', 'Directory': INSTALL_DIR},
     # No GigE board: its service removal pauses 75 s.
@@ -21,11 +36,31 @@ VENDOR_REGISTRY = {
     BOARD_KEY + '\\Tarvel-X4': {},
     BOARD_KEY + '\\Host': {},
     UNINSTALL + '\\Velmora_Imaging': {'DisplayName': 'Velmora Imaging', 'Publisher': 'Velmora'},
+    # Registry clean-up: catalogued keys of every root and view.
+    'HKEY_CLASSES_ROOT\\Installer\\Products\\29D92E1AC49FC9D3FCD85E486087B9F1': {'ProductName': 'Lum'},
+    'HKEY_CLASSES_ROOT\\Installer\\Products\\29D92E1AC49FC9D3FCD85E486087B9F1\\SourceList': {'PackageName': 'lum.msi'},
+    'HKEY_CURRENT_USER\\Software\\Velmora\\Lum\\Settings': {'LastBoard': 'Parlow-CL'},
+    UNINSTALL + '\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}': {'DisplayName': 'Lum', 'Publisher': 'Velmora Imaging'},
+    'HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Velmora\\Velmora Imaging Library': {'Revision': '8.2'},
+    'HKEY_LOCAL_MACHINE\\Software\\Classes\\ActiveLUMAddIn.Connect\\CLSID': {'': '{AB1D659E-3CD2-13E8-5A8D-E6EABF0E0DB4}'},
+    # The product whose package the step removes itself, and one it finds by its publisher.
+    **installer_product('B7DF34E1765EF2026957BECF995A489C', 'Velmora Imaging', INSTALLER_CACHE + '\\3a7c1.msi'),
+    **installer_product('6F1B2C3D4E5F60718293A4B5C6D7E8F9', 'Velmora Imaging GmbH', INSTALLER_CACHE + '\\5d2e9.msi'),
+    # A vendor product whose package value names a file outside the installer cache.
+    **installer_product('7A0B1C2D3E4F50617283940516273849', 'Velmora Imaging', 'C:\\windows\\system32\\contoso.dll'),
 }
 
 FOREIGN_REGISTRY = {
     'HKEY_LOCAL_MACHINE\\Software\\Contoso\\Viewer': {'Version': '1.0'},
     UNINSTALL + '\\ContosoViewer': {'DisplayName': 'Contoso Viewer', 'Publisher': 'Contoso'},
+    # Beside the catalogued keys: names that only begin like them.
+    'HKEY_LOCAL_MACHINE\\Software\\Velmorex2': {'Owner': 'Contoso'},
+    'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Contoso Bridge': {'Owner': 'Contoso'},
+    'HKEY_CLASSES_ROOT\\Installer\\Products\\29D92E1AC49FC9D3FCD85E486087B9F2': {'ProductName': 'Other'},
+    'HKEY_CURRENT_USER\\Software\\Velmora Tools': {'Owner': 'Contoso'},
+    # Installer products of others: another publisher, and the vendor's name in other capitals.
+    **installer_product('1A2B3C4D5E6F70819203A4B5C6D7E8F9', 'Contoso', INSTALLER_CACHE + '\\9c3b1.msi'),
+    **installer_product('2B3C4D5E6F708192A3B4C5D6E7F80910', 'velmora imaging', INSTALLER_CACHE + '\\9c3b2.msi'),
 }
 
 PROGRAMS = ALL_USERS + '\\Start Menu\\Programs'
@@ -48,6 +83,8 @@ VENDOR_FILES = {
     SYSTEM32 + '\\drivers\\Tarvel.sys': b'MZ vendor driver',
     SYSTEM32 + '\\drivers\\DruvanGigE.sys': b'MZ vendor driver',
     SYSTEM32 + '\\drivers\\AmbrelGX60.sys': b'MZ vendor driver',
+    INSTALLER_CACHE + '\\3a7c1.msi': b'cached package',
+    INSTALLER_CACHE + '\\5d2e9.msi': b'cached package',
 }
 
 # Vendor programs the run calls from the installation directory.
@@ -69,6 +106,8 @@ FOREIGN_FILES = {
     'C:\\windows\\syswow64\\lumcore.dll': b'MZ 32-bit copy',
     'C:\\windows\\syswow64\\Pyxlib.dll': b'MZ 32-bit copy',
     'C:\\windows\\syswow64\\drivers\\Tarvel.sys': b'MZ 32-bit copy',
+    INSTALLER_CACHE + '\\9c3b1.msi': b'cached package',
+    INSTALLER_CACHE + '\\9c3b2.msi': b'cached package',
 }
 
 

@@ -1,0 +1,79 @@
+"""The registry clean-up of a whole silent run on a Wine machine holding the
+sample installation: the catalogued keys, the vendor's installer products and
+the library's environment values go; every other key, value, product and
+cached package stays."""
+
+import unittest
+
+import sample
+from winebed import WineTestCase
+
+ENVIRONMENT = 'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment'
+CONTROL_SET_003 = 'HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet003\\Control\\Session Manager\\Environment'
+UNINSTALL = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+
+# The library's environment values as installers leave them, in any capitals.
+LIBRARY_ENVIRONMENT = {'GENICAM_ROOT': 'C:\\GenICam', 'Lum_Genicam_Path': 'C:\\GenICam\\bin',
+                       'LUM_PATH': 'C:\\Program Files\\Velmora Imaging', 'Tarvel': '1', 'parlow': '1'}
+OTHER_ENVIRONMENT = {'CONTOSO_HOME': 'C:\\Program Files\\Contoso', 'Lum_Path_Old': 'kept'}
+
+# Products that catalogue rows 41, 42, 51, 58, 68 and 75 delete before the
+# vendor products are looked for: their cached packages stay on purpose.
+ROW_PRODUCTS = ('D3BDADF132C15117AC28250D473A7306', '493604D965DBDF07CBD9787843BDA16B',
+                '29D92E1AC49FC9D3FCD85E486087B9F1', '418971715DAFE532CBA131606E950EB9',
+                '474D491C63F739C69D360A09F4BD89EB', '1AA2C1FDC6EE8A564A38006F73D6564B')
+
+
+def row_package(code):
+    return sample.INSTALLER_CACHE + '\\row-' + code[:6] + '.msi'
+
+
+class RegistryCleanupTest(WineTestCase):
+
+    def test_silent_run_removes_the_vendors_keys_products_and_values_and_keeps_the_rest(self):
+        sample.install_sample(self.prefix)
+        rows = {}
+        for code in ROW_PRODUCTS:
+            rows.update(sample.installer_product(code, 'Velmora Imaging', row_package(code)))
+        self.prefix.seed_registry({**rows,
+                                   ENVIRONMENT: {**LIBRARY_ENVIRONMENT, **OTHER_ENVIRONMENT},
+                                   CONTROL_SET_003: {'Lum_Path': 'x', 'CONTOSO_HOME': 'kept'}})
+        self.prefix.seed_files({row_package(code): b'cached package' for code in ROW_PRODUCTS})
+        for kind, item, present in sample.survey(self.prefix):
+            if item.startswith('HKEY_') or item.startswith(sample.INSTALLER_CACHE):
+                self.assertTrue(present, 'not seeded: ' + item)
+        uninstall_before = self.prefix.read_registry(UNINSTALL)
+        environment_before = self.prefix.read_registry(ENVIRONMENT).key(ENVIRONMENT)
+
+        run = self.prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER, timeout=300)
+
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual(1, run.captions().count('Deleting registry keys'))
+        self.assertIn(b'Deleted Lum Registry Keys \r\n', self.prefix.run_log(run.temp))
+
+        for kind, item, present in sample.survey(self.prefix):
+            if kind == 'foreign':
+                self.assertTrue(present, item)
+            elif item.startswith('HKEY_') or item.startswith(sample.INSTALLER_CACHE):
+                self.assertFalse(present, item)
+        for code in ROW_PRODUCTS:
+            self.assertFalse(self.prefix.key_exists(sample.MACHINE_PRODUCTS + '\\' + code), code)
+            self.assertTrue(self.prefix.exists(row_package(code)), code)
+
+        # Every uninstall entry but the vendor's is still there, value for value.
+        uninstall_after = self.prefix.read_registry(UNINSTALL)
+        vendor_entries = [UNINSTALL + '\\Velmora_Imaging', UNINSTALL + '\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}']
+        expected = {key: values for key, values in uninstall_before.items()
+                    if not any(key.lower() == entry.lower() for entry in vendor_entries)}
+        self.assertEqual(expected, dict(uninstall_after))
+
+        environment_after = self.prefix.read_registry(ENVIRONMENT).key(ENVIRONMENT)
+        expected = {name: value for name, value in environment_before.items()
+                    if name.lower() not in [n.lower() for n in LIBRARY_ENVIRONMENT]}
+        self.assertEqual(expected, environment_after)
+        control_set = self.prefix.read_registry(CONTROL_SET_003).key(CONTROL_SET_003)
+        self.assertEqual({'CONTOSO_HOME': 'kept'}, control_set)
+
+
+if __name__ == '__main__':
+    unittest.main()
