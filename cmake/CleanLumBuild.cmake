@@ -24,11 +24,14 @@ macro(cleanlum_use_static_runtime)
 endmacro()
 
 # Test programs cross-compiled with mingw run under Wine, one process per
-# suite, in a throw-away prefix inside the build folder.
+# suite, each in a throw-away prefix inside the build folder (copied from a
+# template booted once) with its own Wine session and Xvfb display.
 macro(cleanlum_use_wine_emulator)
   if(MINGW AND CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    find_program(PYTHON3 python3 REQUIRED)
     set(CMAKE_CROSSCOMPILING_EMULATOR
-        ${CMAKE_SOURCE_DIR}/cmake/wine-run --prefix ${CMAKE_BINARY_DIR}/wine/suite --)
+        ${CMAKE_COMMAND} -E env CLEANLUM_BUILD_DIR=${CMAKE_BINARY_DIR} PYTHONDONTWRITEBYTECODE=1
+        ${PYTHON3} ${CMAKE_SOURCE_DIR}/tests/e2e/winebed.py run)
   endif()
 endmacro()
 
@@ -55,10 +58,12 @@ function(cleanlum_windows_program target)
 endfunction()
 
 # GoogleTest built from source with the same compiler as the code under test
-# (Debian's /usr/src/googletest); elsewhere an installed GoogleTest package.
+# (Debian's /usr/src/googletest, or any checkout named by GTEST_SOURCE_DIR);
+# without sources, an installed GoogleTest package built for the same runtime
+# (with MSVC the static one, e.g. vcpkg's x64-windows-static).
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 macro(cleanlum_add_googletest)
-  if(EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
+  if(GTEST_SOURCE_DIR AND EXISTS ${GTEST_SOURCE_DIR}/CMakeLists.txt)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
     if(NOT MSVC)

@@ -17,7 +17,7 @@ def main():
         temp = prefix.temp_directory()
         before = prefix.run_log(temp) or b''
         print('Sample installation seeded in %s' % root)
-        run = prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER, timeout=300)
+        run = prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER)
         print('Ran %s (working directory %s): exit code %s'
               % (run.command_line, sample.PROGRAM_FOLDER, 'timeout' if run.timed_out else run.exit_code))
         for box in run.boxes:

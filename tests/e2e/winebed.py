@@ -558,7 +558,7 @@ class Prefix:
         return records
 
     def run_cleanlum(self, arguments='silent noreboot', folder='C:\\Riruv', cwd=None, answers=(),
-                     command_line=None, timeout=60):
+                     command_line=None, timeout=300):
         """Runs CleanLum.exe from folder (installed there if missing) with the
         working directory cwd (default: folder) and answers its message boxes:
         answers is a list of (caption, 'ok' | 'cancel' | 'yes' | 'no') in the
@@ -585,6 +585,19 @@ class Prefix:
         return self.read_file((temp or self.temp_directory()) + '\\LUMInstall.log')
 
 
+def run_program(argv):
+    """Runs one Windows program (a Linux path and its arguments) in a fresh
+    throw-away prefix with its output on ours; returns its exit status.
+    CTest runs the Windows test suites this way."""
+    prefix = Prefix('program-%d' % os.getpid())
+    try:
+        # Output straight through: ending the session closes the handles that
+        # the session's own programs inherited.
+        return subprocess.run(['wine', *argv], env=prefix.env, stdin=subprocess.DEVNULL).returncode
+    finally:
+        prefix.close()
+
+
 class WineTestCase(unittest.TestCase):
     """A test case with a fresh prefix in self.prefix."""
 
@@ -593,3 +606,10 @@ class WineTestCase(unittest.TestCase):
     def setUp(self):
         self.prefix = Prefix(self.id(), self.windows_version)
         self.addCleanup(self.prefix.close)
+
+
+if __name__ == '__main__':
+    import sys
+    if len(sys.argv) < 3 or sys.argv[1] != 'run':
+        sys.exit('usage: winebed.py run PROGRAM [ARGUMENTS...]')
+    sys.exit(run_program(sys.argv[2:]))
