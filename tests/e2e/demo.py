@@ -14,6 +14,7 @@ def main():
     prefix = winebed.Prefix('demo', root=root)
     try:
         sample.install_sample(prefix)
+        sample.start_background_processes(prefix)
         temp = prefix.temp_directory()
         before = prefix.run_log(temp) or b''
         print('Sample installation seeded in %s' % root)

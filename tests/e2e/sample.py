@@ -29,6 +29,16 @@ def installer_product(code, publisher, package=None):
             MACHINE_PRODUCTS + '\\' + code + '\\Features': {'Main': ''}}
 
 
+# The library's own installer product: its cached package and installer folders.
+LIBRARY_PACKED_CODE = '1AA2C1FDC6EE8A564A38006F73D6564B'
+LIBRARY_PACKAGE = INSTALLER_CACHE + '\\4c1a7e.msi'
+LIBRARY_PRODUCT_CODE = '{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}'
+
+# The library's background processes, started from the installation directory
+# before the run; the run ends them by name.
+BACKGROUND_FOLDER = INSTALL_DIR + '\\Services'
+BACKGROUND_PROCESSES = ('VlxGigeService.exe', 'pyxMon.exe', 'LumNetworkServer.exe')
+
 VENDOR_REGISTRY = {
     LIBRARY_KEY: {'Revision': '8.2', 'Directory': INSTALL_DIR},
     # No GigE board: its service removal pauses 75 s.
@@ -48,6 +58,8 @@ VENDOR_REGISTRY = {
     **installer_product('6F1B2C3D4E5F60718293A4B5C6D7E8F9', 'Velmora Imaging GmbH', INSTALLER_CACHE + '\\5d2e9.msi'),
     # A vendor product whose package value names a file outside the installer cache.
     **installer_product('7A0B1C2D3E4F50617283940516273849', 'Velmora Imaging', 'C:\\windows\\system32\\contoso.dll'),
+    # The library itself; the install directory step removes its cached package.
+    **installer_product(LIBRARY_PACKED_CODE, 'Velmora Imaging', LIBRARY_PACKAGE),
 }
 
 FOREIGN_REGISTRY = {
@@ -85,6 +97,15 @@ VENDOR_FILES = {
     SYSTEM32 + '\\drivers\\AmbrelGX60.sys': b'MZ vendor driver',
     INSTALLER_CACHE + '\\3a7c1.msi': b'cached package',
     INSTALLER_CACHE + '\\5d2e9.msi': b'cached package',
+    ALL_USERS + '\\Documents\\Velmora Imaging\\readme.txt': b'samples\r\n',
+    'C:\\Parlow\\parlow.cfg': b'[board]\r\n',
+    LIBRARY_PACKAGE: b'MSI package',
+    INSTALLER_CACHE + '\\' + LIBRARY_PRODUCT_CODE + '\\ARPPRODUCTICON.exe': b'MZ icon',
+    'C:\\Program Files (x86)\\InstallShield Installation Information\\' + LIBRARY_PRODUCT_CODE
+    + '\\setup.ini': b'[Startup]\r\n',
+    INSTALLER_CACHE + '\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}\\icon.ico': b'icon',
+    INSTALLER_CACHE + '\\{17179814-FAD5-235E-BC1A-1306E659E09B}\\icon.ico': b'icon',
+    INSTALLER_CACHE + '\\943df.msi': b'MSI package',
 }
 
 # Vendor programs the run calls from the installation directory.
@@ -108,6 +129,8 @@ FOREIGN_FILES = {
     'C:\\windows\\syswow64\\drivers\\Tarvel.sys': b'MZ 32-bit copy',
     INSTALLER_CACHE + '\\9c3b1.msi': b'cached package',
     INSTALLER_CACHE + '\\9c3b2.msi': b'cached package',
+    'C:\\Program Files (x86)\\InstallShield Installation Information\\{0C0A1B2C-1111-2222-3333-444455556666}'
+    '\\setup.ini': b'[Startup]\r\n',
 }
 
 
@@ -121,6 +144,11 @@ def install_sample(prefix):
     prefix.install_cleanlum(PROGRAM_FOLDER)
 
 
+def start_background_processes(prefix):
+    """Starts the library's three background processes in the prefix's session."""
+    prefix.start_background(BACKGROUND_FOLDER, BACKGROUND_PROCESSES)
+
+
 def survey(prefix):
     """[(kind, item, present)] for every sample item: kind is 'vendor' or 'foreign'."""
     out = []
@@ -128,4 +156,6 @@ def survey(prefix):
                               ('foreign', FOREIGN_REGISTRY, FOREIGN_FILES)):
         out += [(kind, key, prefix.key_exists(key)) for key in keys]
         out += [(kind, path, prefix.exists(path)) for path in files]
+    running = [name.lower() for name in prefix.running_processes()]
+    out += [('vendor', 'process ' + name, name.lower() in running) for name in BACKGROUND_PROCESSES]
     return out

@@ -28,6 +28,7 @@ import select
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -414,6 +415,7 @@ class Prefix:
         _open_prefixes.add(self)
         self._runs = 0
         self._exports = 0
+        self._background = []
         self.seed_files({BIN + '\\' + os.path.basename(p): _read(p)
                          for p in (program('answer_boxes.exe'), program('window_hook.dll'),
                                    program('probe.exe'))})
@@ -427,6 +429,8 @@ class Prefix:
         _open_prefixes.discard(self)
         run_wine(['wineserver', '-k'], self.env)
         run_wine(['wineserver', '-w'], self.env, timeout=60)
+        for process in self._background:
+            process.wait(60)
         if remove and not os.environ.get('CLEANLUM_E2E_KEEP'):
             shutil.rmtree(self.root, ignore_errors=True)
 
@@ -576,6 +580,32 @@ class Prefix:
         self.wine(*args, '--', command_line, timeout=timeout + 60)
         data = self.read_file(record) or b''
         return Run(command_line, data.decode('latin-1'))
+
+    # Background processes.
+    def start_background(self, folder, names):
+        """Copies background.exe into folder under each name and starts the
+        copies one after another without waiting; each runs until it is ended
+        (at most five minutes). Returns once all of them are listed as running."""
+        self.seed_files({folder + '\\' + name: _read(program('background.exe')) for name in names})
+        work = self.unix_path(BED)
+        os.makedirs(work, exist_ok=True)
+        for name in names:
+            self._background.append(subprocess.Popen(
+                ['wine', folder + '\\' + name], env=self.env, cwd=work, stdin=subprocess.DEVNULL,
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        for _ in range(100):
+            running = [n.lower() for n in self.running_processes()]
+            if all(name.lower() in running for name in names):
+                return
+            time.sleep(0.2)
+        raise RuntimeError('background processes did not start: %r' % (names,))
+
+    def running_processes(self):
+        """Base names of the processes running in this prefix's session."""
+        lister = BIN + '\\background.exe'
+        if not self.exists(lister):
+            self.seed_files({lister: _read(program('background.exe'))})
+        return self.wine(lister, 'running', check=True).stdout.decode('latin-1').splitlines()
 
     def temp_directory(self):
         return self.environment_variable('TEMP')
