@@ -22,9 +22,9 @@ OTHER_ENVIRONMENT = {'CONTOSO_HOME': 'C:\\Program Files\\Contoso', 'Lum_Path_Old
 ROW_PRODUCTS = ('D3BDADF132C15117AC28250D473A7306', '493604D965DBDF07CBD9787843BDA16B',
                 '29D92E1AC49FC9D3FCD85E486087B9F1', '418971715DAFE532CBA131606E950EB9',
                 '474D491C63F739C69D360A09F4BD89EB')
-# Row 75's product is the library itself: the install directory step, earlier
-# in the run, removes its cached package.
-LIBRARY_PRODUCT = '1AA2C1FDC6EE8A564A38006F73D6564B'
+# Row 75's product is the library itself, registered by the sample: the install
+# directory step, earlier in the run, removes its cached package.
+LIBRARY_PRODUCT = sample.LIBRARY_PACKED_CODE
 
 
 def row_package(code):
@@ -36,12 +36,12 @@ class RegistryCleanupTest(WineTestCase):
     def test_silent_run_removes_the_vendors_keys_products_and_values_and_keeps_the_rest(self):
         sample.install_sample(self.prefix)
         rows = {}
-        for code in ROW_PRODUCTS + (LIBRARY_PRODUCT,):
+        for code in ROW_PRODUCTS:
             rows.update(sample.installer_product(code, 'Velmora Imaging', row_package(code)))
         self.prefix.seed_registry({**rows,
                                    ENVIRONMENT: {**LIBRARY_ENVIRONMENT, **OTHER_ENVIRONMENT},
                                    CONTROL_SET_003: {'Lum_Path': 'x', 'CONTOSO_HOME': 'kept'}})
-        self.prefix.seed_files({row_package(code): b'cached package' for code in ROW_PRODUCTS + (LIBRARY_PRODUCT,)})
+        self.prefix.seed_files({row_package(code): b'cached package' for code in ROW_PRODUCTS})
         for kind, item, present in sample.survey(self.prefix):
             if item.startswith('HKEY_') or item.startswith(sample.INSTALLER_CACHE):
                 self.assertTrue(present, 'not seeded: ' + item)
@@ -61,7 +61,9 @@ class RegistryCleanupTest(WineTestCase):
                 self.assertFalse(present, item)
         for code in ROW_PRODUCTS + (LIBRARY_PRODUCT,):
             self.assertFalse(self.prefix.key_exists(sample.MACHINE_PRODUCTS + '\\' + code), code)
-            self.assertEqual(code != LIBRARY_PRODUCT, self.prefix.exists(row_package(code)), code)
+        for code in ROW_PRODUCTS:
+            self.assertTrue(self.prefix.exists(row_package(code)), code)
+        self.assertFalse(self.prefix.exists(sample.LIBRARY_PACKAGE))
 
         # Every uninstall entry but the vendor's is still there, value for value.
         uninstall_after = self.prefix.read_registry(UNINSTALL)
