@@ -106,6 +106,10 @@ VENDOR_FILES = {
     INSTALLER_CACHE + '\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}\\icon.ico': b'icon',
     INSTALLER_CACHE + '\\{17179814-FAD5-235E-BC1A-1306E659E09B}\\icon.ico': b'icon',
     INSTALLER_CACHE + '\\943df.msi': b'MSI package',
+    # A copy of the vendor's driver package and its precompiled companion.
+    'C:\\windows\\inf\\oem41.inf': (b'[Version]\r\nSignature="$Windows NT$"\r\nClass=Image\r\n'
+                                    b'Provider=%Mfg%\r\n[Strings]\r\nMfg="Velmorex Ltd.- Imaging"\r\n'),
+    'C:\\windows\\inf\\oem41.PNF': b'PNF vendor package',
 }
 
 # Vendor programs the run calls from the installation directory.
@@ -131,6 +135,9 @@ FOREIGN_FILES = {
     INSTALLER_CACHE + '\\9c3b2.msi': b'cached package',
     'C:\\Program Files (x86)\\InstallShield Installation Information\\{0C0A1B2C-1111-2222-3333-444455556666}'
     '\\setup.ini': b'[Startup]\r\n',
+    'C:\\windows\\inf\\oem42.inf': (b'[Version]\r\nSignature="$Windows NT$"\r\nClass=Image\r\n'
+                                    b'Provider=%Mfg%\r\n[Strings]\r\nMfg="Contoso Cameras"\r\n'),
+    'C:\\windows\\inf\\oem42.PNF': b'PNF other vendor',
 }
 
 

@@ -364,7 +364,8 @@ class Run:
             elif key == 'box':
                 self.boxes.append(Box(value))
             elif key == 'text':
-                self.boxes[-1].text = value
+                self.boxes[-1].text = re.sub(r'\\(.)', lambda m: {'n': '\n', 'r': '\r'}.get(m.group(1), m.group(1)),
+                                             value)
             elif key == 'answer':
                 self.boxes[-1].answer = value
             elif key.startswith('progress'):

@@ -13,6 +13,7 @@
 //   temp: <TEMP as the child inherits it>
 //   progress ...: <value>            the child's progress bar (see window_hook.cpp)
 //   box: <caption> / text: <text> / answer: <button>[ (not scripted)]
+//                                    (the text's \\, \r and \n escaped: see OneLine)
 //   exit code: <signed decimal>      or "exit code: timeout" (child ended by us)
 //   missing box: <caption>           a scripted box that never came
 #include <windows.h>
@@ -42,6 +43,23 @@ Watch watch;
 
 void Record(const std::string& key, const std::string& value) {
   AppendRecord(watch.record, key + ": " + value + "\r\n");
+}
+
+// A box text on one record line: backslash, carriage return and line feed
+// written as \\, \r and \n.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
 }
 
 std::string ClassOf(HWND window) {
@@ -89,7 +107,7 @@ void AnswerBox(HWND box) {
   }
   int id = ButtonId(button);
   Record("box", caption);
-  Record("text", text);
+  Record("text", OneLine(text));
   Record("answer", button + note);
   PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
