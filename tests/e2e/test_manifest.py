@@ -1,9 +1,27 @@
-"""The program declares nothing in its manifest, so Windows versions read as
-an undeclared program reads them: Windows 8 and later report 6.2."""
+"""The shape of CleanLum.exe: it declares nothing in its manifest, so Windows
+versions read as an undeclared program reads them (Windows 8 and later report
+6.2), and it needs no DLL beyond those of Windows itself."""
 
+import re
+import subprocess
 import unittest
 
 from winebed import BIN, WineTestCase, _read, program
+
+
+SYSTEM_DLLS = {'advapi32.dll', 'comctl32.dll', 'kernel32.dll', 'msvcrt.dll', 'psapi.dll',
+               'setupapi.dll', 'shell32.dll', 'shlwapi.dll', 'user32.dll', 'ole32.dll', 'gdi32.dll'}
+
+
+class ImportsTest(unittest.TestCase):
+
+    def test_program_is_a_gui_program_that_imports_only_system_dlls(self):
+        headers = subprocess.run(['x86_64-w64-mingw32-objdump', '-p', program('CleanLum.exe')],
+                                 capture_output=True, text=True, check=True).stdout
+        self.assertRegex(headers, r'Subsystem\s+00000002')  # Windows GUI
+        imported = {name.lower() for name in re.findall(r'DLL Name: (\S+)', headers)}
+        self.assertIn('kernel32.dll', imported)
+        self.assertLessEqual(imported, SYSTEM_DLLS)
 
 
 class ManifestTest(WineTestCase):
