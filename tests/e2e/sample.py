@@ -5,6 +5,8 @@ whole machine. Later work adds what its clean-up step removes.
 VENDOR_* items are expected gone after a full run; FOREIGN_* items must stay.
 """
 
+from winebed import BED, Registry
+
 LIBRARY_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Velmora Imaging Library'
 BOARD_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Imaging Board'
 UNINSTALL = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
@@ -141,6 +143,99 @@ FOREIGN_FILES = {
 }
 
 
+# --- the rest of a whole installation -------------------------------------
+
+HKU_USER = 'HKEY_USERS\\S-1-5-21-30521874-61932045-287340916-5120'
+WOW = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node'
+SERVICES = 'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services'
+CLASSES = 'HKEY_LOCAL_MACHINE\\Software\\Classes'
+
+VENDOR_REGISTRY.update({
+    # Board-key entries that are not boards, each with a subtree.
+    BOARD_KEY + '\\Host\\Settings': {'Slots': 2},
+    BOARD_KEY + '\\gpu': {'Enabled': 1},
+    BOARD_KEY + '\\VGA\\Mode': {'Width': 640},
+    BOARD_KEY + '\\Parlow-CL\\Channel 0': {'Camera': 'Area scan'},
+    # Catalogued keys in every root and the 32-bit view, with subtrees and values.
+    HKU_USER + '\\Software\\Microsoft\\Installer\\Products\\FCF897311C5C207F46D07BAB351A8BA8':
+        {'ProductName': 'Lum SDK'},
+    HKU_USER + '\\Software\\Microsoft\\Installer\\Products\\FCF897311C5C207F46D07BAB351A8BA8\\SourceList':
+        {'PackageName': 'lumsdk.msi'},
+    'HKEY_CURRENT_USER\\Software\\Velmora Imaging\\Recent': {'File1': 'C:\\images\\a.tif'},
+    'HKEY_CLASSES_ROOT\\RemoteClientActiveX.RemoteClientActiveX\\CLSID': {'': '{1BE3A785-8017-545C-62F3-D5C10ACC50BD}'},
+    'HKEY_CLASSES_ROOT\\Installer\\Features\\29D92E1AC49FC9D3FCD85E486087B9F1': {'Main': ''},
+    WOW + '\\Velmora\\Imaging board\\Parlow-CL': {},
+    WOW + '\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora_Imaging': {'DisplayName': 'Velmora Imaging (32-bit)'},
+    'HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\DrvManage\\Log': {'Level': 3},
+    SERVICES + '\\VlxDma0\\Enum': {'Count': 1},
+    'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_VLXDMA0\\0000': {'Service': 'VlxDma0'},
+    CLASSES + '\\ActiveLUMAddIn.AboutBox\\CLSID': {'': '{5445E2BD-6B85-CAE0-C064-78BCABFD3F53}'},
+})
+
+FOREIGN_REGISTRY.update({
+    # Neighbours of the catalogue rows above, one letter or one level away.
+    'HKEY_USERS\\S-1-5-21-30521874-61932045-287340916-5121\\Software\\Microsoft\\Installer\\Products'
+    '\\FCF897311C5C207F46D07BAB351A8BA8': {'ProductName': 'Another user'},
+    HKU_USER + '\\Software\\Microsoft\\Installer\\Products\\FCF897311C5C207F46D07BAB351A8BA9': {'ProductName': 'Other'},
+    'HKEY_CURRENT_USER\\Software\\Velmora Imaging Viewer': {'Owner': 'Contoso'},
+    'HKEY_CLASSES_ROOT\\RemoteClientActiveX.RemoteClientActiveX.2': {'': 'Other'},
+    'HKEY_CLASSES_ROOT\\.lum': {'': 'Contoso.Document'},
+    WOW + '\\Velmora\\Imaging boards': {'Owner': 'Contoso'},
+    WOW + '\\Contoso\\Viewer': {'Version': '1.0'},
+    WOW + '\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ContosoViewer':
+        {'DisplayName': 'Contoso Viewer', 'Publisher': 'Contoso'},
+    SERVICES + '\\VlxDma1': {'Start': 3},
+    CLASSES + '\\ActiveLUMAddIn.AboutBox2': {'': 'Other'},
+    # An uninstall entry whose publisher is the vendor's name in small letters.
+    UNINSTALL + '\\velmora_viewer': {'DisplayName': 'Viewer', 'Publisher': 'velmora imaging'},
+})
+
+# The library's environment values (in any capitals) and others beside them.
+ENVIRONMENT = 'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment'
+VENDOR_ENVIRONMENT = {'GENICAM_ROOT': 'C:\\GenICam', 'Lum_Genicam_Path': 'C:\\GenICam\\bin',
+                      'LUM_PATH': INSTALL_DIR, 'Tarvel': '1', 'parlow': '1'}
+FOREIGN_ENVIRONMENT = {'CONTOSO_HOME': 'C:\\Program Files\\Contoso', 'Lum_Path_Old': 'kept'}
+
+# Nested files of the installation directory, some read-only or hidden.
+READ_ONLY_FILES = (INSTALL_DIR + '\\bin\\x64\\Release\\lumcore64.dll', INSTALL_DIR + '\\Samples\\C++\\readme.txt')
+HIDDEN_FILES = (INSTALL_DIR + '\\Config\\Boards\\desktop.ini', INSTALL_DIR + '\\bin\\x64\\Release\\lumcore64.dll')
+
+VENDOR_FILES.update({
+    READ_ONLY_FILES[0]: b'MZ vendor library',
+    READ_ONLY_FILES[1]: b'samples\r\n',
+    HIDDEN_FILES[0]: b'[.ShellClassInfo]\r\n',
+    INSTALL_DIR + '\\Drivers\\Parlow-CL\\Parlow-CL.inf': b'[Version]\r\n',
+    INSTALL_DIR + '\\Tools\\MsiCleanup\\MsiCleanup.ini': b'[Scripts]\r\n',
+    'C:\\users\\Public\\Documents\\Velmora Imaging\\Images\\board.tif': b'II*\0',
+})
+
+FOREIGN_FILES.update({
+    # Folders next to the installation directory, the documents and the installer folders.
+    'C:\\Program Files\\Velmora Imaging Tools\\tool.exe': b'MZ other vendor',
+    'C:\\Program Files\\Velmora Imaging 2\\lum.dll': b'MZ other vendor',
+    'C:\\users\\Public\\Documents\\Velmora Imaging Samples\\readme.txt': b'other vendor',
+    'C:\\windows\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1E}\\icon.ico': b'icon',
+    'C:\\windows\\Installer\\943df2.msi': b'MSI package',
+    # INF files the INF step must leave: other names, or the provider text out of place.
+    'C:\\windows\\inf\\velmora.inf': (b'[Version]\r\nSignature="$Windows NT$"\r\nProvider=%Mfg%\r\n'
+                                      b'[Strings]\r\nMfg="Velmorex Ltd.- Imaging"\r\n'),
+    'C:\\windows\\inf\\oem77.inf': (b'[Version]\r\nSignature="$Windows NT$"\r\nProvider="Velmorex Ltd.- Imaging"\r\n'
+                                    b'[Strings]\r\nMfg="Velmorex Ltd.- Imaging Plus"\r\n'),
+    'C:\\windows\\inf\\oem77.PNF': b'PNF other vendor',
+    'C:\\windows\\inf\\oem78.inf': (b'[Version]\r\nSignature="$Windows NT$"\r\nProvider=%Mfg%\r\n'
+                                    b'[Strings]\r\nMfg="velmorex ltd.- imaging"\r\n'),
+    SYSTEM32 + '\\lumen.txt': b'other vendor',
+    SYSTEM32 + '\\drivers\\lumdrv.sys': b'MZ other driver',
+})
+
+
+def _set_attributes(prefix):
+    """Read-only and hidden as Windows keeps them (attrib in the prefix)."""
+    commands = ['attrib +r "%s"' % path for path in READ_ONLY_FILES]
+    commands += ['attrib +h "%s"' % path for path in HIDDEN_FILES]
+    prefix.wine('cmd', '/c', ' & '.join(commands), check=True)
+
+
 def install_sample(prefix):
     """Seeds the sample installation into a winebed Prefix, with CleanLum.exe
     and every fake tool in PROGRAM_FOLDER."""
@@ -149,6 +244,18 @@ def install_sample(prefix):
     prefix.install_tools(INSTALL_DIR, VENDOR_TOOLS_INSTALLED)
     prefix.install_tools(PROGRAM_FOLDER)
     prefix.install_cleanlum(PROGRAM_FOLDER)
+    prefix.seed_registry({ENVIRONMENT: {**VENDOR_ENVIRONMENT, **FOREIGN_ENVIRONMENT}})
+    _set_attributes(prefix)
+
+
+def keys_exist(prefix, keys):
+    """Whether each registry key exists, asked of the prefix in one go."""
+    keys = list(keys)
+    prefix.seed_files({BED + '\\keys.txt': ''.join(key + '\r\n' for key in keys).encode('latin-1')})
+    answers = prefix.probe('keys', BED + '\\keys.txt').split()
+    if len(answers) != len(keys):
+        raise RuntimeError('probe answered %d of %d keys' % (len(answers), len(keys)))
+    return [answer == '1' for answer in answers]
 
 
 def start_background_processes(prefix):
@@ -161,8 +268,12 @@ def survey(prefix):
     out = []
     for kind, keys, files in (('vendor', VENDOR_REGISTRY, VENDOR_FILES),
                               ('foreign', FOREIGN_REGISTRY, FOREIGN_FILES)):
-        out += [(kind, key, prefix.key_exists(key)) for key in keys]
+        out += [(kind, key, present) for key, present in zip(keys, keys_exist(prefix, keys))]
         out += [(kind, path, prefix.exists(path)) for path in files]
     running = [name.lower() for name in prefix.running_processes()]
     out += [('vendor', 'process ' + name, name.lower() in running) for name in BACKGROUND_PROCESSES]
+    values = (prefix.read_registry(ENVIRONMENT) or Registry()).key(ENVIRONMENT) or {}
+    names = [name.lower() for name in values]
+    for kind, environment in (('vendor', VENDOR_ENVIRONMENT), ('foreign', FOREIGN_ENVIRONMENT)):
+        out += [(kind, 'environment value ' + name, name.lower() in names) for name in environment]
     return out

@@ -1,12 +1,46 @@
 // Reports what a program of ours sees of the system, for the end-to-end tests:
 //   probe.exe version          "major.minor.build platform" from GetVersionExA
 //   probe.exe manifest PATH    the program's embedded manifest, or "(none)"
+//   probe.exe keys FILE        for each line of FILE, a registry key path such as
+//                              HKEY_LOCAL_MACHINE\Software\X, "1" if it exists, else "0"
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+bool KeyExists(const char* path) {
+  static const struct {
+    const char* name;
+    HKEY root;
+  } kRoots[] = {{"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},
+                {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT}, {"HKEY_USERS\\", HKEY_USERS}};
+  for (const auto& root : kRoots) {
+    size_t length = std::strlen(root.name);
+    if (_strnicmp(path, root.name, length)) continue;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root.root, path + length, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc == 3 && !std::strcmp(argv[1], "keys")) {
+    std::FILE* list = std::fopen(argv[2], "r");
+    if (!list) return 1;
+    char line[2048];
+    while (std::fgets(line, sizeof line, list)) {
+      line[std::strcspn(line, "\r\n")] = '\0';
+      if (line[0]) std::printf("%d\n", KeyExists(line) ? 1 : 0);
+    }
+    std::fclose(list);
+    return 0;
+  }
   if (argc == 2 && !std::strcmp(argv[1], "version")) {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
