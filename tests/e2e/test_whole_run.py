@@ -163,7 +163,7 @@ class WholeRunTest(WineTestCase):
     def test_gige_board_removes_filter_and_service_with_its_pause(self):
         self.prefix.seed_registry({sample.BOARD_KEY + '\\DruvanGigE-2': {}})
         self.prefix.install_tools(FOLDER)
-        self.prefix.install_tools(TOOLS, sample.VENDOR_TOOLS_INSTALLED)
+        self.prefix.install_tools(sample.INSTALL_DIR, sample.VENDOR_TOOLS_INSTALLED)
 
         started = time.monotonic()
         run = self.prefix.run_cleanlum('silent noreboot', folder=FOLDER, timeout=400)
