@@ -1,0 +1,804 @@
+// The expected outcome of a run on a generated machine: the run's deletions,
+// in the run's order, applied to a plain model of the machine's items, with
+// the platform's rules that make a deletion fail (a file in use, a read-only
+// file deleted without clearing it, an ACL, a non-empty folder, a path that
+// does not fit, a refused key). A vendor item that one of these rules keeps
+// is recorded with that rule as its reason; every other vendor item is to be
+// gone.
+#include <algorithm>
+#include <functional>
+
+#include "../portable/registry_expected_rows.h"
+#include "safety_machine.h"
+
+namespace safety {
+namespace {
+
+char Upper(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
+  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 0x20);
+  return c;
+}
+
+std::string UpperText(std::string text) {
+  for (char& c : text) c = Upper(c);
+  return text;
+}
+
+// Listings come in the order of upper-cased names, byte by byte.
+struct NameLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+      unsigned char x = static_cast<unsigned char>(Upper(a[i]));
+      unsigned char y = static_cast<unsigned char>(Upper(b[i]));
+      if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+  }
+};
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && UpperText(text.substr(0, prefix.size())) == UpperText(prefix);
+}
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() && UpperText(text.substr(text.size() - suffix.size())) == UpperText(suffix);
+}
+
+// The platform's match of "prefix*suffix" against a long name.
+bool MatchesStar(const std::string& name, const std::string& prefix, const std::string& suffix) {
+  return name.size() >= prefix.size() + suffix.size() && StartsWithNoCase(name, prefix) &&
+         EndsWithNoCase(name, suffix);
+}
+
+std::vector<std::string> Split(const std::string& path, bool slashToo) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : path) {
+    if (c == '\\' || (slashToo && c == '/')) {
+      if (!current.empty()) parts.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) parts.push_back(current);
+  return parts;
+}
+
+const uint32_t kErrorAccessDenied = 5;
+const uint32_t kErrorSharingViolation = 32;
+const uint32_t kErrorDirNotEmpty = 145;
+const uint32_t kErrorFilenameExcedRange = 206;
+const size_t kMaxPath = 260;
+
+// ---- files -------------------------------------------------------------------
+struct FsNode {
+  std::string name;
+  bool directory = false;
+  uint32_t attributes = kArchive;
+  bool inUse = false;
+  bool denyAccess = false;
+  bool foreignOwner = false;
+  std::string linkTarget;
+  bool vendor = false;
+  std::string reason;  // why it survived the deletion that tried it
+  std::map<std::string, std::unique_ptr<FsNode>, NameLess> children;
+  bool IsLink() const { return !linkTarget.empty(); }
+};
+
+// ---- registry ------------------------------------------------------------------
+struct ValueNode {
+  std::string name;
+  std::string data;
+  bool vendor = false;
+};
+
+struct KeyNode {
+  std::string name;
+  bool refuseDelete = false;
+  bool refuseOpen = false;
+  bool vendor = false;
+  std::string reason;
+  std::map<std::string, std::unique_ptr<KeyNode>, NameLess> subkeys;
+  std::vector<ValueNode> values;
+
+  ValueNode* FindValue(const std::string& valueName) {
+    for (ValueNode& value : values)
+      if (UpperText(value.name) == UpperText(valueName)) return &value;
+    return nullptr;
+  }
+};
+
+const char kProductsText[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
+const char kVendorPublisher[] = "Velmora Imaging";
+
+class Model {
+ public:
+  explicit Model(const Machine& machine) : m_(machine) {
+    for (Hive hive : {Hive::LocalMachine, Hive::CurrentUser, Hive::Users}) hives_[HiveName(hive)].reset(new KeyNode);
+    Build();
+  }
+
+  Outcome Run() {
+    Outcome outcome;
+    CollectVendor(outcome, /*after=*/false);
+    UninstallBoards();
+    RemoveShortcuts();
+    RemoveInstallDirectory();
+    DeleteRegistryKeys();
+    RemoveLibraryFiles();
+    DeleteVendorInfs();
+    CollectVendor(outcome, /*after=*/true);
+    return outcome;
+  }
+
+ private:
+  const Machine& m_;
+  std::map<char, std::unique_ptr<FsNode>> drives_;
+  std::map<std::string, std::unique_ptr<KeyNode>> hives_;
+  std::vector<std::string> processReasons_;   // per process: "" running, "-" ended, else reason kept
+  std::vector<bool> processEnded_;
+  bool trkServerRemoved_ = false;
+
+  // ---- building -----------------------------------------------------------------
+  FsNode* Drive(char letter) {
+    std::unique_ptr<FsNode>& root = drives_[Upper(letter)];
+    if (!root) {
+      root.reset(new FsNode);
+      root->name = std::string(1, Upper(letter)) + ":";
+      root->directory = true;
+      root->attributes = kDirectory;
+    }
+    return root.get();
+  }
+
+  // The node at path, made with its parents when make is set (parents are
+  // folders; a vendor parent makes its children the vendor's).
+  FsNode* Node(const std::string& path, bool make, FsNode** parentOut = nullptr) {
+    std::vector<std::string> parts = Split(path, true);
+    if (parts.empty() || parts[0].size() != 2 || parts[0][1] != ':') return nullptr;
+    FsNode* node = Drive(parts[0][0]);
+    FsNode* parent = nullptr;
+    for (size_t i = 1; i < parts.size(); ++i) {
+      if (parts[i] == ".") continue;
+      if (parts[i] == ".." || node->IsLink() || !node->directory) return nullptr;
+      auto it = node->children.find(parts[i]);
+      if (it == node->children.end()) {
+        if (!make) return nullptr;
+        std::unique_ptr<FsNode> child(new FsNode);
+        child->name = parts[i];
+        child->directory = true;
+        child->attributes = kDirectory;
+        child->vendor = node->vendor;
+        it = node->children.emplace(parts[i], std::move(child)).first;
+      }
+      parent = node;
+      node = it->second.get();
+    }
+    if (parentOut) *parentOut = parent;
+    return node;
+  }
+
+  KeyNode* Key(Hive hive, const std::string& path, bool make, KeyNode** parentOut = nullptr) {
+    KeyNode* key = hives_[HiveName(hive)].get();
+    KeyNode* parent = nullptr;
+    for (const std::string& part : Split(path, false)) {
+      auto it = key->subkeys.find(part);
+      if (it == key->subkeys.end()) {
+        if (!make) return nullptr;
+        std::unique_ptr<KeyNode> child(new KeyNode);
+        child->name = part;
+        child->vendor = key->vendor;
+        it = key->subkeys.emplace(part, std::move(child)).first;
+      }
+      parent = key;
+      key = it->second.get();
+    }
+    if (parentOut) *parentOut = parent;
+    return key;
+  }
+
+  void Build() {
+    for (const KeyItem& item : m_.keys) {
+      KeyNode* key = Key(item.hive, item.path, true);
+      key->vendor = key->vendor || item.owner == Owner::Vendor;
+      key->refuseDelete = item.refuseDelete;
+      key->refuseOpen = item.refuseOpen;
+    }
+    for (const ValueItem& item : m_.values) {
+      KeyNode* key = Key(item.hive, item.path, true);
+      key->values.push_back({item.name, item.data, item.owner == Owner::Vendor || key->vendor});
+    }
+    for (const DirItem& item : m_.dirs) {
+      FsNode* node = Node(item.path, true);
+      node->vendor = node->vendor || item.owner == Owner::Vendor;
+    }
+    for (const FileItem& item : m_.files) {
+      FsNode* node = Node(item.path, true);
+      node->directory = false;
+      node->attributes = item.attributes;
+      node->inUse = item.inUse;
+      node->denyAccess = item.denyAccess;
+      node->foreignOwner = item.foreignOwner;
+      node->vendor = node->vendor || item.owner == Owner::Vendor;
+    }
+    for (const LinkItem& item : m_.links) {
+      FsNode* node = Node(item.path, true);
+      node->directory = item.directory;
+      node->attributes = (item.directory ? kDirectory : kArchive) | kReparsePoint;
+      node->linkTarget = item.target;
+      node->vendor = node->vendor || item.owner == Owner::Vendor;
+    }
+    for (const DirItem& item : m_.dirs) Node(item.path, false)->attributes = item.attributes;
+    // A vendor folder makes everything below it the vendor's.
+    for (auto& drive : drives_) SpreadVendor(*drive.second, false);
+    for (auto& hive : hives_) SpreadVendor(*hive.second, false);
+    processReasons_.assign(m_.processes.size(), "");
+    processEnded_.assign(m_.processes.size(), false);
+  }
+
+  static void SpreadVendor(FsNode& node, bool vendor) {
+    node.vendor = node.vendor || vendor;
+    for (auto& child : node.children) SpreadVendor(*child.second, node.vendor);
+  }
+
+  static void SpreadVendor(KeyNode& key, bool vendor) {
+    key.vendor = key.vendor || vendor;
+    for (ValueNode& value : key.values) value.vendor = value.vendor || key.vendor;
+    for (auto& child : key.subkeys) SpreadVendor(*child.second, key.vendor);
+  }
+
+  // ---- outcome ------------------------------------------------------------------
+  // Before the run: every vendor item, to be gone. After it: the survivors,
+  // with their reasons.
+  void CollectVendor(Outcome& outcome, bool after) {
+    std::function<void(const FsNode&, const std::string&, const std::string&)> files =
+        [&](const FsNode& node, const std::string& path, const std::string& inherited) {
+          for (const auto& child : node.children) {
+            const FsNode& c = *child.second;
+            std::string childPath = path + "\\" + c.name;
+            std::string reason = c.reason.empty() ? inherited : c.reason;
+            if (c.vendor) Note(outcome, FileId(childPath), after, reason);
+            if (!c.IsLink()) files(c, childPath, reason);
+          }
+        };
+    for (const auto& drive : drives_) files(*drive.second, drive.second->name, "");
+
+    std::function<void(const KeyNode&, Hive, const std::string&, const std::string&)> keys =
+        [&](const KeyNode& key, Hive hive, const std::string& path, const std::string& inherited) {
+          for (const ValueNode& value : key.values)
+            if (value.vendor) Note(outcome, ValueId(hive, path, value.name), after, key.vendor ? inherited : "");
+          for (const auto& child : key.subkeys) {
+            const KeyNode& c = *child.second;
+            std::string childPath = path.empty() ? c.name : path + "\\" + c.name;
+            std::string reason = c.reason.empty() ? inherited : c.reason;
+            if (c.vendor) Note(outcome, KeyId(hive, childPath), after, reason);
+            keys(c, hive, childPath, reason);
+          }
+        };
+    for (Hive hive : {Hive::LocalMachine, Hive::CurrentUser, Hive::Users})
+      keys(*hives_[HiveName(hive)], hive, "", "");
+
+    for (size_t i = 0; i < m_.processes.size(); ++i) {
+      if (m_.processes[i].owner != Owner::Vendor) continue;
+      if (!after || !processEnded_[i]) Note(outcome, ProcessId(i, m_.processes[i].image), after, processReasons_[i]);
+    }
+    for (const ServiceItem& service : m_.services) {
+      if (service.owner != Owner::Vendor) continue;
+      if (!after || !trkServerRemoved_)
+        Note(outcome, ServiceId(service.name), after, "no Tarvel board is registered: its service is not removed");
+    }
+  }
+
+  void Note(Outcome& outcome, const std::string& id, bool after, const std::string& reason) {
+    if (!after) {
+      outcome.vendor[id] = "";
+      return;
+    }
+    std::string why = reason;
+    auto byDesign = m_.keptByDesign.find(id);
+    if (why.empty() && byDesign != m_.keptByDesign.end()) why = byDesign->second;
+    if (why.empty()) {
+      outcome.unexplained.push_back(id);
+      why = "no step of the run reaches it";
+    }
+    outcome.vendor[id] = why;
+  }
+
+  // ---- file deletions -------------------------------------------------------------
+  static void Keep(FsNode* node, const std::string& reason) {
+    if (node->reason.empty()) node->reason = reason;
+  }
+
+  // Marks what a failed walk left below root, blockers keeping their own reason.
+  static void MarkLeft(FsNode* node, const std::string& reason) {
+    Keep(node, reason);
+    if (!node->IsLink())
+      for (auto& child : node->children) MarkLeft(child.second.get(), reason);
+  }
+
+  bool IsWorkingDirectory(const std::string& path) const {
+    return CanonicalPath(path) == CanonicalPath(m_.workingDirectory);
+  }
+
+  // DeleteFileA: no attribute is changed.
+  void DeleteFile(const std::string& path) {
+    FsNode* parent = nullptr;
+    FsNode* node = Node(path, false, &parent);
+    if (!node || !parent || node->directory) return;
+    if (node->denyAccess) return Keep(node, "its ACL denies access to a plain deletion");
+    if (node->attributes & kReadOnly) return Keep(node, "read-only, and this deletion does not clear attributes");
+    if (node->inUse) return Keep(node, "in use");
+    parent->children.erase(node->name);
+  }
+
+  // SetFileAttributesA(NORMAL), then DeleteFileA.
+  void ClearAndDeleteFile(const std::string& path) {
+    FsNode* node = Node(path, false);
+    if (!node) return;
+    if (!node->denyAccess) node->attributes = node->directory ? kDirectory : kNormal;
+    DeleteFile(path);
+  }
+
+  // takeown, cacls, attrib -r -h -a -s, del /q: all that keeps such a file is use.
+  void ForceDeleteFile(const std::string& path) {
+    FsNode* parent = nullptr;
+    FsNode* node = Node(path, false, &parent);
+    if (!node || !parent || node->directory) return;
+    node->foreignOwner = false;
+    node->denyAccess = false;
+    node->attributes = kNormal;
+    if (node->inUse) return Keep(node, "in use");
+    parent->children.erase(node->name);
+  }
+
+  void DeleteFilesByPattern(const std::string& directory, const std::string& prefix, const std::string& suffix) {
+    FsNode* folder = Node(directory, false);
+    if (!folder || !folder->directory || folder->IsLink()) return;
+    std::vector<std::string> names;
+    for (const auto& child : folder->children)
+      if (!child.second->directory && MatchesStar(child.second->name, prefix, suffix)) names.push_back(child.second->name);
+    for (const std::string& name : names) DeleteFile(directory + "\\" + name);
+  }
+
+  // A link goes as itself: RemoveDirectoryA for a folder link, DeleteFileA for a file link.
+  uint32_t RemoveLink(FsNode* parent, FsNode* link) {
+    if (link->denyAccess || (link->attributes & kReadOnly)) {
+      Keep(link, "a read-only link");
+      return kErrorAccessDenied;
+    }
+    if (!link->directory && link->inUse) {
+      Keep(link, "in use");
+      return kErrorSharingViolation;
+    }
+    parent->children.erase(link->name);
+    return 0;
+  }
+
+  // One level of the walk, entries in listing order; the first failure ends it.
+  uint32_t DeleteLevel(const std::string& path, FsNode* parent, FsNode* node) {
+    if (path.size() + 4 >= kMaxPath) {  // "\*.*" does not fit
+      if (node) Keep(node, "its search pattern is longer than MAX_PATH");
+      return node ? kErrorFilenameExcedRange : 0;
+    }
+    if (!node || !node->directory || node->IsLink() || node->denyAccess) return 0;
+    std::vector<std::string> names;
+    for (const auto& child : node->children) names.push_back(child.first);
+    for (const std::string& key : names) {
+      FsNode* child = node->children.at(key).get();
+      const std::string& name = child->name;
+      if (name[0] == '.' && name.compare(0, 4, ".svn") != 0) {
+        Keep(child, "dot-named: the walk leaves it");
+        continue;
+      }
+      std::string entry = path + "\\" + name;
+      uint32_t result = 0;
+      if (entry.size() >= kMaxPath) {
+        Keep(child, "its path is longer than MAX_PATH");
+        result = kErrorFilenameExcedRange;
+      } else if (child->IsLink()) {
+        result = RemoveLink(node, child);
+      } else if (child->directory) {
+        result = DeleteLevel(entry, node, child);
+      } else if (child->denyAccess) {
+        Keep(child, "its ACL denies access");
+        result = kErrorAccessDenied;
+      } else {
+        child->attributes = kNormal;
+        if (child->inUse) {
+          Keep(child, "in use");
+          result = kErrorSharingViolation;
+        } else {
+          node->children.erase(key);
+        }
+      }
+      if (result) return result;
+    }
+    if (node->denyAccess) return kErrorAccessDenied;
+    node->attributes = kDirectory;
+    if (!node->children.empty()) {
+      Keep(node, "holds entries the walk leaves");
+      return kErrorDirNotEmpty;
+    }
+    if (IsWorkingDirectory(path)) {
+      Keep(node, "the working directory");
+      return kErrorSharingViolation;
+    }
+    parent->children.erase(node->name);
+    return 0;
+  }
+
+  uint32_t DeleteDirectoryTree(const std::string& path) {
+    std::string named = path;
+    while (named.size() > 3 && (named.back() == '\\' || named.back() == '/')) named.pop_back();
+    FsNode* parent = nullptr;
+    FsNode* node = Node(named, false, &parent);
+    if (path.size() + 4 >= kMaxPath) return kErrorFilenameExcedRange;
+    if (node && node->IsLink()) return node->directory ? RemoveLink(parent, node) : 0;
+    uint32_t result = DeleteLevel(path, parent, node);
+    if (result && node) {
+      // Whatever the failed walk left: its own blockers carry their reasons.
+      FsNode* still = Node(named, false);
+      if (still) MarkLeft(still, "left when the walk of " + path + " stopped with error " + std::to_string(result));
+    }
+    return result;
+  }
+
+  // ---- registry deletions ---------------------------------------------------------
+  static void Keep(KeyNode* key, const std::string& reason) {
+    if (key->reason.empty()) key->reason = reason;
+  }
+
+  static void MarkLeft(KeyNode* key, const std::string& reason) {
+    Keep(key, reason);
+    for (auto& child : key->subkeys) MarkLeft(child.second.get(), reason);
+  }
+
+  // The ANSI registry calls take a subkey path of at most 260 characters.
+  bool DeleteKeyTree(Hive hive, const std::string& base, const std::string& path) {
+    KeyNode* parent = nullptr;
+    KeyNode* key = Key(hive, base + path, false, &parent);
+    if (path.size() > kMaxPath) {
+      if (key) MarkLeft(key, "its path is longer than the 260 characters the ANSI registry calls take");
+      return false;
+    }
+    if (!key) return true;
+    if (key->subkeys.empty() && !key->refuseDelete) {
+      parent->subkeys.erase(key->name);
+      return true;
+    }
+    if (key->refuseOpen) {
+      MarkLeft(key, "opening it is refused");
+      return false;
+    }
+    if (path.size() + 1 < 520) {
+      std::vector<std::string> names;
+      for (const auto& child : key->subkeys) names.push_back(child.second->name);
+      for (const std::string& name : names) {
+        std::string childPath = path + "\\" + name;
+        if (childPath.size() >= 520) break;
+        if (!DeleteKeyTree(hive, base, childPath)) {
+          // The walk stops here: the keys after this one are not tried.
+          MarkLeft(key, "left when the walk stopped at a key it could not delete");
+          break;
+        }
+      }
+    }
+    if (key->refuseDelete) {
+      MarkLeft(key, "its deletion is refused");
+      return false;
+    }
+    if (!key->subkeys.empty()) return false;
+    parent->subkeys.erase(key->name);
+    return true;
+  }
+
+  bool DeleteRegistryTree(Hive hive, const std::string& base, const std::string& path) {
+    if (path.empty() || path.size() >= 520) return false;
+    return DeleteKeyTree(hive, base, path);
+  }
+
+  // SHDeleteKeyA as it goes: children in order, a refused key stops it.
+  bool ShDeleteTree(KeyNode* key) {
+    if (key->refuseDelete) {
+      MarkLeft(key, "its deletion is refused");
+      return false;
+    }
+    std::vector<std::string> names;
+    for (const auto& child : key->subkeys) names.push_back(child.first);
+    for (const std::string& name : names) {
+      if (!ShDeleteTree(key->subkeys.at(name).get())) return false;
+      key->subkeys.erase(name);
+    }
+    return true;
+  }
+
+  void DeleteValues(const std::string& keyPath, const std::vector<std::string>& names) {
+    KeyNode* key = Key(Hive::LocalMachine, keyPath, false);
+    if (!key || key->refuseOpen) return;
+    for (const std::string& name : names) {
+      auto& values = key->values;
+      for (auto it = values.begin(); it != values.end(); ++it) {
+        if (UpperText(it->name) == UpperText(name)) {
+          values.erase(it);
+          break;
+        }
+      }
+    }
+  }
+
+  // The value as a 1024-byte read sees it: false when it cannot be read whole.
+  static bool ReadText(KeyNode* key, const std::string& name, std::string* text) {
+    ValueNode* value = key ? key->FindValue(name) : nullptr;
+    if (!value || value->data.size() > 1024) return false;
+    *text = value->data.substr(0, value->data.find('\0'));
+    return true;
+  }
+
+  void DeleteCachedPackage(KeyNode* properties, const std::string& code) {
+    std::string package;
+    if (!ReadText(properties, "LocalPackage", &package)) return;
+    auto legit = m_.cachePackages.find(UpperText(code));
+    if (legit != m_.cachePackages.end()) DeleteFile(legit->second);
+  }
+
+  void DeleteCachedPackage(const std::string& code) {
+    std::string path = std::string(kProductsText) + "\\" + code + "\\InstallProperties";
+    KeyNode* properties = Key(Hive::LocalMachine, path, false);
+    if (!properties || properties->refuseOpen) return;
+    DeleteCachedPackage(properties, code);
+  }
+
+  void DeleteVendorInstallerProducts() {
+    KeyNode* products = Key(Hive::LocalMachine, kProductsText, false);
+    if (!products || products->refuseOpen) return;
+    std::vector<std::string> names;
+    for (const auto& child : products->subkeys) names.push_back(child.second->name);
+    for (const std::string& name : names) {
+      std::string productPath = std::string(kProductsText) + "\\" + name;
+      std::string propertiesPath = productPath + "\\InstallProperties";
+      KeyNode* product = Key(Hive::LocalMachine, productPath, false);
+      if (!product) continue;
+      if (propertiesPath.size() > kMaxPath) {
+        Keep(product, "the path of its properties is longer than the registry calls take");
+        continue;
+      }
+      KeyNode* properties = Key(Hive::LocalMachine, propertiesPath, false);
+      if (!properties) {
+        Keep(product, "it has no InstallProperties: the walk cannot read its publisher");
+        continue;
+      }
+      if (properties->refuseOpen) {
+        MarkLeft(product, "its InstallProperties cannot be opened: the walk cannot read its publisher");
+        continue;
+      }
+      std::string publisher;
+      if (!ReadText(properties, "Publisher", &publisher) || publisher.find(kVendorPublisher) == std::string::npos)
+        continue;
+      DeleteCachedPackage(properties, name);
+      DeleteRegistryTree(Hive::LocalMachine, "", productPath);
+    }
+  }
+
+  // ---- processes ----------------------------------------------------------------
+  // vlxgigeservice.exe, pyxMon.exe, LumNetworkServer.exe: each stopped only
+  // when the one before was (or was not running); true when all three were.
+  bool StopBackgroundProcesses() {
+    static const char* const kNames[] = {"vlxgigeservice.exe", "pyxMon.exe", "LumNetworkServer.exe"};
+    for (size_t n = 0; n < 3; ++n) {
+      bool found = false;
+      bool stopped = true;
+      for (size_t i = 0; i < m_.processes.size(); ++i) {
+        const ProcessItem& process = m_.processes[i];
+        if (UpperText(process.image) != UpperText(kNames[n])) continue;
+        if (process.isProtected) {
+          processReasons_[i] = "it cannot be opened, so the run does not see it";
+          continue;
+        }
+        if (found) {
+          processReasons_[i] = "only the first process of a name is ended";
+          continue;
+        }
+        found = true;
+        if (process.refuseTerminate) {
+          processReasons_[i] = "it refuses termination";
+          stopped = false;
+        } else {
+          processEnded_[i] = true;
+        }
+      }
+      if (!stopped) {
+        for (size_t later = n + 1; later < 3; ++later)
+          for (size_t i = 0; i < m_.processes.size(); ++i)
+            if (UpperText(m_.processes[i].image) == UpperText(kNames[later]) && processReasons_[i].empty())
+              processReasons_[i] = "not tried: an earlier background process could not be stopped";
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // ---- the run's steps, in order --------------------------------------------------
+  std::string OnDrive(const std::string& rest) const { return m_.windowsDirectory.substr(0, 1) + rest; }
+
+  void UninstallBoards() {
+    KeyNode* boards = Key(Hive::LocalMachine, "Software\\Velmora\\Imaging Board", false);
+    if (!boards || boards->refuseOpen) return;
+    for (const char* name : {"Host", "gpu", "VGA"}) {
+      auto it = boards->subkeys.find(name);
+      if (it != boards->subkeys.end() && ShDeleteTree(it->second.get())) boards->subkeys.erase(it);
+    }
+    size_t taken = 0;
+    bool tarvel = false;
+    for (const auto& child : boards->subkeys) {
+      if (taken++ == 512) break;
+      tarvel = tarvel || child.second->name.compare(0, 6, "Tarvel") == 0;
+    }
+    for (const ServiceItem& service : m_.services)
+      if (service.owner == Owner::Vendor && UpperText(service.name) == "TRKSERVER" && tarvel) trkServerRemoved_ = true;
+  }
+
+  void RemoveShortcuts() {
+    if (m_.majorVersion == 4) {
+      for (const char* group : {"Velmora Imaging Products", "Velmora Imaging", "Velmora Tarvel Native Library",
+                                "Parlow Native Library 2.0", "Parlow Native Library 2.2", "Parlow Native Library 3.1"})
+        DeleteDirectoryTree(m_.windowsDirectory + "\\Profiles\\All Users\\Start Menu\\Programs\\" + group);
+      return;
+    }
+    if (m_.majorVersion != 5 && m_.majorVersion != 6) return;
+    for (const char* group : {"Velmora Imaging", "Velmora Imaging Products", "Velmora Tarvel Native Library",
+                              "Parlow Native Library", "Parlow Native Library 2.0", "Parlow Native Library 2.1",
+                              "Parlow Native Library 2.2", "Parlow Native Library 3.01", "Parlow Native Library 3.1",
+                              "Parlow Native Library 3.23", "Parlow Native Library 3.25", "Falcro-II Digital 2.2",
+                              "Falcro-II Digital 3.0", "Falcro-II Digital-CL 2.2", "Falcro-II Digital-CL 3.0"})
+      DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Start Menu\\Programs\\") + group);
+    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Menu D\xE9marrer\\Programmes\\Velmora Imaging"));
+    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk"));
+    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk"));
+  }
+
+  // Stops the processes; when that fails, the folder and the service file
+  // stay for this run (the logon command removes the default folder later).
+  void StopAndDeleteTree(const std::string& folder, int attempts) {
+    std::string serviceFile = OnDrive(":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe");
+    if (!StopBackgroundProcesses()) {
+      const std::string reason = "a background process could not be stopped";
+      std::string named = folder;
+      while (named.size() > 3 && (named.back() == '\\' || named.back() == '/')) named.pop_back();
+      if (FsNode* node = Node(named, false)) MarkLeft(node, reason);
+      if (FsNode* node = Node(serviceFile, false)) Keep(node, reason);
+      return;
+    }
+    DeleteFile(serviceFile);
+    for (int call = 0; call < attempts; ++call)
+      if (DeleteDirectoryTree(folder) == 0) break;
+  }
+
+  void RemoveInstallDirectory() {
+    DeleteCachedPackage("1AA2C1FDC6EE8A564A38006F73D6564B");
+    DeleteDirectoryTree("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    DeleteDirectoryTree(
+        "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    if (m_.newerRelease) {
+      DeleteDirectoryTree(OnDrive(":\\Parlow"));
+      StopAndDeleteTree(m_.directoryAccepted ? m_.directoryText : m_.defaultInstallDirectory, 4);
+    } else if (m_.directoryAccepted) {
+      for (size_t i = 0; i < m_.processes.size(); ++i)
+        if (processReasons_[i].empty()) processReasons_[i] = "the older release stops no process";
+      DeleteDirectoryTree(m_.directoryText);
+      DeleteFilesByPattern(m_.systemDirectory, "lum", ".dll");
+    } else {
+      StopAndDeleteTree(m_.defaultInstallDirectory, 1);
+    }
+    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
+    DeleteDirectoryTree(OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"));
+    const std::string& w = m_.windowsDirectory;
+    DeleteDirectoryTree(w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}");
+    DeleteDirectoryTree(w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}");
+    DeleteFile(w + "\\Installer\\943df.msi");
+  }
+
+  void DeleteRows(int first, int last) {
+    for (const ExpectedRow& row : kExpectedRows) {
+      if (row.number < first || row.number > last) continue;
+      std::string root = row.root;
+      Hive hive = root == "HKCU" ? Hive::CurrentUser : root == "HKU" ? Hive::Users : Hive::LocalMachine;
+      DeleteRegistryTree(hive, root == "HKCR" ? "SOFTWARE\\Classes\\" : "", row.path);
+    }
+  }
+
+  void DeleteRegistryKeys() {
+    DeleteRows(1, 80);
+    DeleteCachedPackage("B7DF34E1765EF2026957BECF995A489C");
+    DeleteVendorInstallerProducts();
+    DeleteRows(81, 89);
+    DeleteValues(kSystemEnvironment, {"genicam_root", "lum_genicam_path", "lum_path", "Tarvel", "Parlow"});
+    DeleteRows(90, 94);
+    DeleteValues(kControlSet001Environment, {"Lum_Path"});
+    DeleteValues(kControlSet003Environment, {"Lum_Path"});
+    DeleteRows(95, 129);
+  }
+
+  void RemoveLibraryFiles() {
+    const std::string system32 = m_.windowsDirectory + "\\System32";
+    DeleteFilesByPattern(system32, "lum", ".dll");
+    ClearAndDeleteFile(system32 + "\\drivers\\vlxdma0.sys");
+    for (const char* driver : {"AmbrelGE51.sys", "AmbrelGX51.sys", "AmbrelGE60.sys", "AmbrelGX60.sys",
+                               "DruvanGigeNic.sys", "DruvanGigE.sys", "Druvan.sys", "Plenth.sys", "PlenthQxt.sys",
+                               "Tuv.sys", "Tarvel.sys"})
+      ForceDeleteFile(system32 + "\\drivers\\" + driver);
+    for (const char* library : {"Pyxlib.dll", "lum.dll", "lum1394.dll", "LumAux.dll", "LumBlob.dll",
+                                "lumbufferallocator.dll", "Lumcal.dll", "Lumcode.dll", "lumcor.dll", "lumcore.dll",
+                                "lumcor2.dll", "LumHexanPlus.dll", "Lumedge.dll", "lumprl.dll", "Lumsarnic.dll",
+                                "Lumim.dll", "LumMeas.dll", "lumfcr2.dll", "lumfcr2cl.dll", "lumfcr2d.dll",
+                                "lummod.dll", "LumMon.dll", "Lumocr.dll", "Lumzor.dll", "lumquovin.dll", "Lumpat.dll",
+                                "LumVlxApi.dll", "LUMVC.dll"})
+      DeleteFile(system32 + "\\" + library);
+  }
+
+  // Only a file whose "Strings" section names the vendor goes, with its PNF.
+  void DeleteVendorInfs() {
+    std::string directory = m_.windowsDirectory + "\\inf";
+    FsNode* folder = Node(directory, false);
+    if (!folder) return;
+    std::vector<std::string> names;
+    for (const auto& child : folder->children)
+      if (MatchesStar(child.second->name, "oem", ".inf")) names.push_back(child.second->name);
+    for (const std::string& name : names) {
+      std::string path = directory + "\\" + name;
+      FsNode* node = Node(path, false);
+      if (!node || node->directory || node->denyAccess || !m_.vendorInfs.count(UpperText(path))) continue;
+      DeleteFile(path);
+      DeleteFile(path.substr(0, path.rfind('.') + 1) + "PNF");
+    }
+  }
+};
+
+}  // namespace
+
+Outcome ExpectedOutcome(const Machine& machine) { return Model(machine).Run(); }
+
+bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory) {
+  const std::string runOnce = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
+  if (id == FileId(tempDirectory + "\\LUMInstall.log")) return true;
+  if (id == "value " + runOnce + " : DELLUMDIR") return true;
+  // The logon command's key, and the keys above it when they were missing.
+  if (id.compare(0, 4, "key ") == 0) {
+    std::string key = id.substr(4);
+    return runOnce.compare(0, key.size(), key) == 0 && (key.size() == runOnce.size() || runOnce[key.size()] == '\\');
+  }
+  return false;
+}
+
+std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome, const Snapshot& before,
+                                  const Snapshot& after, const std::string& tempDirectory) {
+  std::vector<std::string> problems;
+  for (const std::string& id : outcome.unexplained) problems.push_back("vendor item no step of the run reaches: " + id);
+  for (const auto& item : outcome.vendor)
+    if (!before.count(item.first)) problems.push_back("vendor item missing before the run: " + item.first);
+  for (const auto& item : before) {
+    const std::string& id = item.first;
+    auto now = after.find(id);
+    if (outcome.IsVendor(id)) {
+      bool survives = outcome.Survives(id);
+      if (survives && now == after.end())
+        problems.push_back("vendor item gone that the design keeps (" + outcome.vendor.at(id) + "): " + id);
+      if (!survives && now != after.end()) problems.push_back("vendor item left behind: " + id);
+    } else if (now == after.end()) {
+      problems.push_back("deleted but not the vendor's: " + id);
+    } else if (now->second != item.second) {
+      problems.push_back("changed but not the vendor's: " + id + "\n    before: " + item.second +
+                         "\n    after:  " + now->second);
+    }
+  }
+  for (const auto& item : after)
+    if (!before.count(item.first) && !IsAllowedNewItem(machine, item.first, tempDirectory))
+      problems.push_back("new item: " + item.first);
+  return problems;
+}
+
+}  // namespace safety
