@@ -114,6 +114,10 @@ class Generator {
   Generator(uint64_t seed, const Options& options) : rng_(seed) {
     m_.seed = seed;
     m_.options = options;
+    // Every catalogue row is the vendor's whether this machine has it or
+    // not: nothing foreign may be put below one.
+    for (const ExpectedRow& row : kExpectedRows)
+      vendorRoots_.insert(KeyId(HiveOfRow(row.root), MachinePath(row.root, row.path)));
   }
 
   Machine Build() {
@@ -216,13 +220,15 @@ class Generator {
   // foreign item: whatever the run deletes must be the vendor's.
   bool Allowed(const std::string& id, Owner owner) const {
     if (owner == Owner::Foreign) {
-      for (const std::string& root : vendorRoots_)
-        if (id == root || id.compare(0, root.size() + 1, root + "\\") == 0) return false;
+      for (size_t cut = id.size(); cut != std::string::npos; cut = cut ? id.rfind('\\', cut - 1) : std::string::npos) {
+        if (vendorRoots_.count(id.substr(0, cut))) return false;
+        if (cut == 0) break;
+      }
       return true;
     }
-    for (const std::string& item : foreignItems_)
-      if (item == id || item.compare(0, id.size() + 1, id + "\\") == 0) return false;
-    return true;
+    if (foreignItems_.count(id)) return false;
+    auto below = foreignItems_.lower_bound(id + "\\");
+    return below == foreignItems_.end() || below->compare(0, id.size() + 1, id + "\\") != 0;
   }
 
   void Record(const std::string& id, Owner owner) {
@@ -392,6 +398,13 @@ class Generator {
     }
     m_.arguments = rng_.Chance(30) ? "silent noreboot msi" : "silent noreboot";
     m_.defaultInstallDirectory = OnDrive(":\\Program Files\\Velmora Imaging");
+    // The folders the run removes by name are the vendor's on every machine.
+    for (const std::string& folder :
+         {m_.defaultInstallDirectory, OnDrive(":\\Parlow"), OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"),
+          OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"), std::string("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"),
+          m_.windowsDirectory + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
+          m_.windowsDirectory + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}"})
+      vendorRoots_.insert(FileId(folder));
   }
 
   // The program's folder with the vendor's tools: they are not the vendor's
@@ -433,14 +446,23 @@ class Generator {
 
   // Catalogue rows, each with values and a random subtree.
   void AddCatalogueRows() {
-    bool all = rng_.Chance(15);
+    bool all = rng_.Chance(8);
     for (const ExpectedRow& row : kExpectedRows) {
-      if (!all && !rng_.Chance(25)) continue;
+      if (!all && !rng_.Chance(12)) continue;
       Hive hive = HiveOfRow(row.root);
       std::string path = MachinePath(row.root, row.path);
       if (!Key(hive, path, Owner::Vendor)) continue;
       KeyTree(hive, path, static_cast<int>(rng_.Between(0, 3)), true);
       AddCatalogueProductProperties(row.number, hive, path);
+      // The row's own key may refuse too; not the keys that other steps read
+      // (the board and library keys, the products with cached packages).
+      static const int kReadElsewhere[] = {25, 26, 74, 75, 81};
+      bool readElsewhere = std::find(std::begin(kReadElsewhere), std::end(kReadElsewhere), row.number) !=
+                           std::end(kReadElsewhere);
+      if (!readElsewhere && sim() && m_.options.blockers && rng_.Chance(3)) {
+        for (KeyItem& key : m_.keys)
+          if (key.hive == hive && key.path == path) (rng_.Chance(50) ? key.refuseDelete : key.refuseOpen) = true;
+      }
     }
   }
 
@@ -476,7 +498,7 @@ class Generator {
   // values in the row's parent. None of them is the vendor's.
   void AddCatalogueLookAlikes() {
     for (const ExpectedRow& row : kExpectedRows) {
-      if (!rng_.Chance(20)) continue;
+      if (!rng_.Chance(10)) continue;
       Hive hive = HiveOfRow(row.root);
       std::string path = MachinePath(row.root, row.path);
       std::string parent = path.substr(0, path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\'));
@@ -569,7 +591,14 @@ class Generator {
       case 4: return d + ":\\Lum & Co %PATH% !x (1)";
       case 5: return d + ":\\Vendor\\" + std::string(rng_.Between(60, 150), 'v') + "\\Velmora Imaging";
       case 6: return "E:\\Imaging\\Velmora Lum";
-      case 7: return d + ":\\Velmora\\" + FileName(40);
+      case 7: {
+        // Any name, but not one that reads like an 8.3 alias ("~1"), which
+        // could name another folder and is refused as such.
+        std::string name = FileName(40);
+        for (size_t i = 0; i + 1 < name.size(); ++i)
+          if (name[i] == '~' && name[i + 1] >= '0' && name[i + 1] <= '9') name[i] = '-';
+        return d + ":\\Velmora\\" + name;
+      }
       default: {
         // The registered folder is itself a link: only the link goes.
         std::string link = d + ":\\Lum Link " + Hex(rng_.Next(), 2);
@@ -748,12 +777,23 @@ class Generator {
         w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
         w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}",
     };
-    for (const std::string& tree : trees)
-      if (rng_.Chance(40) && Dir(tree, Owner::Vendor)) FileTree(tree, 2);
+    for (const std::string& tree : trees) {
+      if (!rng_.Chance(40)) continue;
+      if (rng_.Chance(10))
+        LinkedFolder(tree);
+      else if (Dir(tree, Owner::Vendor))
+        FileTree(tree, 2);
+    }
     if (rng_.Chance(50)) File(w + "\\Installer\\943df.msi", Owner::Vendor, "msi");
     if (rng_.Chance(30)) File("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B5}\\keep.msi", Owner::Foreign);
     if (rng_.Chance(30)) File(OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging Extra\\keep.txt"), Owner::Foreign);
     if (rng_.Chance(30)) File(w + "\\Installer\\943df.msi.bak", Owner::Foreign);
+  }
+
+  // A folder of the vendor's that is a junction to a folder that is not:
+  // only the junction may go.
+  void LinkedFolder(const std::string& path) {
+    if (m_.options.directoryLinks && !linkTargets_.empty()) Link(path, rng_.Pick(linkTargets_), true, Owner::Vendor);
   }
 
   bool EqualsDefault(const std::string& path) const {
@@ -777,7 +817,9 @@ class Generator {
     }
     for (const std::string& group : groups) {
       if (!rng_.Chance(25)) continue;
-      if (Dir(programs + group, Owner::Vendor)) {
+      if (rng_.Chance(8)) {
+        LinkedFolder(programs + group);
+      } else if (Dir(programs + group, Owner::Vendor)) {
         File(programs + group + "\\Lum Control Center.lnk", Owner::Vendor, "L",
              rng_.Chance(30) ? kReadOnly : kArchive);
         FileTree(programs + group, 1);

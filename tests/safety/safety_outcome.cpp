@@ -234,6 +234,14 @@ class Model {
       node->vendor = node->vendor || item.owner == Owner::Vendor;
     }
     for (const DirItem& item : m_.dirs) Node(item.path, false)->attributes = item.attributes;
+    // A catalogue row's key is the vendor's even where the machine has it only
+    // as the parent of another row (InstallProperties below its product).
+    for (const ExpectedRow& row : kExpectedRows) {
+      std::string root = row.root;
+      Hive hive = root == "HKCU" ? Hive::CurrentUser : root == "HKU" ? Hive::Users : Hive::LocalMachine;
+      if (KeyNode* key = Key(hive, (root == "HKCR" ? "SOFTWARE\\Classes\\" : "") + std::string(row.path), false))
+        key->vendor = true;
+    }
     // A vendor folder makes everything below it the vendor's.
     for (auto& drive : drives_) SpreadVendor(*drive.second, false);
     for (auto& hive : hives_) SpreadVendor(*hive.second, false);
@@ -573,7 +581,11 @@ class Model {
         continue;
       }
       if (properties->refuseOpen) {
-        MarkLeft(product, "its InstallProperties cannot be opened: the walk cannot read its publisher");
+        const std::string reason = "its InstallProperties cannot be opened: the walk cannot read its publisher";
+        MarkLeft(product, reason);
+        auto package = m_.cachePackages.find(UpperText(name));
+        if (package != m_.cachePackages.end())
+          if (FsNode* file = Node(package->second, false)) Keep(file, "the package of a product whose " + reason.substr(4));
         continue;
       }
       std::string publisher;
