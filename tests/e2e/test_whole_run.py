@@ -161,7 +161,8 @@ class WholeRunTest(WineTestCase):
 
     @unittest.skipUnless(os.environ.get('CLEANLUM_E2E_SLOW'), 'slow (75 s pause): set CLEANLUM_E2E_SLOW=1')
     def test_gige_board_removes_filter_and_service_with_its_pause(self):
-        self.prefix.seed_registry({sample.BOARD_KEY + '\\DruvanGigE-2': {}})
+        self.prefix.seed_registry({sample.BOARD_KEY + '\\DruvanGigE-2': {},
+                                   sample.LIBRARY_KEY: {'Revision': '8.2', 'Directory': sample.INSTALL_DIR}})
         self.prefix.install_tools(FOLDER)
         self.prefix.install_tools(sample.INSTALL_DIR, sample.VENDOR_TOOLS_INSTALLED)
 
