@@ -213,9 +213,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   if (!pattern || !data) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   if (TooLong(pattern)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
   std::string full = FullPath(pattern);
-  std::string spec;
-  std::string dirPath = ParentOf(full, &spec);
-  if (dirPath.empty() || spec.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+  std::string namePattern;
+  std::string dirPath = ParentOf(full, &namePattern);
+  if (dirPath.empty() || namePattern.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
   FsNode* dir = Walk(dirPath);
   if (dir && !dir->linkTarget.empty()) dir = FollowLinks(dir);
   if (!dir) return Fail(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
@@ -228,7 +228,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     dot.attributes = FILE_ATTRIBUTE_DIRECTORY;
     for (const char* name : {".", ".."}) {
       dot.name = name;
-      if (WildMatch(spec, dot)) {
+      if (WildMatch(namePattern, dot)) {
         WIN32_FIND_DATAA entry;
         Fill(&entry, name, dot);
         search->entries.push_back(entry);
@@ -236,7 +236,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     }
   }
   for (const auto& [name, child] : dir->children) {
-    if (WildMatch(spec, *child)) {
+    if (WildMatch(namePattern, *child)) {
       WIN32_FIND_DATAA entry;
       Fill(&entry, child->name, *child);
       search->entries.push_back(entry);
