@@ -32,8 +32,17 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
-FsNode* ExistingFile(const std::string& path) {
-  FsNode* node = FindNode(path);
+// takeown, cacls and attrib (without /L) act on what a symbolic link points
+// at, as CreateFile does; del removes the link itself. The file that a path
+// names, links followed, and its own path.
+FsNode* ExistingFile(const std::string& path, std::string* resolved = nullptr) {
+  std::string current = FullPath(path);
+  FsNode* node = FindNode(current);
+  for (int hops = 0; node && !node->linkTarget.empty() && hops < 16; ++hops) {
+    current = node->linkTarget;
+    node = FindNode(current);
+  }
+  if (resolved) *resolved = current;
   return node && !node->IsDirectory() ? node : nullptr;
 }
 
@@ -80,8 +89,8 @@ DWORD Attrib(const std::vector<std::string>& args) {
     }
     (flag[0] == '+' ? set : clear) |= bit;
   }
-  const std::string& path = args.back();
-  FsNode* node = ExistingFile(path);
+  std::string path;
+  FsNode* node = ExistingFile(args.back(), &path);
   if (!node) return 1;
   DWORD named = set | clear;
   if ((node->attributes & FILE_ATTRIBUTE_HIDDEN) && !(named & FILE_ATTRIBUTE_HIDDEN)) return 1;
