@@ -44,6 +44,12 @@ void ForceDeleteFile(const char* path) {
   // Guard: del given a directory deletes every file in it.
   DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  // Guard: takeown, cacls and attrib act on what a symbolic link points at,
+  // which is not the vendor's file. A link is deleted as itself, nothing more.
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    DeleteFileA(path);
+    return;
+  }
 
   // All four lines must fit before any runs: a deletion without the steps
   // that make it possible, or of a path cut short, is worse than none.
