@@ -872,6 +872,15 @@ class Generator {
                                                 "Tarvel.sys"};
     for (const char* driver : kBoardDrivers) {
       if (!rng_.Chance(25)) continue;
+      if (m_.options.fileLinks && rng_.Chance(10)) {
+        // A link where the driver would be, to a protected file that is not
+        // the vendor's: only the link may go.
+        std::string target = "C:\\Data\\Drivers\\" + std::string(driver) + ".target";
+        FileItem* protectedFile = File(target, Owner::Foreign, "MZ not the vendor's", kReadOnly | kHidden | kSystem);
+        if (protectedFile && sim()) protectedFile->denyAccess = protectedFile->foreignOwner = true;
+        Link(drivers + driver, target, false, Owner::Vendor);
+        continue;
+      }
       FileItem* file = File(drivers + driver, Owner::Vendor, "MZ driver",
                             rng_.Chance(50) ? kReadOnly | kHidden | kSystem : kArchive);
       if (file && sim()) {

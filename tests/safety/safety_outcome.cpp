@@ -352,11 +352,13 @@ class Model {
     DeleteFile(path);
   }
 
-  // takeown, cacls, attrib -r -h -a -s, del /q: all that keeps such a file is use.
+  // takeown, cacls, attrib -r -h -a -s, del /q: all that keeps such a file is
+  // use. A link is deleted as itself (the commands would act on its target).
   void ForceDeleteFile(const std::string& path) {
     FsNode* parent = nullptr;
     FsNode* node = Node(path, false, &parent);
     if (!node || !parent || node->directory) return;
+    if (node->IsLink()) return DeleteFile(path);
     node->foreignOwner = false;
     node->denyAccess = false;
     node->attributes = kNormal;

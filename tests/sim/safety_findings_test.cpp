@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "files/files.h"
+#include "main/cleanup_context.h"
+#include "main/progress_window.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -49,6 +52,31 @@ TEST_F(SafetyFindings, TheCommandInterpreterActsOnWhatALinkPointsAt) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), target->attributes);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT),
             winsim::FindNode(kDriver)->attributes);
+}
+
+// Found by the generated machines: a symbolic link where a board driver file
+// would be made the forced deletion take ownership of, re-grant and clear the
+// attributes of the link's target, a protected file that is not the
+// vendor's. The link alone goes now, and no command runs for it.
+TEST_F(SafetyFindings, ALinkWhereADriverWouldBeGoesAloneAndItsTargetIsUntouched) {
+  ProtectedSystemFile(kTarget);
+  winsim::MakeLink(kDriver, kTarget, false);
+  winsim::MakeFile("C:\\Windows\\system32\\drivers\\Tuv.sys", "MZ vendor driver", FILE_ATTRIBUTE_READONLY);
+  std::vector<std::string> before = winsim::DumpTree("C:\\Data");
+
+  CleanupContext context;
+  context.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
+  RemoveLibraryFiles(context);
+
+  EXPECT_FALSE(winsim::PathExists(kDriver));
+  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\system32\\drivers\\Tuv.sys"));
+  EXPECT_EQ(before, winsim::DumpTree("C:\\Data"));
+  const winsim::FsNode* target = winsim::FindNode(kTarget);
+  ASSERT_NE(nullptr, target);
+  EXPECT_TRUE(target->foreignOwner);
+  EXPECT_TRUE(target->denyAccess);
+  for (const winsim::ChildRun& run : M().processes.runs)
+    EXPECT_EQ(std::string::npos, run.commandLine.find("Tarvel.sys")) << run.commandLine;
 }
 
 }  // namespace
