@@ -74,3 +74,24 @@ macro(cleanlum_add_googletest)
     find_package(GTest CONFIG REQUIRED)
   endif()
 endmacro()
+
+# Precompiles GoogleTest's header for a test program, or reuses the one of
+# another (cleanlum_precompile_gtest(t REUSE_FROM other)). Call it after every
+# source has been added: a source compiled with its own optimisation level
+# cannot use a header precompiled without it (GCC refuses it, and
+# -Winvalid-pch is an error here), so such a source is compiled without it.
+function(cleanlum_precompile_gtest target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "REUSE_FROM" "")
+  if(arg_REUSE_FROM)
+    target_precompile_headers(${target} REUSE_FROM ${arg_REUSE_FROM})
+  else()
+    target_precompile_headers(${target} PRIVATE <gtest/gtest.h>)
+  endif()
+  get_target_property(sources ${target} SOURCES)
+  foreach(source IN LISTS sources)
+    get_source_file_property(options ${source} COMPILE_OPTIONS)
+    if(options MATCHES "(^|;)[-/]O")
+      set_source_files_properties(${source} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+    endif()
+  endforeach()
+endfunction()
