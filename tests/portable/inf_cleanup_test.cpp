@@ -48,7 +48,7 @@ TEST_F(InfCleanupTest, OnlyInfsWhoseStringsSectionNamesTheVendorGoWithTheirCompa
     if (c.withCompanion) Put(CompanionOf(c.name), "PNF");
   }
 
-  DeleteVendorInfs(folder_.c_str(), "oem*.inf");
+  DeleteVendorInfs(Root().c_str(), "oem*.inf");
 
   for (const InfCase& c : kDirectory) {
     EXPECT_EQ(!c.vendors, Has(c.name)) << c.name;
@@ -63,17 +63,17 @@ TEST_F(InfCleanupTest, FilesOutsideThePatternStayWhateverTheyHold) {
   for (const char* name : {"vendor.inf", "oem1.txt", "xoem2.inf", "oem3.inf.old", "oem4"}) Put(name, vendor);
   Put("oem1.PNF", "PNF");
 
-  DeleteVendorInfs(folder_.c_str(), "oem*.inf");
+  DeleteVendorInfs(Root().c_str(), "oem*.inf");
 
   for (const char* name : {"vendor.inf", "oem1.txt", "xoem2.inf", "oem3.inf.old", "oem4", "oem1.PNF"})
     EXPECT_TRUE(Has(name)) << name;
 }
 
 TEST_F(InfCleanupTest, EmptyOrMissingDirectoryIsPassedOver) {
-  DeleteVendorInfs(folder_.c_str(), "oem*.inf");
-  EXPECT_TRUE(Exists(folder_));
+  DeleteVendorInfs(Root().c_str(), "oem*.inf");
+  EXPECT_TRUE(Exists(Root()));
 
-  std::string missing = folder_ + "\\missing";
+  std::string missing = Path("missing");
   DeleteVendorInfs(missing.c_str(), "oem*.inf");
   EXPECT_FALSE(Exists(missing));
 }

@@ -15,7 +15,7 @@ class InfReaderTest : public InfFolderTest {
 
   HINF Open(const std::string& name, UINT* errorLine = nullptr) {
     UINT line = 0;
-    return SetupOpenInfFileA(PathOf(name).c_str(), nullptr, INF_STYLE_WIN4, errorLine ? errorLine : &line);
+    return SetupOpenInfFileA(Path(name).c_str(), nullptr, INF_STYLE_WIN4, errorLine ? errorLine : &line);
   }
 
   // The text of every line of a section, in file order.

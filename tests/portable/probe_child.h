@@ -39,9 +39,3 @@ void SetPathVariable(const std::string& value);
 
 // Windows file names compare without regard to (ASCII) case.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);
-
-// True under Wine, for the few places where it differs from Windows.
-bool RunsOnWine();
-
-// Deletes a test's private folder with everything in it.
-void RemoveTestFolder(const std::string& path);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "test_folders.h"
+
 #ifndef _WIN32
 #include "winsim/machine.h"
 #endif
@@ -13,12 +15,6 @@ namespace {
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('\\');
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-void CreateFolders(const std::string& folder) {
-  if (folder.size() <= 3) return;  // a drive root
-  CreateFolders(FolderOf(folder));
-  CreateDirectoryA(folder.c_str(), nullptr);
 }
 
 std::string ReadWholeFile(const std::string& path, bool* exists) {
@@ -60,18 +56,13 @@ bool InstallProbeChild(const std::string& path) {
   DWORD length = GetModuleFileNameA(nullptr, module, sizeof module);
   if (length == 0 || length >= sizeof module) return false;
   std::string source = FolderOf(module) + "\\probe_child.exe";
-  CreateFolders(FolderOf(path));
+  test_folders::MakeFolders(FolderOf(path));
   return CopyFileA(source.c_str(), path.c_str(), FALSE) != FALSE;
 }
 
 void SetPathVariable(const std::string& value) {
   std::string setting = "PATH=" + value;
   _putenv(setting.c_str());  // the runtime's copy, and the process's
-}
-
-bool RunsOnWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 bool ProbeIsRunning(DWORD pid) {
@@ -96,7 +87,7 @@ void EndProbe(DWORD pid) {
 // outlives the tests' short time-outs, so such a probe keeps running and
 // never records its end.
 bool InstallProbeChild(const std::string& path) {
-  CreateFolders(FolderOf(path));
+  test_folders::MakeFolders(FolderOf(path));
   winsim::MakeFile(path, "MZ");
   std::string name = path.substr(path.find_last_of('\\') + 1);
   winsim::SetProgramBehaviour(name, [](const winsim::ChildRun& run) {
@@ -112,8 +103,6 @@ bool InstallProbeChild(const std::string& path) {
   });
   return true;
 }
-
-bool RunsOnWine() { return false; }
 
 void SetPathVariable(const std::string& value) { winsim::M().system.environment["PATH"] = value; }
 
@@ -177,24 +166,4 @@ ProbeRecord AwaitProbeRecord(const std::string& recordPath) {
     record = ReadProbeRecord(recordPath);
   }
   return record;
-}
-
-void RemoveTestFolder(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTestFolder(child);
-      } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
 }

@@ -13,15 +13,9 @@ namespace {
 
 const char kRoot[] = "Software\\CleanLumTest\\RegistryApi";
 
-class RegistryApiTest : public ::testing::Test {
+class RegistryApiTest : public regtest::PrivateKeyTest {
  protected:
-  void SetUp() override {
-    regtest::RemoveKey(HKEY_CURRENT_USER, kRoot);
-    ASSERT_TRUE(regtest::CreateKey(HKEY_CURRENT_USER, kRoot));
-  }
-  void TearDown() override { regtest::RemoveKey(HKEY_CURRENT_USER, kRoot); }
-
-  static std::string At(const std::string& relative) { return std::string(kRoot) + "\\" + relative; }
+  RegistryApiTest() : PrivateKeyTest(kRoot) {}
 
   static std::vector<std::string> Children(const std::string& path) {
     std::vector<std::string> names;

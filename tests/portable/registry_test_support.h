@@ -106,6 +106,23 @@ inline std::vector<std::string> Dump(HKEY root, const std::string& path) {
 
 inline void RemoveKey(HKEY root, const std::string& path) { SHDeleteKeyA(root, path.c_str()); }
 
+// A fixture that owns one private key below HKEY_CURRENT_USER (a path from
+// it), made empty before each test and removed after it.
+class PrivateKeyTest : public ::testing::Test {
+ protected:
+  explicit PrivateKeyTest(const char* root) : root_(root) {}
+  void SetUp() override {
+    RemoveKey(HKEY_CURRENT_USER, root_);
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, root_));
+  }
+  void TearDown() override { RemoveKey(HKEY_CURRENT_USER, root_); }
+
+  std::string At(const std::string& relative) const { return root_ + "\\" + relative; }
+
+ private:
+  std::string root_;
+};
+
 inline std::string WindowsDirectory() {
   char buffer[MAX_PATH];
   UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);

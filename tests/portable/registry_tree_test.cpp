@@ -16,19 +16,13 @@ namespace {
 
 const char kRoot[] = "Software\\CleanLumTest\\RegistryTree";
 
-class RegistryTreeTest : public ::testing::Test {
+class RegistryTreeTest : public regtest::PrivateKeyTest {
  protected:
-  void SetUp() override {
-    regtest::RemoveKey(HKEY_CURRENT_USER, kRoot);
-    ASSERT_TRUE(regtest::CreateKey(HKEY_CURRENT_USER, kRoot));
-  }
-  void TearDown() override { regtest::RemoveKey(HKEY_CURRENT_USER, kRoot); }
-
-  static std::string At(const std::string& relative) { return std::string(kRoot) + "\\" + relative; }
+  RegistryTreeTest() : PrivateKeyTest(kRoot) {}
 
   // Three levels below Tree, three children at each; names grow in length so
   // that an enumeration not told its full size again finds the next one too long.
-  static void MakeThreeLevelTree() {
+  void MakeThreeLevelTree() const {
     const char* names[] = {"k", "kk", "kkk"};
     for (const char* a : names)
       for (const char* b : names)
@@ -41,7 +35,7 @@ class RegistryTreeTest : public ::testing::Test {
   }
 
   // Keys next to Tree whose names share its beginning, and its parent's values.
-  static void MakeNeighbours() {
+  void MakeNeighbours() const {
     ASSERT_TRUE(regtest::SetText(HKEY_CURRENT_USER, At("Tree2\\k"), "Keep", "1"));
     ASSERT_TRUE(regtest::SetText(HKEY_CURRENT_USER, At("Tree Extra"), "Keep", "2"));
     ASSERT_TRUE(regtest::SetText(HKEY_CURRENT_USER, At("Tre"), "Keep", "3"));

@@ -9,19 +9,16 @@
 
 #include "probe_child.h"
 #include "system/system.h"
+#include "test_folders.h"
 
 namespace {
 
 const std::string kRoot = "C:\\CleanLumRunTest";
 const std::string kRecord = kRoot + "\\record.txt";
 
-class RunAndWaitTest : public ::testing::Test {
+class RunAndWaitTest : public test_folders::PrivateFolderTest {
  protected:
-  void SetUp() override {
-    RemoveTestFolder(kRoot);
-    ASSERT_TRUE(CreateDirectoryA(kRoot.c_str(), nullptr));
-  }
-  void TearDown() override { RemoveTestFolder(kRoot); }
+  RunAndWaitTest() : PrivateFolderTest(kRoot) {}
 
   // The runner takes a writable buffer the caller owns.
   static RunResult Run(const std::string& commandLine, DWORD flags, DWORD timeoutMs) {
@@ -44,7 +41,7 @@ TEST_F(RunAndWaitTest, UnquotedProgramPathWithBlanksStartsTheProgramItNames) {
   // Windows hands the child its command line unchanged. Wine (8.0) puts quotes
   // around a program path with blanks that it found by trying prefixes.
   const std::string passedOn =
-      RunsOnWine() ? "\"" + program + "\" " + kRecord + " 0" : commandLine;
+      test_folders::RunningUnderWine() ? "\"" + program + "\" " + kRecord + " 0" : commandLine;
   EXPECT_EQ(passedOn, record.commandLine);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "probe_child.h"
+#include "test_folders.h"
 
 namespace {
 
@@ -17,11 +18,12 @@ const std::string kRecord = kRoot + "\\record.txt";
 const std::string kWork = kRoot + "\\Work";
 const std::string kPathFolder = kRoot + "\\Monitor Tools";
 
-class SpawnSearchTest : public ::testing::Test {
+class SpawnSearchTest : public test_folders::PrivateFolderTest {
  protected:
+  SpawnSearchTest() : PrivateFolderTest(kRoot) {}
   void SetUp() override {
-    RemoveTestFolder(kRoot);
-    ASSERT_TRUE(CreateDirectoryA(kRoot.c_str(), nullptr));
+    PrivateFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(CreateDirectoryA(kWork.c_str(), nullptr));
     DWORD length = GetCurrentDirectoryA(sizeof previousDirectory_, previousDirectory_);
     ASSERT_TRUE(length > 0 && length < sizeof previousDirectory_);
@@ -32,7 +34,7 @@ class SpawnSearchTest : public ::testing::Test {
   void TearDown() override {
     SetCurrentDirectoryA(previousDirectory_);
     SetPathVariable(previousPath_);
-    RemoveTestFolder(kRoot);
+    PrivateFolderTest::TearDown();
   }
 
   // Spawns the bare name without waiting, then waits here for the probe's end
