@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "drivers/drivers.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
 #include "main/run_log.h"
 #include "sim_fixture.h"
 
-class DriverStepTest : public SimTest {
+class DriverStepTest : public StepTest {
  protected:
   void SetUp() override {
-    SimTest::SetUp();
+    StepTest::SetUp();
     // The vendor's tools where the steps look for them, and Windows' sc.
     for (const char* tool : {R"(C:\Tools\lumdrv.exe)", R"(C:\Tools\drvinst.exe)",
                              R"(C:\Tools\LumNetworkServer.exe)",
@@ -22,8 +20,6 @@ class DriverStepTest : public SimTest {
                              R"(C:\Program Files\Velmora Imaging\Tools\LumNetworkServer.exe)",
                              R"(C:\Windows\system32\sc.exe)", R"(C:\Windows\SysWOW64\sc.exe)"})
       winsim::MakeFile(tool, "MZ");
-    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
-    winsim::M().trace.clear();  // what follows is the step's own doing
   }
 
   void RunBoardStep() {
@@ -66,5 +62,4 @@ class DriverStepTest : public SimTest {
     return text;
   }
 
-  CleanupContext context_;
 };

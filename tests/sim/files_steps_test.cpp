@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "files/files.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -17,14 +15,8 @@ using winsim::PathExists;
 
 namespace {
 
-class FileStepTest : public SimTest {
+class FileStepTest : public StepTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
-    M().trace.clear();
-  }
-
   // What the step showed: its caption and step lines, in order.
   std::vector<std::string> Progress() const {
     std::vector<std::string> lines;
@@ -32,8 +24,6 @@ class FileStepTest : public SimTest {
       if (line.rfind("caption: ", 0) == 0 || line.rfind("step: ", 0) == 0) lines.push_back(line);
     return lines;
   }
-
-  CleanupContext context_;
 };
 
 // ---- Shortcuts -----------------------------------------------------------------

@@ -8,8 +8,6 @@
 #include <vector>
 
 #include "files/files.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -25,12 +23,11 @@ const char kNewerCaption[] = "Deleting the Velmora Imaging directory";
 const char kNoRegistryNewer[] = "No registry, Deleting the Velmora Imaging directory ";
 const char kNoRegistryOlder[] = "No registry, deleting the Velmora Imaging directory ";
 
-class InstallDirectoryTest : public SimTest {
+class InstallDirectoryTest : public StepTest {
  protected:
   void SetUp() override {
-    SimTest::SetUp();
+    StepTest::SetUp();
     MsiMode = 0;
-    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
   }
   void TearDown() override { MsiMode = 0; }
 
@@ -77,7 +74,6 @@ class InstallDirectoryTest : public SimTest {
 
   bool Running(DWORD pid) const { return winsim::FindProcess(pid)->running; }
 
-  CleanupContext context_;
   size_t traceStart_ = 0;
 };
 

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "../portable/registry_catalogue_machine.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
 #include "registry/registry.h"
 #include "sim_fixture.h"
 
@@ -57,13 +55,11 @@ std::vector<std::string> ExpectedActions(const std::vector<std::string>& stage7 
   return expected;
 }
 
-class RegistryKeysSimTest : public SimTest {
+class RegistryKeysSimTest : public StepTest {
  protected:
   void RunStep() {
-    CleanupContext context;
-    context.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
-    M().trace.clear();
-    DeleteRegistryKeys(context);
+    M().trace.clear();  // the seeding is not the step's doing
+    DeleteRegistryKeys(context_);
   }
 
   static std::vector<std::vector<std::string>> DumpAll() {

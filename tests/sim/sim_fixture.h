@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "main/cleanup_context.h"
+#include "main/progress_window.h"
 #include "winsim/machine.h"
 
 // Each test starts from a fresh default machine (see winsim::ResetMachine)
@@ -24,4 +26,18 @@ class SimTest : public ::testing::Test {
                  const std::string& programPath = "C:\\Tools\\CleanLum.exe");
 
   std::string Log() const { return winsim::ReadFileText("C:\\Temp\\LUMInstall.log"); }
+};
+
+// For tests of one clean-up step on its own: the progress window as the main
+// sequence creates it, then an empty trace, so that what the trace holds
+// afterwards is the step's own doing.
+class StepTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
+    winsim::M().trace.clear();
+  }
+
+  CleanupContext context_;
 };
