@@ -90,6 +90,23 @@ bool HeldWithoutDeleteSharing(const std::string& fullPath) {
 // a longer path fails with ERROR_FILENAME_EXCED_RANGE before anything is looked at.
 bool TooLong(LPCSTR path) { return std::strlen(path) >= MAX_PATH; }
 
+// Where a path argument of the file calls stands: its full form, the
+// directory that holds (or would hold) it, links followed, and its name there.
+struct Place {
+  std::string full;
+  FsNode* parent = nullptr;
+  std::string leaf;
+};
+
+// ERROR_SUCCESS with *place filled in, or the error the call fails with: no
+// path, a path too long, or no directory to hold it.
+DWORD Locate(LPCSTR path, Place* place) {
+  if (!path) return ERROR_INVALID_PARAMETER;
+  if (TooLong(path)) return ERROR_FILENAME_EXCED_RANGE;
+  place->full = FullPath(path);
+  return ParentDirectory(place->full, &place->parent, &place->leaf);
+}
+
 // Windows' wildcard match: '*' any run, '?' one character (or none at the end
 // of a name part), case-insensitive; "*.*" matches every name and "x.*" also "x".
 bool Match(const char* p, const char* n) {
@@ -266,64 +283,52 @@ BOOL FindClose(HANDLE handle) {
 }
 
 BOOL DeleteFileA(LPCSTR path) {
-  if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
-  std::string full = FullPath(path);
-  FsNode* parent = nullptr;
-  std::string leaf;
-  DWORD rc = ParentDirectory(full, &parent, &leaf);
+  Place place;
+  DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, FALSE);
-  auto it = parent->children.find(leaf);
-  if (it == parent->children.end()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  auto it = place.parent->children.find(place.leaf);
+  if (it == place.parent->children.end()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   FsNode& node = *it->second;
   // A directory symbolic link or junction is not a file: DeleteFileA refuses it.
   if (node.IsDirectory()) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (node.denyAccess || (node.attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED, FALSE);
   // Trace: "delete-in-use: <full path>" for each deletion refused because the file is held open.
-  if (node.inUse || HeldWithoutDeleteSharing(full)) {
-    Trace("delete-in-use: " + full);
+  if (node.inUse || HeldWithoutDeleteSharing(place.full)) {
+    Trace("delete-in-use: " + place.full);
     return Fail(ERROR_SHARING_VIOLATION, FALSE);
   }
-  parent->children.erase(it);
+  place.parent->children.erase(it);
   return TRUE;
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
-  if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
-  std::string full = FullPath(path);
-  FsNode* parent = nullptr;
-  std::string leaf;
-  DWORD rc = ParentDirectory(full, &parent, &leaf);
+  Place place;
+  DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, FALSE);
-  auto it = parent->children.find(leaf);
-  if (it == parent->children.end()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  auto it = place.parent->children.find(place.leaf);
+  if (it == place.parent->children.end()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   FsNode& node = *it->second;
   if (!node.IsDirectory()) return Fail(ERROR_DIRECTORY, FALSE);
   if (node.denyAccess || (node.attributes & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED, FALSE);
   // A link is removed as itself, whatever its target holds.
   if (node.linkTarget.empty() && !node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
-  if (EqualsNoCase(FullPath(M().system.currentDirectory), full))
+  if (EqualsNoCase(FullPath(M().system.currentDirectory), place.full))
     return Fail(ERROR_SHARING_VIOLATION, FALSE);
-  parent->children.erase(it);
+  place.parent->children.erase(it);
   return TRUE;
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
-  if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);
-  std::string full = FullPath(path);
-  FsNode* parent = nullptr;
-  std::string leaf;
-  DWORD rc = ParentDirectory(full, &parent, &leaf);
+  Place place;
+  DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, FALSE);
-  if (parent->children.count(leaf)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+  if (place.parent->children.count(place.leaf)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
   auto node = std::make_unique<FsNode>();
-  node->name = leaf;
+  node->name = place.leaf;
   node->attributes = FILE_ATTRIBUTE_DIRECTORY;
-  parent->children.emplace(leaf, std::move(node));
+  place.parent->children.emplace(place.leaf, std::move(node));
   return TRUE;
 }
 
@@ -369,15 +374,11 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flags, HANDLE) {
-  if (!path) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-  if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_HANDLE_VALUE);
-  std::string full = FullPath(path);
-  FsNode* parent = nullptr;
-  std::string leaf;
-  DWORD rc = ParentDirectory(full, &parent, &leaf);
+  Place place;
+  DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, INVALID_HANDLE_VALUE);
-  auto it = parent->children.find(leaf);
-  FsNode* node = it == parent->children.end() ? nullptr : it->second.get();
+  auto it = place.parent->children.find(place.leaf);
+  FsNode* node = it == place.parent->children.end() ? nullptr : it->second.get();
   bool existed = node != nullptr;
   if (node && node->IsDirectory() && !(flags & FILE_FLAG_BACKUP_SEMANTICS))
     return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
@@ -399,7 +400,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
       return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
   for (OpenFile* f : OpenFiles()) {
-    if (!EqualsNoCase(f->path, full)) continue;
+    if (!EqualsNoCase(f->path, place.full)) continue;
     bool wantsWrite = (access & GENERIC_WRITE) != 0;
     bool wantsRead = (access & GENERIC_READ) != 0;
     if ((wantsWrite && !(f->share & FILE_SHARE_WRITE)) || (wantsRead && !(f->share & FILE_SHARE_READ)))
@@ -407,14 +408,14 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   }
   if (!node) {
     auto created = std::make_unique<FsNode>();
-    created->name = leaf;
+    created->name = place.leaf;
     created->attributes = FILE_ATTRIBUTE_ARCHIVE;
     node = created.get();
-    parent->children.emplace(leaf, std::move(created));
+    place.parent->children.emplace(place.leaf, std::move(created));
   }
   if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) node->content.clear();
   auto file = std::make_shared<OpenFile>();
-  file->path = full;
+  file->path = place.full;
   file->access = access;
   file->share = share;
   OpenFiles().push_back(file.get());

@@ -51,6 +51,9 @@ T Fail(DWORD error, T result) {
   return result;
 }
 
+// The components of a path between any of the separator characters; empty
+// components are dropped.
+std::vector<std::string> SplitOn(const std::string& path, const char* separators);
 // Splits "C:\\a\\b\\" into {"C:", "a", "b"}; empty components are dropped.
 std::vector<std::string> SplitPath(const std::string& path);
 // "C:\\a\\..\\b" style paths made absolute against the current directory.

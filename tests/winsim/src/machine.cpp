@@ -1,5 +1,6 @@
 // The simulated machine: names, trace, handle table and reset.
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "internal.h"
@@ -93,11 +94,11 @@ void ResetHandles() {
 }
 
 // ---- Paths ------------------------------------------------------------------
-std::vector<std::string> SplitPath(const std::string& path) {
+std::vector<std::string> SplitOn(const std::string& path, const char* separators) {
   std::vector<std::string> parts;
   std::string current;
   for (char c : path) {
-    if (c == '\\' || c == '/') {
+    if (c != '\0' && std::strchr(separators, c)) {
       if (!current.empty()) parts.push_back(current);
       current.clear();
     } else {
@@ -107,6 +108,8 @@ std::vector<std::string> SplitPath(const std::string& path) {
   if (!current.empty()) parts.push_back(current);
   return parts;
 }
+
+std::vector<std::string> SplitPath(const std::string& path) { return SplitOn(path, "\\/"); }
 
 std::string FullPath(const std::string& path) {
   std::string absolute;

@@ -38,20 +38,7 @@ bool IsPredefined(HKEY key) {
 }
 
 // Registry path components: only '\' separates them; empty ones are dropped.
-std::vector<std::string> SplitKeyPath(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (c == '\\') {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
-}
+std::vector<std::string> SplitKeyPath(const std::string& path) { return SplitOn(path, "\\"); }
 
 std::shared_ptr<RegKey> Child(const std::shared_ptr<RegKey>& key, const std::string& name,
                               bool create) {
