@@ -14,19 +14,10 @@ import time
 import unittest
 
 import sample
+from run_log import RULE, TIME, assert_block
 from winebed import WineTestCase, program
 
-RULE = b'\r\n' + b'=' * 101 + b'\r\n'
-TIME = rb'(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)'
 LOG_END = re.compile(b'Deleted inf files \r\nRiruv Lum ended at ' + TIME + re.escape(RULE) + b'$')
-WHOLE_BLOCK = re.compile(
-    re.escape(RULE) + b'Riruv Lum started at ' + TIME + b'\r\n'
-    b'Deleted Lum Shortcuts \r\n'
-    b'Deleted Lum Directory \r\n'
-    b'Deleted Lum Registry Keys \r\n'
-    b'Deleted Lum Dlls \r\n'
-    b'Deleted inf files \r\n'
-    b'Riruv Lum ended at ' + TIME + re.escape(RULE))
 
 WINEBOOT = 'C:\\windows\\system32\\wineboot.exe'
 UNINSTALL = 'Velmora Imaging Uninstall'
@@ -89,7 +80,7 @@ class RestartTest(WineTestCase):
                           (SETUP, REBOOT_NOTICE), (SETUP, REBOOT_WARNING)],
                          [(b.caption, b.text) for b in run.boxes])
         self.assertEqual([WINEBOOT + ' --kill'], self.restart_requests())
-        self.assertIsNotNone(WHOLE_BLOCK.fullmatch(self.prefix.run_log(run.temp) or b''))
+        assert_block(self, self.prefix.run_log(run.temp))
 
     def test_restart_that_cannot_be_requested_still_ends_the_run_normally(self):
         self.prefix.install_tools('C:\\Riruv', ['drvmanage.exe'])
@@ -99,7 +90,7 @@ class RestartTest(WineTestCase):
 
         self.assertEqual(0, run.exit_code)
         self.assertEqual([], run.boxes)
-        self.assertIsNotNone(WHOLE_BLOCK.fullmatch(self.prefix.run_log(run.temp) or b''))
+        assert_block(self, self.prefix.run_log(run.temp))
 
 
 if __name__ == '__main__':

@@ -1,33 +1,16 @@
 """The run as a whole on a Wine machine: the tool check, the confirmation,
 the run log and the progress window of the real CleanLum.exe."""
 
-import re
 import unittest
 
+from run_log import RULE, assert_block
 from winebed import WineTestCase
-
-RULE = b'\r\n' + b'=' * 101 + b'\r\n'
-TIME = rb'(0|[1-9][0-9]?):(0|[1-9][0-9]?):(0|[1-9][0-9]?)'
-BLOCK = re.compile(
-    re.escape(RULE) + b'Riruv Lum started at ' + TIME + b'\r\n'
-    b'Deleted Lum Shortcuts \r\n'
-    b'Deleted Lum Directory \r\n'
-    b'Deleted Lum Registry Keys \r\n'
-    b'Deleted Lum Dlls \r\n'
-    b'Deleted inf files \r\n'
-    b'Riruv Lum ended at ' + TIME + re.escape(RULE))
 
 DRVMANAGE_MISSING = "Riruv Lum can't continue because drvmanage.exe is missing from your Riruv Lum directory!"
 CONFIRMATION = 'Are you sure you want to uninstall LUM?'
 
 
 class SpineTest(WineTestCase):
-
-    def assertOneBlock(self, data):
-        match = BLOCK.fullmatch(data)
-        self.assertIsNotNone(match, data)
-        hours, minutes, seconds = (int(x) for x in match.groups()[:3])
-        self.assertTrue(hours < 24 and minutes < 60 and seconds < 60, data)
 
     def test_silent_run_appends_one_block_shows_the_window_and_exits_0(self):
         self.prefix.install_tools('C:\\Riruv', ['drvmanage.exe'])
@@ -41,7 +24,7 @@ class SpineTest(WineTestCase):
         self.assertEqual(temp, run.temp)
         log = self.prefix.run_log(temp)
         self.assertTrue(log.startswith(b'an earlier run\r\n'), log)
-        self.assertOneBlock(log[len(b'an earlier run\r\n'):])
+        assert_block(self, log[len(b'an earlier run\r\n'):])
 
         self.assertEqual('progress created: Velmora Imaging Uninstall | style 0x80C80000 | 200,200 340x50',
                          run.progress[0])
@@ -57,7 +40,7 @@ class SpineTest(WineTestCase):
         both = self.prefix.run_log(temp)
         self.assertEqual(log, both[:len(log)])
         self.assertTrue(log.endswith(RULE) and both[len(log):].startswith(RULE))
-        self.assertOneBlock(both[len(log):])
+        assert_block(self, both[len(log):])
 
     def test_missing_drvmanage_stops_with_its_message_and_minus_1(self):
         self.prefix.install_tools('C:\\Riruv', ['drvinst.exe', 'lumdrv.exe'])
@@ -104,7 +87,7 @@ class SpineTest(WineTestCase):
         accepted = self.prefix.run_cleanlum('noreboot', answers=[('Velmora Imaging Uninstall', 'ok')])
         self.assertEqual(0, accepted.exit_code)
         self.assertEqual(['ok'], [b.answer for b in accepted.boxes])
-        self.assertOneBlock(self.prefix.run_log(accepted.temp))
+        assert_block(self, self.prefix.run_log(accepted.temp))
 
     def test_msi_runs_the_script_clean_up_tool_hidden_from_the_working_directory(self):
         self.prefix.install_tools('C:\\Riruv', ['drvmanage.exe', 'MsiCleanup\\MsiCleanup.exe'])

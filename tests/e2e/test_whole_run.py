@@ -8,30 +8,19 @@ The slow case (a GigE board, whose service removal pauses 75 s) runs only
 with CLEANLUM_E2E_SLOW=1."""
 
 import os
-import re
 import time
 import unittest
 
 import sample
+from run_log import assert_block
 from winebed import WineTestCase
 
 FOLDER = sample.PROGRAM_FOLDER
 TOOLS = sample.INSTALL_DIR + '\\Tools'
-RULE = b'\r\n' + b'=' * 101 + b'\r\n'
-TIME = rb'(?:0|[1-9][0-9]?):(?:0|[1-9][0-9]?):(?:0|[1-9][0-9]?)'
-STEP_LINES = (b'Deleted Lum Shortcuts \r\nDeleted Lum Directory \r\nDeleted Lum Registry Keys \r\n'
-              b'Deleted Lum Dlls \r\nDeleted inf files \r\n')
 # Wine (8.0) hands a child whose unquoted path holds blanks its command line
 # with the path quoted; Windows passes it unchanged.
 NETWORK_SERVER_BY_DRIVE = ('"' + TOOLS + '\\LumNetworkServer.exe" --uninstall --resetfw_server',
                            'Stopping LumNetworkServer.exe')
-
-
-def block(*calls):
-    """The run log block of a whole run whose board tools ran these command lines."""
-    return re.compile(re.escape(RULE) + b'Riruv Lum started at ' + TIME + b'\r\n'
-                      + b''.join(b'Call to ' + re.escape(c.encode()) + b'\r\n' for c in calls)
-                      + re.escape(STEP_LINES) + b'Riruv Lum ended at ' + TIME + re.escape(RULE))
 
 
 def captions(*board_captions, msi=False):
@@ -79,9 +68,9 @@ class WholeRunTest(WineTestCase):
     def test_silent_msi_run_on_windows_10_with_the_background_processes_running(self):
         run = self.run_on_sample('silent msi noreboot')
 
-        self.assertIsNotNone(block(FOLDER + '\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet',
-                                   FOLDER + '\\drvmanage.exe uninstall inf=Tarvel-X4.inf -log -quiet')
-                             .fullmatch(self.prefix.run_log(run.temp) or b''), self.prefix.run_log(run.temp))
+        assert_block(self, self.prefix.run_log(run.temp),
+                     FOLDER + '\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet',
+                     FOLDER + '\\drvmanage.exe uninstall inf=Tarvel-X4.inf -log -quiet')
         self.assertEqual([
             (FOLDER + '\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet', 'Uninstall Parlow-CL'),
             # The Tarvel board's monitor is told to release the boards and closed first.
@@ -104,9 +93,9 @@ class WholeRunTest(WineTestCase):
         self.prefix.set_windows_version('winxp')
         run = self.run_on_sample('silent noreboot')
 
-        self.assertIsNotNone(block(FOLDER + '\\drvinst.exe -remove Parlow-CL -noback',
-                                   FOLDER + '\\drvinst.exe -remove Tarvel-X4 -noback')
-                             .fullmatch(self.prefix.run_log(run.temp) or b''), self.prefix.run_log(run.temp))
+        assert_block(self, self.prefix.run_log(run.temp),
+                     FOLDER + '\\drvinst.exe -remove Parlow-CL -noback',
+                     FOLDER + '\\drvinst.exe -remove Tarvel-X4 -noback')
         self.assertEqual([
             (FOLDER + '\\drvinst.exe -remove Parlow-CL -noback', 'Uninstall Parlow-CL'),
             ('pyxmon.exe', 'Uninstall Tarvel-X4'),
@@ -133,9 +122,9 @@ class WholeRunTest(WineTestCase):
         run = self.prefix.run_cleanlum('silent noreboot', folder=FOLDER, timeout=300)
 
         self.assertEqual(0, run.exit_code)
-        self.assertIsNotNone(block(FOLDER + '\\lumdrv.exe Parlow-CL -remove -noinfo',
-                                   FOLDER + '\\lumdrv.exe Tarvel-X4 -remove -noinfo')
-                             .fullmatch(self.prefix.run_log(run.temp) or b''), self.prefix.run_log(run.temp))
+        assert_block(self, self.prefix.run_log(run.temp),
+                     FOLDER + '\\lumdrv.exe Parlow-CL -remove -noinfo',
+                     FOLDER + '\\lumdrv.exe Tarvel-X4 -remove -noinfo')
         self.assertEqual([
             (FOLDER + '\\lumdrv.exe Parlow-CL -remove -noinfo', 'Uninstall Parlow-CL'),
             ('pyxmon.exe', 'Uninstall Tarvel-X4'),
@@ -173,11 +162,11 @@ class WholeRunTest(WineTestCase):
         self.assertEqual(0, run.exit_code)
         self.assertGreaterEqual(elapsed, 75)
         sc = 'C:\\Windows\\SysWOW64\\sc '
-        self.assertIsNotNone(block(FOLDER + '\\drvmanage.exe uninstall inf=DruvanGigE-2.inf -log -quiet',
-                                   FOLDER + '\\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet',
-                                   'C:\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe -blockme',
-                                   sc + 'stop vlxgigeservice', sc + 'delete vlxgigeservice')
-                             .fullmatch(self.prefix.run_log(run.temp) or b''), self.prefix.run_log(run.temp))
+        assert_block(self, self.prefix.run_log(run.temp),
+                     FOLDER + '\\drvmanage.exe uninstall inf=DruvanGigE-2.inf -log -quiet',
+                     FOLDER + '\\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet',
+                     'C:\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe -blockme',
+                     sc + 'stop vlxgigeservice', sc + 'delete vlxgigeservice')
         self.assertEqual([
             (FOLDER + '\\drvmanage.exe uninstall inf=DruvanGigE-2.inf -log -quiet', 'Uninstall DruvanGigE-2'),
             (FOLDER + '\\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet', 'Uninstall DruvanGigE-2'),
