@@ -327,6 +327,21 @@ TEST_F(InstallDirectoryTest, RunOnceKeyThatCannotBeOpenedIsReported) {
   EXPECT_EQ("<missing>", RunOnceText());
 }
 
+TEST_F(InstallDirectoryTest, LogonCommandThatCannotBeWrittenIsReportedAndTheStepStillEnds) {
+  winsim::SetString(HKEY_LOCAL_MACHINE, kRunOnce, "delLUMDIR", "an earlier command");
+  winsim::CreateKey(HKEY_LOCAL_MACHINE, kRunOnce).refuseSetValue = true;
+  RegisterDirectory(kNewerKey, kDefaultFolder);
+  InstallDefault();
+  winsim::AddProcess("pyxMon.exe");  // stopping it starts the impersonation
+
+  EXPECT_EQ("Could not set the event message file.", Run("9.0"));
+
+  EXPECT_EQ(std::string("an earlier command") + '\0', RunOnceText());  // left as it was
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  EXPECT_EQ(1u, StepTrace("revert-to-self").size());
+  EXPECT_FALSE(M().tokens.threadImpersonating);
+}
+
 TEST_F(InstallDirectoryTest, ImpersonationIsEndedAndAFailedRevertIsReported) {
   winsim::AddProcess("pyxMon.exe");
   Run("9.0");
@@ -385,6 +400,24 @@ TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDi
             RunOnceText());
   EXPECT_FALSE(M().tokens.threadImpersonating);
   EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\n"));
+}
+
+TEST_F(InstallDirectoryTest, SilentRunWhoseLogonCommandIsRefusedReportsItAndCarriesOnToTheRestart) {
+  winsim::CreateKey(HKEY_LOCAL_MACHINE, kRunOnce).refuseSetValue = true;
+  winsim::SetString(HKEY_LOCAL_MACHINE, kNewerKey, "Revision", "9.2");
+  InstallDefault();
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(0, RunProgram("silent"));
+  EXPECT_EQ("Could not set the event message file.", testing::internal::GetCapturedStdout());
+
+  EXPECT_EQ("<missing>", RunOnceText());
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  // The steps after this one ran and logged, and the run ended with its restart.
+  EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\nDeleted Lum Registry Keys \r\n"
+                                          "Deleted Lum Dlls \r\nDeleted inf files \r\nRiruv Lum ended at "));
+  EXPECT_EQ(nullptr, winsim::FindKey(HKEY_LOCAL_MACHINE, kNewerKey));
+  EXPECT_EQ((std::vector<std::pair<UINT, DWORD>>{{EWX_REBOOT | EWX_FORCE, 0u}}), M().ui.exitWindowsCalls);
 }
 
 // ---- The registered directory is used only when it is safe to delete ----------------------

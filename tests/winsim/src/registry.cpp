@@ -406,6 +406,9 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
   std::shared_ptr<RegKey> k;
   LONG rc = Access(key, KEY_SET_VALUE, &k);
   if (rc != ERROR_SUCCESS) return rc;
+  // A write refused by something other than the handle's access (a registry
+  // filter of security software, say) stores nothing.
+  if (k->refuseSetValue) return ERROR_ACCESS_DENIED;
   if (!data && dataLength) return 998L /* ERROR_NOACCESS */;
   RegValue* v = FindValueIn(*k, valueName ? valueName : "");
   if (!v) {

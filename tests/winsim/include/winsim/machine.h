@@ -67,6 +67,7 @@ struct RegKey {
   std::vector<RegValue> values;  // in the order they were first set
   bool refuseOpen = false;       // RegOpenKeyExA fails with ERROR_ACCESS_DENIED
   bool refuseDelete = false;     // RegDeleteKeyA fails with ERROR_ACCESS_DENIED
+  bool refuseSetValue = false;   // RegSetValueExA fails with ERROR_ACCESS_DENIED
   bool deleted = false;          // handles still open on a deleted key see this
 };
 
