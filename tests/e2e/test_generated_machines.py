@@ -1,0 +1,102 @@
+"""Generated machines under Wine: a few fixed seeds of the machines that the
+simulation checks by the hundred (tests/safety) are built in a prefix and
+cleaned by the real CleanLum.exe with the vendor's tools faked. After the run
+every item that is not the vendor's is exactly as it was (drive C: and the
+registry, read through the Win32 API), and every item of the vendor's is gone
+unless the design keeps it for a reason that holds on that machine.
+
+Wine cannot make or hold everything the simulation can: no files in use,
+refused keys, ACLs or running background processes, and a file symbolic link
+looks like an ordinary file, so those are left to the simulation. Directory
+links are made as Unix symbolic links, which Wine shows as links; since Wine
+removes a directory link by acting on its target, what the run leaves of a
+vendor folder that holds one is accepted, and only that nothing behind the
+link is deleted is checked.
+
+One seed by hand:
+
+    CLEANLUM_SEED=17 python3 -m unittest -v test_generated_machines
+"""
+
+import os
+import sys
+import unittest
+
+from winebed import BED, BIN, Prefix, program, _read
+
+# Chosen to cover both releases, an accepted and a refused "Directory", the
+# "msi" argument, directory links inside the vendor's folders, boards, products
+# and INF packages; none names a GigE board (each pauses the run 75 seconds).
+SEEDS = (2, 16, 23, 37)
+
+MACHINE = BIN + '\\safety_machine.exe'
+BEFORE = BED + '\\before.txt'
+
+
+def seeds():
+    chosen = os.environ.get('CLEANLUM_SEED')
+    return (int(chosen),) if chosen else SEEDS
+
+
+def build_machine(prefix, seed):
+    """Builds the seed's machine in the prefix with the tools and the program
+    in its working directory, and reads the state before the run. Returns the
+    run's facts: its arguments and its folder."""
+    prefix.seed_files({MACHINE: _read(program('safety_machine.exe'))})
+    built = prefix.wine(MACHINE, 'build', str(seed))
+    if built.returncode != 0:
+        raise RuntimeError('seed %d cannot be built: %s' % (seed, built.stderr.decode('latin-1')))
+    facts = {}
+    for line in built.stdout.decode('latin-1').splitlines():
+        kind, _, rest = line.partition(' ')
+        if kind == 'link':  # Wine makes no links through Win32: a Unix link is its directory link
+            path, target = rest.split('|')
+            os.symlink(prefix.unix_path(target), prefix.unix_path(path))
+        else:
+            facts[kind] = rest
+    prefix.install_tools(facts['cwd'])  # over the generator's stand-ins, before the state is read
+    prefix.install_cleanlum(facts['cwd'])
+    prefix.wine(MACHINE, 'snap', str(seed), BEFORE, check=True)
+    return facts
+
+
+def check_machine(prefix, seed):
+    """The check's exit code (0: no problem) and its report."""
+    checked = prefix.wine(MACHINE, 'check', str(seed), BEFORE, prefix.temp_directory())
+    return checked.returncode, checked.stdout.decode('latin-1')
+
+
+class GeneratedMachineTest(unittest.TestCase):
+
+    def test_nothing_but_the_vendors_items_goes_and_all_of_them_do(self):
+        for seed in seeds():
+            with self.subTest(seed=seed), Prefix('%s-%d' % (self.id(), seed), 'win7') as prefix:
+                facts = build_machine(prefix, seed)  # the machines are Windows 6 machines
+
+                run = prefix.run_cleanlum(facts['arguments'], folder=facts['cwd'], timeout=400)
+
+                code, report = check_machine(prefix, seed)
+                sys.stderr.write(report.strip().splitlines()[-1] + '\n')
+                replay = '\n  replay: CLEANLUM_SEED=%d python3 -m unittest -v test_generated_machines' % seed
+                self.assertEqual(0, run.exit_code, report + replay)
+                self.assertEqual([], run.boxes, replay)
+                self.assertEqual(0, code, report + replay)
+
+    def test_the_check_reports_damage_to_other_items_and_vendor_items_left(self):
+        seed = SEEDS[0]
+        with Prefix(self.id(), 'win7') as prefix:
+            build_machine(prefix, seed)
+            # No run: every vendor item stays. One file and one value of others change.
+            os.unlink(prefix.unix_path('C:\\Program Files\\Contoso\\app.exe'))
+            prefix.set_windows_version('winxp')
+
+            code, report = check_machine(prefix, seed)
+
+            self.assertEqual(1, code, report)
+            self.assertIn("deleted but not the vendor's: file C:\\PROGRAM FILES\\CONTOSO\\APP.EXE", report)
+            self.assertIn("changed but not the vendor's: value HKCU\\SOFTWARE\\WINE : VERSION", report)
+            self.assertIn('vendor item left behind: ', report)
+
+
+if __name__ == '__main__':
+    unittest.main()
