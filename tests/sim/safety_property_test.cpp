@@ -20,22 +20,13 @@
 #include <sstream>
 #include <string>
 
-#include "../safety/safety_machine.h"
+#include "../safety/safety_hives.h"
 #include "main/main_sequence.h"
 #include "sim_fixture.h"
 
 using winsim::M;
 
 namespace {
-
-HKEY RootOf(safety::Hive hive) {
-  switch (hive) {
-    case safety::Hive::LocalMachine: return HKEY_LOCAL_MACHINE;
-    case safety::Hive::CurrentUser: return HKEY_CURRENT_USER;
-    case safety::Hive::Users: return HKEY_USERS;
-  }
-  return HKEY_LOCAL_MACHINE;
-}
 
 std::string HexBytes(const std::vector<BYTE>& data) {
   std::string out;
@@ -63,12 +54,12 @@ void Build(const safety::Machine& machine) {
   winsim::MakeDirectory(machine.windowsDirectory + "\\inf");
 
   for (const safety::KeyItem& item : machine.keys) {
-    winsim::RegKey& key = winsim::CreateKey(RootOf(item.hive), item.path);
+    winsim::RegKey& key = winsim::CreateKey(safety::RootOf(item.hive), item.path);
     key.refuseDelete = item.refuseDelete;
     key.refuseOpen = item.refuseOpen;
   }
   for (const safety::ValueItem& item : machine.values)
-    winsim::SetValue(RootOf(item.hive), item.path, item.name, item.type,
+    winsim::SetValue(safety::RootOf(item.hive), item.path, item.name, item.type,
                      std::vector<BYTE>(item.data.begin(), item.data.end()));
   for (const safety::DirItem& item : machine.dirs) winsim::MakeDirectory(item.path);
   for (const safety::FileItem& item : machine.files) {

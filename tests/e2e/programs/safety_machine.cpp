@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "../../safety/safety_machine.h"
+#include "../../safety/safety_hives.h"
 
 namespace {
 
@@ -40,15 +40,6 @@ safety::Options WineOptions() {
   options.directoryLinks = true;
   options.blockers = true;
   return options;
-}
-
-HKEY RootOf(safety::Hive hive) {
-  switch (hive) {
-    case safety::Hive::LocalMachine: return HKEY_LOCAL_MACHINE;
-    case safety::Hive::CurrentUser: return HKEY_CURRENT_USER;
-    case safety::Hive::Users: return HKEY_USERS;
-  }
-  return HKEY_LOCAL_MACHINE;
 }
 
 bool Fail(const std::string& what) {
@@ -72,14 +63,14 @@ std::string ParentOf(const std::string& path) { return path.substr(0, path.rfind
 bool Build(const safety::Machine& machine) {
   for (const safety::KeyItem& item : machine.keys) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(RootOf(item.hive), item.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    if (RegCreateKeyExA(safety::RootOf(item.hive), item.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
       return Fail("cannot make key " + item.path);
     RegCloseKey(key);
   }
   for (const safety::ValueItem& item : machine.values) {
     HKEY key = nullptr;
-    if (RegCreateKeyExA(RootOf(item.hive), item.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+    if (RegCreateKeyExA(safety::RootOf(item.hive), item.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                         nullptr) != ERROR_SUCCESS)
       return Fail("cannot make key " + item.path);
     LONG result = RegSetValueExA(key, item.name.c_str(), 0, item.type,
