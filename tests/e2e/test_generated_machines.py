@@ -13,9 +13,9 @@ removes a directory link by acting on its target, what the run leaves of a
 vendor folder that holds one is accepted, and only that nothing behind the
 link is deleted is checked.
 
-One seed by hand:
+One seed by hand (CLEANLUM_WINDOWS: 6, 5 or 4, default 6):
 
-    CLEANLUM_SEED=17 python3 -m unittest -v test_generated_machines
+    CLEANLUM_SEED=17 CLEANLUM_WINDOWS=5 python3 -m unittest -v test_generated_machines
 """
 
 import os
@@ -24,26 +24,30 @@ import unittest
 
 from winebed import BED, BIN, Prefix, program, _read
 
-# Chosen to cover both releases, an accepted and a refused "Directory", the
-# "msi" argument, directory links inside the vendor's folders, boards, products
-# and INF packages; none names a GigE board (each pauses the run 75 seconds).
-SEEDS = (2, 16, 23, 37)
+# (seed, Windows version) chosen to cover both releases, an accepted and a
+# refused "Directory", the "msi" argument, directory links inside the vendor's
+# folders, boards, products and INF packages, and the three versions' shortcut
+# places; none names a GigE board (each pauses the run 75 seconds).
+MACHINES = ((2, 6), (16, 5), (23, 4), (37, 6))
+PREFIX_VERSIONS = {6: 'win7', 5: 'winxp', 4: 'nt40'}
 
 MACHINE = BIN + '\\safety_machine.exe'
 BEFORE = BED + '\\before.txt'
 
 
-def seeds():
-    chosen = os.environ.get('CLEANLUM_SEED')
-    return (int(chosen),) if chosen else SEEDS
+def machines():
+    seed = os.environ.get('CLEANLUM_SEED')
+    if not seed:
+        return MACHINES
+    return ((int(seed), int(os.environ.get('CLEANLUM_WINDOWS', '6'))),)
 
 
-def build_machine(prefix, seed):
+def build_machine(prefix, seed, version):
     """Builds the seed's machine in the prefix with the tools and the program
     in its working directory, and reads the state before the run. Returns the
     run's facts: its arguments and its folder."""
     prefix.seed_files({MACHINE: _read(program('safety_machine.exe'))})
-    built = prefix.wine(MACHINE, 'build', str(seed))
+    built = prefix.wine(MACHINE, 'build', str(seed), str(version))
     if built.returncode != 0:
         raise RuntimeError('seed %d cannot be built: %s' % (seed, built.stderr.decode('latin-1')))
     facts = {}
@@ -56,41 +60,43 @@ def build_machine(prefix, seed):
             facts[kind] = rest
     prefix.install_tools(facts['cwd'])  # over the generator's stand-ins, before the state is read
     prefix.install_cleanlum(facts['cwd'])
-    prefix.wine(MACHINE, 'snap', str(seed), BEFORE, check=True)
+    prefix.wine(MACHINE, 'snap', str(seed), str(version), BEFORE, check=True)
     return facts
 
 
-def check_machine(prefix, seed):
+def check_machine(prefix, seed, version):
     """The check's exit code (0: no problem) and its report."""
-    checked = prefix.wine(MACHINE, 'check', str(seed), BEFORE, prefix.temp_directory())
+    checked = prefix.wine(MACHINE, 'check', str(seed), str(version), BEFORE, prefix.temp_directory())
     return checked.returncode, checked.stdout.decode('latin-1')
 
 
 class GeneratedMachineTest(unittest.TestCase):
 
     def test_nothing_but_the_vendors_items_goes_and_all_of_them_do(self):
-        for seed in seeds():
-            with self.subTest(seed=seed), Prefix('%s-%d' % (self.id(), seed), 'win7') as prefix:
-                facts = build_machine(prefix, seed)  # the machines are Windows 6 machines
+        for seed, version in machines():
+            name = '%s-%d-%d' % (self.id(), seed, version)
+            with self.subTest(seed=seed, windows=version), Prefix(name, PREFIX_VERSIONS[version]) as prefix:
+                facts = build_machine(prefix, seed, version)
 
                 run = prefix.run_cleanlum(facts['arguments'], folder=facts['cwd'], timeout=400)
 
-                code, report = check_machine(prefix, seed)
+                code, report = check_machine(prefix, seed, version)
                 sys.stderr.write(report.strip().splitlines()[-1] + '\n')
-                replay = '\n  replay: CLEANLUM_SEED=%d python3 -m unittest -v test_generated_machines' % seed
+                replay = ('\n  replay: CLEANLUM_SEED=%d CLEANLUM_WINDOWS=%d python3 -m unittest -v '
+                          'test_generated_machines' % (seed, version))
                 self.assertEqual(0, run.exit_code, report + replay)
                 self.assertEqual([], run.boxes, replay)
                 self.assertEqual(0, code, report + replay)
 
     def test_the_check_reports_damage_to_other_items_and_vendor_items_left(self):
-        seed = SEEDS[0]
-        with Prefix(self.id(), 'win7') as prefix:
-            build_machine(prefix, seed)
+        seed, version = MACHINES[0]
+        with Prefix(self.id(), PREFIX_VERSIONS[version]) as prefix:
+            build_machine(prefix, seed, version)
             # No run: every vendor item stays. One file and one value of others change.
             os.unlink(prefix.unix_path('C:\\Program Files\\Contoso\\app.exe'))
             prefix.set_windows_version('winxp')
 
-            code, report = check_machine(prefix, seed)
+            code, report = check_machine(prefix, seed, version)
 
             self.assertEqual(1, code, report)
             self.assertIn("deleted but not the vendor's: file C:\\PROGRAM FILES\\CONTOSO\\APP.EXE", report)

@@ -390,6 +390,7 @@ class Generator {
     } else if (!sim()) {
       m_.windowsDirectory = "C:\\windows";
       m_.systemDirectory = "C:\\windows\\system32";
+      m_.majorVersion = m_.options.majorVersion;
     }
     if (sim()) {
       static const uint32_t kVersions[] = {6, 6, 6, 5, 4};

@@ -104,6 +104,7 @@ struct Options {
   bool fileLinks = true;
   bool directoryLinks = true;
   bool blockers = true;  // dot-named entries and paths beyond MAX_PATH inside trees
+  uint32_t majorVersion = 6;  // the Windows version of a machine that is not simulated (a prefix's setting)
 };
 
 struct Machine {

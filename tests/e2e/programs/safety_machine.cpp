@@ -1,21 +1,22 @@
 // A generated machine (tests/safety) in a Wine prefix, for the cross-check of
-// the safety property on a real Win32 implementation:
+// the safety property on a real Win32 implementation. VERSION is the major
+// Windows version the prefix reports (6, 5 or 4).
 //
-//   safety_machine.exe build SEED             builds the machine through the Win32 API and
-//                                             prints what the host must add:
-//                                               "arguments <text>", "cwd <folder>",
-//                                               "link <path>|<target>" (directory links)
-//   safety_machine.exe describe SEED          prints a line about the machine
-//   safety_machine.exe snap SEED FILE         writes the prefix's state to FILE
-//   safety_machine.exe check SEED FILE TEMP   reads the state again and prints every
-//                                             problem against FILE; exit 1 if any
+//   safety_machine.exe build SEED VERSION            builds the machine through
+//       the Win32 API and prints what the host must add: "arguments <text>",
+//       "cwd <folder>", "link <path>|<target>" (directory links)
+//   safety_machine.exe describe SEED VERSION         a line about the machine
+//   safety_machine.exe snap SEED VERSION FILE        writes the prefix's state to FILE
+//   safety_machine.exe check SEED VERSION FILE TEMP  reads the state again and
+//       prints every problem against FILE; exit 1 if any
 //
 // The state is every file and folder of drive C: (attributes, size, content
 // of small files; links are not followed) and every key and value of
 // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER and HKEY_USERS, values byte for byte.
-// Left out, each for a reason: the test bed's own folder C:\e2e, the user's own key under HKEY_USERS (it is HKEY_CURRENT_USER, walked
-// under that name) and the display keys that Wine's display driver writes
-// whenever its desktop starts.
+// Left out, each for a reason: the test bed's own folder C:\e2e, the user's
+// own key under HKEY_USERS (it is HKEY_CURRENT_USER, walked under that name)
+// and the display keys that Wine's display driver writes whenever its
+// desktop starts.
 #include <windows.h>
 #include <sddl.h>
 
@@ -33,8 +34,9 @@ const char kBed[] = "C:\\e2e";
 
 // What a Wine prefix can hold: no files in use, refused keys, ACLs, running
 // background processes or 8-bit names; file links look like ordinary files.
-safety::Options WineOptions() {
+safety::Options WineOptions(uint32_t majorVersion) {
   safety::Options options;
+  options.majorVersion = majorVersion;
   options.simulatedOnly = false;
   options.fileLinks = false;
   options.directoryLinks = true;
@@ -378,11 +380,13 @@ int Check(const safety::Machine& machine, const char* beforePath, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: safety_machine.exe build|snap|check SEED [FILE [TEMP]]\n");
+  const char* const usage = "usage: safety_machine.exe build|describe|snap|check SEED VERSION [FILE [TEMP]]\n";
+  if (argc < 4) {
+    std::fprintf(stderr, "%s", usage);
     return 2;
   }
-  safety::Machine machine = safety::Generate(std::strtoull(argv[2], nullptr, 10), WineOptions());
+  uint32_t version = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
+  safety::Machine machine = safety::Generate(std::strtoull(argv[2], nullptr, 10), WineOptions(version));
   if (!std::strcmp(argv[1], "build")) return Build(machine) ? 0 : 1;
   if (!std::strcmp(argv[1], "describe")) {
     size_t gige = 0;  // keys that may name a GigE board: each such board pauses the run 75 s
@@ -390,8 +394,8 @@ int main(int argc, char** argv) {
     std::printf("%s, %zu GigE keys\n", machine.Describe().c_str(), gige);
     return 0;
   }
-  if (!std::strcmp(argv[1], "snap") && argc == 4) return Save(Snap(), argv[3]) ? 0 : 1;
-  if (!std::strcmp(argv[1], "check") && argc == 5) return Check(machine, argv[3], argv[4]);
-  std::fprintf(stderr, "usage: safety_machine.exe build|snap|check SEED [FILE [TEMP]]\n");
+  if (!std::strcmp(argv[1], "snap") && argc == 5) return Save(Snap(), argv[4]) ? 0 : 1;
+  if (!std::strcmp(argv[1], "check") && argc == 6) return Check(machine, argv[4], argv[5]);
+  std::fprintf(stderr, "%s", usage);
   return 2;
 }
