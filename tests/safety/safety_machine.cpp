@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "../portable/registry_expected_rows.h"
+#include "safety_text.h"
 
 namespace safety {
 namespace {
@@ -37,18 +38,6 @@ class Random {
  private:
   uint64_t state_;
 };
-
-char Upper(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 0x20);
-  return c;
-}
-
-std::string UpperText(std::string text) {
-  for (char& c : text) c = Upper(c);
-  return text;
-}
 
 std::string Hex(uint64_t value, size_t digits) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -93,21 +82,6 @@ class Claims {
  private:
   std::set<std::string> used_;
 };
-
-std::vector<std::string> SplitParts(const std::string& path) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (c == '\\' || c == '/') {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
-}
 
 class Generator {
  public:
@@ -197,7 +171,7 @@ class Generator {
   // (in another case, too) is not used twice.
   bool ClaimPath(const std::string& path) {
     if (!fileClaims_.Free("item " + path)) return false;
-    std::vector<std::string> parts = SplitParts(path);
+    std::vector<std::string> parts = Split(path, true);
     std::string prefix;
     for (size_t i = 0; i < parts.size(); ++i) {
       prefix += (i ? "\\" : "") + parts[i];
@@ -207,7 +181,7 @@ class Generator {
   }
 
   void TakePath(const std::string& path, bool leaf) {
-    std::vector<std::string> parts = SplitParts(path);
+    std::vector<std::string> parts = Split(path, true);
     std::string prefix;
     for (size_t i = 0; i < parts.size(); ++i) {
       prefix += (i ? "\\" : "") + parts[i];
@@ -997,7 +971,7 @@ std::string HiveName(Hive hive) {
 
 std::string CanonicalPath(const std::string& path) {
   if (path.size() < 2 || path[1] != ':') return "";
-  std::vector<std::string> parts = SplitParts(path);
+  std::vector<std::string> parts = Split(path, true);
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i > 0 && parts[i] == ".") continue;

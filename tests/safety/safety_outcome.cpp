@@ -10,21 +10,10 @@
 
 #include "../portable/registry_expected_rows.h"
 #include "safety_machine.h"
+#include "safety_text.h"
 
 namespace safety {
 namespace {
-
-char Upper(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 0x20);
-  return c;
-}
-
-std::string UpperText(std::string text) {
-  for (char& c : text) c = Upper(c);
-  return text;
-}
 
 // Listings come in the order of upper-cased names, byte by byte.
 struct NameLess {
@@ -51,21 +40,6 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 bool MatchesStar(const std::string& name, const std::string& prefix, const std::string& suffix) {
   return name.size() >= prefix.size() + suffix.size() && StartsWithNoCase(name, prefix) &&
          EndsWithNoCase(name, suffix);
-}
-
-std::vector<std::string> Split(const std::string& path, bool slashToo) {
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : path) {
-    if (c == '\\' || (slashToo && c == '/')) {
-      if (!current.empty()) parts.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) parts.push_back(current);
-  return parts;
 }
 
 const uint32_t kErrorAccessDenied = 5;
