@@ -15,7 +15,7 @@
 #include <new>
 
 #include "drivers/drivers.h"
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "drivers/drivers.h"
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"

@@ -2,8 +2,8 @@
 // board type and the DMA driver, and the vendor's INF packages.
 #pragma once
 
-#include "main/cleanup_context.h"
-#include "main/run_log.h"
+#include "run/cleanup_context.h"
+#include "run/run_log.h"
 
 // First clean-up step: uninstalls the driver of every board type registered
 // under HKLM\Software\Velmora\Imaging Board, logging each tool run.

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "main/cleanup_context.h"
+#include "run/cleanup_context.h"
 
 // Removes the directory at path with everything below it, clearing attributes
 // on the way. 0 when it is gone or was not there, else the first failure's code.

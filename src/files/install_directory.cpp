@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "files/files.h"
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "registry/registry.h"
 #include "system/system.h"
 #include "system/system_facts.h"

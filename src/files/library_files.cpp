@@ -3,7 +3,7 @@
 // system folder).
 #include "files/files.h"
 
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 

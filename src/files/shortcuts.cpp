@@ -2,7 +2,7 @@
 // the board native libraries, and the all-users desktop shortcut.
 #include "files/files.h"
 
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 

@@ -8,16 +8,14 @@
 
 #include "drivers/drivers.h"
 #include "files/files.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
-#include "main/run_log.h"
+#include "run/cleanup_context.h"
+#include "run/progress_window.h"
+#include "run/run_log.h"
 #include "main/system_restart.h"
 #include "registry/registry.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
-
-int MsiMode = 0;
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "main/run_log.h"
+#include "run/run_log.h"
 
 // False when the restart preparation failed (its message has been shown); the
 // run then ends with exit code 1 and the log without its end line.

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "main/cleanup_context.h"
+#include "run/cleanup_context.h"
 
 // Deletes the key root\path with every subkey and value below it. True when the
 // key no longer exists. The caller's text is never modified.

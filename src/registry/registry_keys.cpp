@@ -1,6 +1,6 @@
 // The registry step: the registry catalogue row by row, with the vendor
 // product discovery and the environment values at their fixed places.
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
 

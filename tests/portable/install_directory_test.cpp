@@ -9,7 +9,7 @@
 #include <string>
 
 #include "files/files.h"
-#include "main/cleanup_context.h"
+#include "run/cleanup_context.h"
 #include "system/system.h"
 
 namespace {

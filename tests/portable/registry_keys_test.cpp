@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "main/cleanup_context.h"
+#include "run/cleanup_context.h"
 #include "registry/registry.h"
 #include "registry_catalogue_machine.h"
 

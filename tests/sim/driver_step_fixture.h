@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "drivers/drivers.h"
-#include "main/run_log.h"
+#include "run/run_log.h"
 #include "sim_fixture.h"
 
 class DriverStepTest : public StepTest {

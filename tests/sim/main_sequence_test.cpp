@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <algorithm>
 
-#include "main/cleanup_context.h"
+#include "run/cleanup_context.h"
 #include "main/main_sequence.h"
 #include "sim_fixture.h"
 

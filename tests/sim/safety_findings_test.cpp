@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "files/files.h"
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
+#include "run/cleanup_context.h"
+#include "run/progress_window.h"
 #include "sim_fixture.h"
 
 using winsim::M;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "main/cleanup_context.h"
-#include "main/progress_window.h"
+#include "run/cleanup_context.h"
+#include "run/progress_window.h"
 #include "winsim/machine.h"
 
 // Each test starts from a fresh default machine (see winsim::ResetMachine)

@@ -1,5 +1,5 @@
 // The run log.
-#include "main/run_log.h"
+#include "run/run_log.h"
 
 #include <windows.h>
 

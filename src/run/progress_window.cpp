@@ -1,5 +1,5 @@
 // The pop-up progress bar.
-#include "main/progress_window.h"
+#include "run/progress_window.h"
 
 #include <commctrl.h>
 
