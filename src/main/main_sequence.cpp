@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
+#include "files/file_tables.h"
 #include "files/files.h"
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
@@ -60,7 +62,7 @@ void RunMsiCleanup() {
   char directory[MAX_PATH];
   char commandLine[1024];
   if (!QueryCurrentDirectory(directory)) return;
-  if (!BuildText(commandLine, directory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  if (!BuildText(commandLine, directory, kMsiCleanupCommand)) return;
   RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
 }
 
@@ -143,8 +145,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
 
   char infDirectory[1024];
-  if (BuildText(infDirectory, windowsDirectory, "\\inf") && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, "oem*.inf");
+  if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
+    DeleteVendorInfs(infDirectory, kVendorInfPattern);
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {
