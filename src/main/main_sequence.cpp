@@ -9,6 +9,8 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "files/file_tables.h"
+#include "inventory/report.h"
+#include "inventory/run_reports.h"
 #include "files/files.h"
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
@@ -86,6 +88,8 @@ int CheckPrerequisiteTools() {
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
   if (!arguments) arguments = "";
   MsiMode = 0;
+  // Reads only, and needs no administrator rights.
+  if (HasArgument(arguments, "preview")) return RunPreview(arguments);
   OSVERSIONINFOA version = QueryVersion();
   const char* commandLine = GetCommandLineA();
 
@@ -120,6 +124,9 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
+
+  ResultReport report;
+  report.Begin(arguments, revision);
 
   RunLog log;
   SYSTEMTIME start;
@@ -156,6 +163,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
   ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
 
+  report.Finish();
   if (!RestartSystem(arguments, version, log)) return 1;
 
   ProgressWindow::Destroy(context.progressWindow);
