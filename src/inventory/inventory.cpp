@@ -156,7 +156,7 @@ class Reader {
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     InventoryItem& item = Add(folder ? ItemKind::Folder : ItemKind::File, path);
     item.keptReason = keptReason;
-    if (folder) {
+    if (folder && keptReason.empty()) {
       item.hasSize = true;
       CountTree(path, item.files, item.bytes, 0);
     }
@@ -260,15 +260,13 @@ void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
   }
 }
 
-// The cached package that the installer registration of packedCode names,
-// when it lies in the installer's cache (only then is it deleted).
+// The cached package that an open InstallProperties key names, when it lies
+// in the installer's cache (only then is it deleted).
 void AddCachedPackage(Reader& reader, HKEY properties) {
   char package[kTextLength + 1];
   if (!ReadText(properties, "LocalPackage", package) || !package[0]) return;
-  if (IsInInstallerCache(package))
-    reader.AddPath(package);
-  else
-    reader.AddPath(package, "kept by design: a cached package outside the installer's cache folder");
+  // A package named outside the cache is never deleted, and need not be the vendor's: not listed.
+  if (IsInInstallerCache(package)) reader.AddPath(package);
 }
 
 void AddCachedPackageOf(Reader& reader, const char* packedCode) {
