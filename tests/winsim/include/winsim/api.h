@@ -90,6 +90,11 @@ BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
 DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
 
+// ---- kernel32 tool help (process_list.cpp) ------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+
 // ---- advapi32 services (services.cpp) -----------------------------------------
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);

@@ -112,6 +112,7 @@ typedef PVOID HINF;
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_DRIVE 15L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_LOCK_VIOLATION 33L
@@ -498,3 +499,19 @@ typedef INFCONTEXT* PINFCONTEXT;
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define ATTACH_PARENT_PROCESS ((DWORD)-1)
 #define MAX_COMPUTERNAME_LENGTH 15
+
+// ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
+#define TH32CS_SNAPPROCESS 0x00000002
+struct PROCESSENTRY32 {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  CHAR szExeFile[MAX_PATH];
+};
+typedef PROCESSENTRY32* LPPROCESSENTRY32;
