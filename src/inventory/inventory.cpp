@@ -394,6 +394,8 @@ void ReadVendorProducts(Reader& reader) {
       break;
     char propertiesPath[kTextLength];
     HKEY properties = nullptr;
+    // A product whose registration a catalogue row removed before the walk is not seen by it.
+    if (reader.KeyListed(std::string("HKLM\\") + kInstallerProductsKey + "\\" + name)) continue;
     if (!BuildText(propertiesPath, kInstallerProductsKey, "\\", name, "\\InstallProperties") ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_QUERY_VALUE, &properties) != ERROR_SUCCESS)
       continue;
