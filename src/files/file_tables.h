@@ -85,6 +85,9 @@ inline constexpr const char* kLibraryFiles[] = {
 
 // ---- installation, documents and installer folders ------------------------------
 
+// The newer release's key: its "Revision" chooses the steps' branches, its "Directory" the folder.
+inline constexpr char kLibraryKey[] = "Software\\Velmora\\Velmora Imaging Library";
+
 // The library's product, packed, whose cached package the step deletes.
 inline constexpr char kLibraryPackedCode[] = "1AA2C1FDC6EE8A564A38006F73D6564B";
 

@@ -24,7 +24,7 @@
 
 namespace {
 
-const char kNewerReleaseKey[] = "Software\\Velmora\\Velmora Imaging Library";
+const char* const kNewerReleaseKey = kLibraryKey;
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
 
 // Shared folders at a drive root that are never the library's own.

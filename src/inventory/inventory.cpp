@@ -546,7 +546,10 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
       return IsRunning(item.path.c_str());
     case ItemKind::Service: {
       SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-      if (!manager) return true;
+      if (!manager) {
+        error = GetLastError();
+        return true;
+      }
       SC_HANDLE service = OpenServiceA(manager, item.path.c_str(), SERVICE_QUERY_STATUS);
       if (!service) error = GetLastError();
       if (service) CloseServiceHandle(service);
@@ -623,8 +626,7 @@ std::string RemainingReason(const InventoryItem& item, bool processLeft) {
 std::string ReadRevision() {
   char revision[kTextLength + 1];
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0, KEY_QUERY_VALUE,
-                    &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLibraryKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return "";
   ReadText(key, "Revision", revision);
   RegCloseKey(key);

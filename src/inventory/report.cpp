@@ -153,7 +153,8 @@ bool HasArgument(const char* arguments, const char* word) {
 
 std::string ReportFolder(const char* arguments) {
   for (const std::string& argument : SplitArguments(arguments))
-    if (StartsWithNoCase(argument, kReportDirWord)) return argument.substr(std::strlen(kReportDirWord));
+    if (StartsWithNoCase(argument, kReportDirWord) && argument.size() > std::strlen(kReportDirWord))
+      return argument.substr(std::strlen(kReportDirWord));
   // The run log's folder: TEMP as the log takes it (undefined: the root of the current drive).
   const char* temp = std::getenv("TEMP");
   return temp ? temp : "";

@@ -116,8 +116,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   char revision[1025];
   std::memset(revision, 0, sizeof revision);
   HKEY libraryKey = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0,
-                    KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLibraryKey, 0, KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
     DWORD length = 1024;
     if (RegQueryValueExA(libraryKey, "Revision", nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(revision), &length) != ERROR_SUCCESS)
