@@ -24,6 +24,14 @@ void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
 
+// ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
+BOOL AttachConsole(DWORD processId);
+BOOL FreeConsole();
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar);
+
 // ---- shell32 (system.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
 
@@ -81,6 +89,11 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
 DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+
+// ---- kernel32 tool help (process_list.cpp) ------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
 
 // ---- advapi32 services (services.cpp) -----------------------------------------
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
