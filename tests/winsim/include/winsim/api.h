@@ -4,7 +4,7 @@
 
 #include "winsim/wintypes.h"
 
-// ---- kernel32: errors, handles, system facts (system.cpp) --------------
+// ---- kernel32: errors, handles, system facts, modules (system.cpp) --------------
 DWORD GetLastError();
 void SetLastError(DWORD error);
 BOOL CloseHandle(HANDLE handle);
@@ -23,6 +23,9 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
+HMODULE LoadLibraryA(LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // ---- shell32 (system.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
@@ -121,6 +124,7 @@ BOOL SetupFindFirstLineA(HINF inf, PCSTR section, PCSTR key, PINFCONTEXT context
 BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
 BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
                        PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID reserved);
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);
