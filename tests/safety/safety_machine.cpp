@@ -903,6 +903,7 @@ class Generator {
         if (sim() && m_.options.blockers && rng_.Chance(10)) file->inUse = true;
         m_.vendorInfs.insert(UpperText(infPath));
         if (rng_.Chance(80)) File(pnf, Owner::Vendor, "PNF");
+        if (sim() && rng_.Chance(60)) AddPackage(infPath, Owner::Vendor);
       } else {
         static const char* const kProviders[] = {"\"Contoso\"", "\"velmorex ltd.- imaging\"", "\"Velmorex Ltd.- Imaging2\"",
                                                  "\" Velmorex Ltd.- Imaging\"", "\"Velmorex Ltd.-  Imaging\""};
@@ -910,11 +911,30 @@ class Generator {
                                      : Inf(std::string("Mfg=") + rng_.Pick(kProviders) + "\r\n", true);
         if (!File(infPath, Owner::Foreign, text)) continue;
         if (rng_.Chance(70)) File(pnf, Owner::Foreign, "PNF");
+        if (sim() && rng_.Chance(50)) AddPackage(infPath, Owner::Foreign);
       }
     }
     if (rng_.Chance(40)) File(inf + "machine.inf", Owner::Foreign, Inf(std::string("Mfg=\"") + kVendorProvider + "\"\r\n", true));
     if (rng_.Chance(30)) File(inf + "xoem6.inf", Owner::Foreign, Inf(std::string("Mfg=\"") + kVendorProvider + "\"\r\n", true));
     if (rng_.Chance(30)) File(inf + "oem999.PNF", Owner::Foreign, "orphan PNF");
+  }
+
+  // The driver store's copy of a published INF: a FileRepository folder with
+  // the original INF and its catalogue; some in use, some refused.
+  void AddPackage(const std::string& infPath, Owner owner) {
+    std::string publishedName = infPath.substr(infPath.rfind('\\') + 1);
+    for (const PackageItem& package : m_.packages)
+      if (UpperText(package.publishedName) == UpperText(publishedName)) return;
+    std::string original = owner == Owner::Vendor ? "velmora" : "contoso";
+    std::string folder = m_.systemDirectory + "\\DriverStore\\FileRepository\\" + original + ".inf_amd64_" +
+                         Hex(rng_.Next(), 16);
+    if (!Dir(folder, owner)) return;
+    File(folder + "\\" + original + ".inf", owner, "INF");
+    File(folder + "\\" + original + ".cat", owner, "catalogue");
+    PackageItem package{publishedName, folder, owner};
+    package.inUse = rng_.Chance(30);
+    if (rng_.Chance(10)) package.refuseError = 5;
+    m_.packages.push_back(package);
   }
 
   // The three background processes of the library, in any case and any

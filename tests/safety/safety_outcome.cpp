@@ -728,7 +728,11 @@ class Model {
       DeleteFile(system32 + "\\" + library);
   }
 
-  // Only a file whose "Strings" section names the vendor goes, with its PNF.
+  // Only a file whose "Strings" section names the vendor goes, with its PNF:
+  // first through the driver store, where Windows has the call (XP and later)
+  // and the store publishes a package under its name and does not refuse it
+  // (then the INF, PNF and store folder go whatever their attributes); then,
+  // whatever is left, by plain deletion.
   void DeleteVendorInfs() {
     std::string directory = m_.windowsDirectory + "\\inf";
     FsNode* folder = Node(directory, false);
@@ -738,11 +742,35 @@ class Model {
       if (MatchesStar(child.second->name, "oem", ".inf")) names.push_back(child.second->name);
     for (const std::string& name : names) {
       std::string path = directory + "\\" + name;
+      std::string companion = path.substr(0, path.rfind('.') + 1) + "PNF";
       FsNode* node = Node(path, false);
       if (!node || node->directory || node->denyAccess || !m_.vendorInfs.count(UpperText(path))) continue;
+      if (const PackageItem* package = PackageOf(name)) {
+        if (m_.majorVersion < 5) {
+          MarkLeft(Node(package->storeFolder, false), "Windows before XP has no call to remove a store package");
+        } else if (package->refuseError) {
+          MarkLeft(Node(package->storeFolder, false), "the driver store refused its removal");
+        } else {
+          RemoveFromStore(path);
+          RemoveFromStore(companion);
+          RemoveFromStore(package->storeFolder);
+        }
+      }
       DeleteFile(path);
-      DeleteFile(path.substr(0, path.rfind('.') + 1) + "PNF");
+      DeleteFile(companion);
     }
+  }
+
+  const PackageItem* PackageOf(const std::string& publishedName) const {
+    for (const PackageItem& package : m_.packages)
+      if (UpperText(package.publishedName) == UpperText(publishedName)) return &package;
+    return nullptr;
+  }
+
+  void RemoveFromStore(const std::string& path) {
+    FsNode* parent = nullptr;
+    FsNode* node = Node(path, false, &parent);
+    if (node && parent) parent->children.erase(node->name);
   }
 };
 

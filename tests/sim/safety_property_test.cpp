@@ -76,6 +76,14 @@ void Build(const safety::Machine& machine) {
     process->isProtected = item.isProtected;
   }
   for (const safety::ServiceItem& item : machine.services) winsim::AddService(item.name);
+  for (const safety::PackageItem& item : machine.packages) {
+    winsim::DriverPackage package;
+    package.publishedName = item.publishedName;
+    package.storeFolder = item.storeFolder;
+    package.inUse = item.inUse;
+    package.refuseError = item.refuseError;
+    M().driverStore.packages.push_back(package);
+  }
   // The vendor's tools do nothing here; the run relies on nothing they do.
   for (const char* tool : {"drvmanage.exe", "drvinst.exe", "lumdrv.exe", "LumNetworkServer.exe", "MsiCleanup.exe"})
     winsim::SetProgramBehaviour(tool, [](const winsim::ChildRun&) { return winsim::ChildOutcome(); });
@@ -174,7 +182,8 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
-    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim"};
+    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
+    "driver store refused", "no call to remove", "store package in use", "foreign store package"};
 
 void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcome, std::map<std::string, int>& seen) {
   for (const auto& item : outcome.vendor)
@@ -185,6 +194,10 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
   for (const safety::FileItem& file : machine.files)
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
+  for (const safety::PackageItem& package : machine.packages) {
+    if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
+    else if (package.inUse && !package.refuseError && machine.majorVersion >= 5) seen["store package in use"]++;
+  }
 }
 
 const uint64_t kDefaultSeeds = 500;
