@@ -111,11 +111,16 @@ void RemoveVendorInf(const VendorInf& inf, void* context) {
     }
   }
   // The file deletion of old: after a refusal, or where the call cannot be
-  // made. After a removal through the store it finds nothing on Windows; it
-  // takes the PNF that an implementation of the call may leave behind. The
+  // made. After a removal through the store it finds nothing on Windows and
+  // takes the PNF that an implementation of the call may leave behind; should
+  // the published name already be an INF again, it is judged afresh. The
   // companion goes whether the INF deletion succeeded or not.
-  DeleteFileA(inf.infPath);
-  if (inf.companionPath[0]) DeleteFileA(inf.companionPath);
+  bool stillTheVendors = outcome.removal != InfRemoval::DriverStore ||
+                         GetFileAttributesA(inf.infPath) == INVALID_FILE_ATTRIBUTES || IsVendorInf(inf.infPath);
+  if (stillTheVendors) {
+    DeleteFileA(inf.infPath);
+    if (inf.companionPath[0]) DeleteFileA(inf.companionPath);
+  }
   outcome.infLeft = GetFileAttributesA(inf.infPath) != INVALID_FILE_ATTRIBUTES;
   if (removal.report) removal.report(outcome, removal.context);
 }
