@@ -2,9 +2,9 @@
 // holds any subset of the vendor's items (registry catalogue keys, board keys,
 // installer products with cached packages, environment values, the
 // installation directory and the other folders the run removes, shortcuts,
-// System32 libraries and drivers, INF packages, background processes) mixed
-// with look-alikes that are not the vendor's, and "Directory" values of every
-// dangerous form.
+// System32 libraries and drivers, INF packages with their driver store
+// copies on the simulation, background processes) mixed with look-alikes that
+// are not the vendor's, and "Directory" values of every dangerous form.
 //
 // The machine is a plain description (no Windows types), so that the same
 // machine can stand on the simulation and, built through the Win32 API, in a
