@@ -158,7 +158,8 @@ TEST_F(DriverStoreTest, FullRunRemovesTheVendorPackagesFromTheStoreAndLeavesTheO
   winsim::DriverPackage& other = winsim::AddDriverPackage("oem3.inf", "contoso.inf", kOtherInf);
   other.inUse = true;
   // The provider text in the wrong place, and an INF outside the pattern.
-  winsim::AddDriverPackage("oem4.inf", "lookalike.inf", Inf("Mfg = \"Velmorex Ltd.- Imaging Plus\"\r\n"));
+  const std::string lookAlike = Inf("Mfg = \"Velmorex Ltd.- Imaging Plus\"\r\n");
+  winsim::AddDriverPackage("oem4.inf", "lookalike.inf", lookAlike);
   winsim::AddDriverPackage("machine.inf", "machine.inf", kVendorInf);
   std::vector<std::string> otherStore = winsim::DumpTree(other.storeFolder);
 
@@ -171,8 +172,7 @@ TEST_F(DriverStoreTest, FullRunRemovesTheVendorPackagesFromTheStoreAndLeavesTheO
   }
   EXPECT_EQ((std::vector<std::string>{"machine.PNF 0020 3", "machine.inf 0020 " + std::to_string(kVendorInf.size()),
                                       "oem3.PNF 0020 3", "oem3.inf 0020 " + std::to_string(kOtherInf.size()),
-                                      "oem4.PNF 0020 3",
-                                      "oem4.inf 0020 " + std::to_string(Inf("Mfg = \"Velmorex Ltd.- Imaging Plus\"\r\n").size())}),
+                                      "oem4.PNF 0020 3", "oem4.inf 0020 " + std::to_string(lookAlike.size())}),
             Left());
   EXPECT_EQ(otherStore, winsim::DumpTree(other.storeFolder));
   std::vector<std::string> store = Store();
@@ -193,8 +193,9 @@ TEST_F(DriverStoreTest, RefusalFallsBackToDeletingTheFiles) {
 
   std::vector<std::string> outcomes = RemoveAndCollect();
 
+  const std::string notPublished = std::to_string(ERROR_NOT_AN_INSTALLED_OEM_INF);
   EXPECT_EQ((std::vector<std::string>{"oem20.inf files-after-refusal 5 gone",
-                                      "oem21.inf files-after-refusal " + std::to_string(ERROR_NOT_AN_INSTALLED_OEM_INF) + " gone",
+                                      "oem21.inf files-after-refusal " + notPublished + " gone",
                                       "oem22.inf store 0 gone"}),
             outcomes);
   EXPECT_TRUE(Left().empty());
