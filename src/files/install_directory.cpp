@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/drive_path.h"
 #include "files/files.h"
 #include "run/progress_window.h"
 #include "registry/registry.h"
@@ -80,63 +81,9 @@ struct StepFacts {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Letters folded for path comparison: ASCII and the accented letters of the
-// Western code page. Folding too much can only make a value look like a
-// protected folder and be refused, never the other way round.
-char FoldPathChar(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 0x20);
-  if (c == '/') return '\\';
-  return c;
-}
-
-// A path reduced to the form the platform resolves it to: drive letter and
-// components, upper-cased, separators single, "." components dropped and
-// trailing dots and blanks of each component stripped. False for anything
-// that is not a plain absolute drive path: no drive, a ".." component, a
-// component of only dots and blanks, characters not allowed in file names.
-bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount) {
-  if (!path || !IsDriveLetter(path[0]) || path[1] != ':' || (path[2] != '\\' && path[2] != '/'))
-    return false;
-  if (outSize < 3) return false;
-  size_t used = 0;
-  out[used++] = FoldPathChar(path[0]);
-  out[used++] = ':';
-  *componentCount = 0;
-  const char* p = path + 2;
-  while (*p) {
-    while (*p == '\\' || *p == '/') ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && *p != '\\' && *p != '/') {
-      unsigned char u = static_cast<unsigned char>(*p);
-      if (u < 0x20 || std::strchr("<>:\"|?*", *p)) return false;
-      ++p;
-    }
-    size_t length = static_cast<size_t>(p - start);
-    if (length == 1 && start[0] == '.') continue;
-    if (length == 2 && start[0] == '.' && start[1] == '.') return false;
-    while (length > 0 && (start[length - 1] == '.' || start[length - 1] == ' ')) --length;
-    if (length == 0) return false;
-    if (used + 1 + length + 1 > outSize) return false;
-    out[used++] = '\\';
-    for (size_t i = 0; i < length; ++i) out[used++] = FoldPathChar(start[i]);
-    ++*componentCount;
-  }
-  out[used] = '\0';
-  return true;
-}
-
 // True when a and b are the same path or one lies inside the other.
 bool SameOrNested(const char* a, const char* b) {
-  size_t la = std::strlen(a);
-  size_t lb = std::strlen(b);
-  const char* shorter = la <= lb ? a : b;
-  const char* longer = la <= lb ? b : a;
-  size_t n = la <= lb ? la : lb;
-  if (std::strncmp(shorter, longer, n) != 0) return false;
-  return longer[n] == '\0' || longer[n] == '\\';
+  return IsSameOrAncestorPath(a, b) || IsSameOrAncestorPath(b, a);
 }
 
 // Whether a "Directory" value may be handed to the recursive delete.
