@@ -5,17 +5,17 @@
 // self-impersonation started by process termination.
 //
 // Safety: the installation directory read from the registry is handed to a
-// recursive delete. It is used only when it is an absolute drive path that
-// names neither a drive root, nor the Windows or system directory, nor a
-// folder inside the Windows directory or containing it, nor one of the shared
-// top-level folders; otherwise it counts as not read. Every path is built in
-// full or the action that needs it is skipped.
+// recursive delete. It is used only when the guard of
+// files/install_directory_guard.h accepts it against the facts of the machine
+// (system folders, well-known folders, profiles, other applications' install
+// locations); otherwise it counts as not read. Every path is built in full or
+// the action that needs it is skipped.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "files/drive_path.h"
 #include "files/files.h"
+#include "files/install_directory_guard.h"
 #include "run/progress_window.h"
 #include "registry/registry.h"
 #include "system/system.h"
@@ -60,11 +60,6 @@ const char kNewerReleaseKey[] = "Software\\Velmora\\Velmora Imaging Library";
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
 const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
-// Shared folders at a drive root that are never the library's own.
-const char* const kSharedTopLevelFolders[] = {
-    "Program Files", "Program Files (x86)", "ProgramData", "Users", "Documents and Settings",
-};
-
 const int kNewerReleaseTreeAttempts = 4;
 const DWORD kMsiCleanupTimeoutMs = 60000;
 
@@ -77,54 +72,10 @@ struct StepFacts {
   char workingDirectory[MAX_PATH];
   bool haveDrive;
   bool haveWorkingDirectory;
+  const InstallDirectoryFacts* guard;  // what the "Directory" value is judged against
 };
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// True when a and b are the same path or one lies inside the other.
-bool SameOrNested(const char* a, const char* b) {
-  return IsSameOrAncestorPath(a, b) || IsSameOrAncestorPath(b, a);
-}
-
-// Whether a "Directory" value may be handed to the recursive delete.
-bool IsSafeInstallDirectory(const char* value, const char* windowsDirectory) {
-  if (!value || !value[0]) return false;
-  if (std::strlen(value) >= MAX_PATH) return false;  // the path in hand holds it whole or not at all
-
-  char candidate[MAX_PATH];
-  size_t components = 0;
-  if (!CanonicalDrivePath(value, candidate, sizeof candidate, &components)) return false;
-  if (components == 0) return false;  // a drive root
-  // An 8.3 alias ("PROGRA~1") may name any folder, a shared one included.
-  for (const char* p = candidate; *p; ++p)
-    if (p[0] == '~' && p[1] >= '0' && p[1] <= '9') return false;
-
-  // Without the Windows and system directories there is nothing to compare
-  // against: the value is not used.
-  char systemDirectory[1024];
-  char windows[MAX_PATH];
-  char system[1024];
-  size_t windowsComponents = 0;
-  size_t systemComponents = 0;
-  if (!QuerySystemDirectory(systemDirectory)) return false;
-  if (!CanonicalDrivePath(windowsDirectory, windows, sizeof windows, &windowsComponents)) return false;
-  if (!CanonicalDrivePath(systemDirectory, system, sizeof system, &systemComponents)) return false;
-  if (SameOrNested(candidate, windows) || SameOrNested(candidate, system)) return false;
-
-  if (components == 1) {
-    for (const char* shared : kSharedTopLevelFolders) {
-      char sharedPath[MAX_PATH];
-      char sharedCanonical[MAX_PATH];
-      size_t sharedComponents = 0;
-      const char root[] = {candidate[0], ':', '\\', '\0'};
-      if (!BuildText(sharedPath, root, shared)) continue;
-      if (!CanonicalDrivePath(sharedPath, sharedCanonical, sizeof sharedCanonical, &sharedComponents))
-        continue;
-      if (std::strcmp(candidate, sharedCanonical) == 0) return false;
-    }
-  }
-  return true;
-}
 
 // Reads "Directory" from HKLM\keyPath into value (at least 1025 bytes: a value
 // stored without its terminator still ends). False when the key or value
@@ -142,9 +93,10 @@ bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& f
     std::memset(value, 0, sizeof value);
     return false;
   }
-  // Guard: an empty value or one naming a drive root or a system folder would
-  // wipe far more than the library.
-  if (!IsSafeInstallDirectory(value, facts.windowsDirectory)) {
+  // Guard: an empty value, or one naming a drive root, a system or shared
+  // folder, a profile or another application's folder, would wipe far more
+  // than the library.
+  if (!JudgeInstallDirectory(value, *facts.guard).accepted) {
     std::memset(value, 0, sizeof value);
     return false;
   }
@@ -271,6 +223,9 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
     facts.windowsDirectory[0] = '\0';
   }
   facts.haveWorkingDirectory = QueryCurrentDirectory(facts.workingDirectory);
+  InstallDirectoryFacts ownGuardFacts;
+  if (!context.installDirectoryFacts) ownGuardFacts = ReadInstallDirectoryFacts();
+  facts.guard = context.installDirectoryFacts ? context.installDirectoryFacts : &ownGuardFacts;
 
   DeleteCachedPackage(kLibraryPackedCode);
   for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);

@@ -20,12 +20,14 @@ void GetLocalTime(LPSYSTEMTIME time);
 LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
 
-// ---- shell32 (system.cpp) ----------------------------------------------
+// ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
+HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
