@@ -88,7 +88,7 @@ class Claims {
 
 class Generator {
  public:
-  Generator(uint64_t seed, const Options& options) : rng_(seed) {
+  Generator(uint64_t seed, const Options& options) : rng_(seed), applications_(seed ^ 0xA5F1C3D7E9B2460Full) {
     m_.seed = seed;
     m_.options = options;
     // Every catalogue row is the vendor's whether this machine has it or
@@ -118,6 +118,9 @@ class Generator {
 
  private:
   Random rng_;
+  // The other applications draw from a stream of their own, so that adding
+  // them left every other choice of a seed as it was.
+  Random applications_;
   Machine m_;
   Claims fileClaims_;
   Claims keyClaims_;
@@ -430,19 +433,20 @@ class Generator {
   // keys, which a "Directory" value may name or hold; and the vendor's own
   // registered product inside the default folder, which refuses nothing.
   void AddOtherApplications() {
-    otherApplication_ = "C:\\Apps\\Contoso Scope " + Hex(rng_.Next(), 2);
-    size_t view = rng_.Below(3);
+    otherApplication_ = "C:\\Apps\\Contoso Scope " + Hex(applications_.Next(), 2);
+    size_t view = applications_.Below(3);
+    if (view == 1 && !m_.amd64) view = 0;  // 32-bit Windows has no 32-bit view of its own
     Hive hive = view == 2 ? Hive::CurrentUser : Hive::LocalMachine;
     std::string key = std::string(view == 0 ? kUninstallKey : view == 1 ? kUninstallKey32 : kUserUninstallKey) +
                       "\\Contoso Scope";
     if (Key(hive, key, Owner::Foreign)) {
       Value(hive, key, "Publisher", kRegSz, Sz("Contoso Ltd."), Owner::Foreign);
-      Value(hive, key, "InstallLocation", kRegSz, Sz(otherApplication_ + (rng_.Chance(50) ? "\\" : "")),
+      Value(hive, key, "InstallLocation", kRegSz, Sz(otherApplication_ + (applications_.Chance(50) ? "\\" : "")),
             Owner::Foreign);
     }
     File(otherApplication_ + "\\scope.exe", Owner::Foreign, "MZ other application");
     std::string vendorKey = std::string(kUninstallKey) + "\\Velmora Imaging Lum Runtime";
-    if (rng_.Chance(50) && Key(Hive::LocalMachine, vendorKey, Owner::Foreign)) {
+    if (applications_.Chance(50) && Key(Hive::LocalMachine, vendorKey, Owner::Foreign)) {
       Value(Hive::LocalMachine, vendorKey, "Publisher", kRegSz, Sz("Velmora Imaging, Inc."), Owner::Foreign);
       Value(Hive::LocalMachine, vendorKey, "InstallLocation", kRegSz, Sz(m_.defaultInstallDirectory + "\\bin"),
             Owner::Foreign);
