@@ -1,5 +1,6 @@
-"""The install-directory step in a silent run of the real CleanLum.exe on the
-sample installation, with the library's background processes running."""
+"""The install-directory step in a silent run of the real CleanLum.exe: on the
+sample installation with the library's background processes running, and on
+"Directory" values that name a shared folder or hold another application."""
 
 import unittest
 
