@@ -103,14 +103,28 @@ std::string Expanded(const std::string& text) {
   return std::string(out.data());
 }
 
+void AddCanonicalFolder(InstallDirectoryFacts& facts, InstallDirectoryRule rule, const std::string& path,
+                        const std::string& source) {
+  std::vector<char> canonical(path.size() + 3, '\0');
+  if (!CanonicalDrivePath(path.c_str(), canonical.data(), canonical.size(), nullptr)) return;
+  facts.folders.push_back(ProtectedFolder{rule, path, canonical.data(), source});
+}
+
 // Adds path when it is an absolute drive path; anything else protects nothing.
 void AddFolder(InstallDirectoryFacts& facts, InstallDirectoryRule rule, std::string path,
                const std::string& source) {
   // Some installers store the location in quotes.
   if (path.size() >= 2 && path.front() == '"' && path.back() == '"') path = path.substr(1, path.size() - 2);
-  std::vector<char> canonical(path.size() + 3, '\0');
-  if (!CanonicalDrivePath(path.c_str(), canonical.data(), canonical.size(), nullptr)) return;
-  facts.folders.push_back(ProtectedFolder{rule, path, canonical.data(), source});
+  AddCanonicalFolder(facts, rule, path, source);
+  // A path written with 8.3 aliases ("C:\PROGRA~1\...", a TEMP value) is
+  // compared under its long names too.
+  if (path.find('~') == std::string::npos) return;
+  DWORD needed = GetLongPathNameA(path.c_str(), nullptr, 0);
+  if (needed == 0 || needed > kLongestText) return;
+  std::vector<char> longPath(needed + 1, '\0');
+  DWORD length = GetLongPathNameA(path.c_str(), longPath.data(), needed + 1);
+  if (length == 0 || length > needed) return;
+  AddCanonicalFolder(facts, rule, longPath.data(), source);
 }
 
 void ReadWellKnownFolders(InstallDirectoryFacts& facts) {

@@ -55,6 +55,9 @@ class InstallDirectoryGuardTest : public SimTest {
     Application(kUninstall, "Huge", "Contoso Ltd.", "J:\\" + std::string(40000, 'h'));
     Application(kUninstall, "No Location", "Contoso Ltd.", nullptr);
     winsim::CreateKey(HKEY_LOCAL_MACHINE, std::string(kUninstall) + "Refused").refuseOpen = true;
+    winsim::MakeDirectory("K:\\Long Folder Name\\App").shortName = "APP";
+    winsim::FindNode("K:\\Long Folder Name")->shortName = "LONGFO~1";
+    Application(kUninstall, "Short Names", "Contoso Ltd.", "K:\\LONGFO~1\\App");
     Application(kUninstall32, "Legacy Tool", "Contoso Ltd.", "E:\\Legacy\\Tool");
     winsim::SetString(HKEY_CURRENT_USER, std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
                                              "Sketch", "InstallLocation", "F:\\UserApps\\Sketch");
@@ -113,6 +116,7 @@ TEST_F(InstallDirectoryGuardTest, EachRuleRefusesItsFoldersAndWhatHoldsThemAndNo
       {"G:\\Anonymous\\App", Rule::kOtherApplication, "G:\\Anonymous\\App"},
       {"C:\\Expanded App", Rule::kOtherApplication, "C:\\Expanded App"},
       {"H:\\Quoted App", Rule::kOtherApplication, "H:\\Quoted App"},
+      {"K:\\Long Folder Name", Rule::kOtherApplication, "K:\\Long Folder Name\\App"},
       // The forms refused before any fact is looked at.
       {"C:\\Tools\\.\\Velmora Imaging", Rule::kNotAPlainDrivePath, ""},
       {"C:\\Windows\\Temp\\Lum", Rule::kWindowsDirectory, "C:\\Windows"},

@@ -57,6 +57,7 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
