@@ -135,7 +135,7 @@ void ReadWellKnownFolders(InstallDirectoryFacts& facts) {
     path[MAX_PATH - 1] = '\0';
     AddFolder(facts, InstallDirectoryRule::kWellKnownFolder, path, folder.name);
   }
-  char temp[MAX_PATH];
+  char temp[1024];  // a TEMP beyond MAX_PATH may still lie below a value
   DWORD length = GetEnvironmentVariableA("TEMP", temp, sizeof temp);
   if (length > 0 && length < sizeof temp) AddFolder(facts, InstallDirectoryRule::kWellKnownFolder, Expanded(temp), "TEMP");
 }
