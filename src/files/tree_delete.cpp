@@ -18,35 +18,20 @@
 
 #include <cstring>
 
+#include "files/drive_path.h"
 #include "system/text.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// True for "X:\" followed by at least one real name. A component made only of
-// dots and blanks ("." or "..", which Windows also trims to nothing) could lead
-// back to the root or outside the intended folder, so it disqualifies the path.
-bool IsAbsolutePathBelowRoot(const char* path) {
-  if (!path) return false;
-  char drive = path[0];
-  bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-  if (!letter || path[1] != ':' || !IsSeparator(path[2])) return false;
-  bool hasName = false;
-  const char* p = path + 3;
-  while (*p) {
-    while (IsSeparator(*p)) ++p;
-    if (!*p) break;
-    bool onlyDotsAndBlanks = true;
-    while (*p && !IsSeparator(*p)) {
-      if (*p != '.' && *p != ' ') onlyDotsAndBlanks = false;
-      ++p;
-    }
-    if (onlyDotsAndBlanks) return false;
-    hasName = true;
-  }
-  return hasName;
-}
+// True for "X:\" followed by at least one real name, judged as every guard
+// in front of a recursive delete judges it (files/drive_path.h): a component
+// made only of dots and blanks ("." or "..", which Windows also trims to
+// nothing) could lead back to the root or outside the intended folder, and a
+// wildcard or stream character names something else, so either disqualifies
+// the path.
+bool IsAbsolutePathBelowRoot(const char* path) { return IsDrivePathBelowRoot(path); }
 
 // "." and "..", and every other dot-name except those beginning with ".svn".
 bool IsKeptDotName(const char* name) {

@@ -8,6 +8,7 @@
 
 #include "drivers/drivers.h"
 #include "files/files.h"
+#include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
 #include "run/run_log.h"
@@ -129,6 +130,9 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
 
   CleanupContext context;
   context.progressWindow = ProgressWindow::Create(instance);
+  // What the install-directory guard judges by, read once before any step.
+  const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
+  context.installDirectoryFacts = &installDirectoryFacts;
 
   UninstallAllBoards(context, log);
   UninstallDma(context, revision);

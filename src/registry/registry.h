@@ -17,6 +17,10 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize);
 // packed code (its registration is left for the catalogue).
 void DeleteCachedPackage(const char* packedProductCode);
 
+// True when a product's publisher text marks it as the vendor's: it contains
+// "Velmora Imaging", compared byte for byte. False for null.
+bool IsVendorPublisher(const char* publisher);
+
 // Deletes every per-machine installer product whose publisher contains
 // "Velmora Imaging", with its cached package.
 void DeleteVendorInstallerProducts();

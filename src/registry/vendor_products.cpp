@@ -80,6 +80,10 @@ void DeleteNamedPackage(HKEY properties) {
 
 }  // namespace
 
+bool IsVendorPublisher(const char* publisher) {
+  return publisher && ContainsText(publisher, kVendorPublisher);
+}
+
 void DeleteCachedPackage(const char* packedProductCode) {
   // A code that is empty or holds a separator would name another key.
   if (!packedProductCode || !*packedProductCode || std::strchr(packedProductCode, '\\')) return;
@@ -123,8 +127,7 @@ void DeleteVendorInstallerProducts() {
 
     bool deleted = false;
     ValueText publisher;
-    if (ReadTextValue(properties, "Publisher", publisher) &&
-        ContainsText(publisher, kVendorPublisher)) {
+    if (ReadTextValue(properties, "Publisher", publisher) && IsVendorPublisher(publisher)) {
       DeleteNamedPackage(properties);
       deleted = DeleteRegistryTree(HKEY_LOCAL_MACHINE, productPath);
     }

@@ -666,15 +666,37 @@ class Model {
       if (DeleteDirectoryTree(folder) == 0) break;
   }
 
+  // The guard takes a "Directory" value at or above another application's
+  // registered install location as not read; the vendor's own registrations
+  // (by publisher) refuse nothing.
+  bool DirectoryUsed() const {
+    if (!m_.directoryAccepted) return false;
+    std::string value = CanonicalPath(m_.directoryText);
+    for (const ValueItem& location : m_.values) {
+      if (UpperText(location.name) != "INSTALLLOCATION" || UpperText(location.path).find("\\UNINSTALL\\") == std::string::npos)
+        continue;
+      bool vendor = false;
+      for (const ValueItem& publisher : m_.values)
+        if (publisher.hive == location.hive && publisher.path == location.path &&
+            UpperText(publisher.name) == "PUBLISHER" && publisher.data.find("Velmora Imaging") != std::string::npos)
+          vendor = true;
+      std::string canonical = CanonicalPath(location.data.substr(0, location.data.find('\0')));
+      if (!vendor && !canonical.empty() && (canonical == value || StartsWithNoCase(canonical, value + "\\")))
+        return false;
+    }
+    return true;
+  }
+
   void RemoveInstallDirectory() {
     DeleteCachedPackage("1AA2C1FDC6EE8A564A38006F73D6564B");
     DeleteDirectoryTree("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
     DeleteDirectoryTree(
         "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    bool directoryUsed = DirectoryUsed();
     if (m_.newerRelease) {
       DeleteDirectoryTree(OnDrive(":\\Parlow"));
-      StopAndDeleteTree(m_.directoryAccepted ? m_.directoryText : m_.defaultInstallDirectory, 4);
-    } else if (m_.directoryAccepted) {
+      StopAndDeleteTree(directoryUsed ? m_.directoryText : m_.defaultInstallDirectory, 4);
+    } else if (directoryUsed) {
       for (size_t i = 0; i < m_.processes.size(); ++i)
         if (processReasons_[i].empty()) processReasons_[i] = "the older release stops no process";
       DeleteDirectoryTree(m_.directoryText);

@@ -183,7 +183,8 @@ const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
-    "driver store refused", "no call to remove", "store package in use", "foreign store package"};
+    "driver store refused", "no call to remove", "store package in use", "foreign store package",
+    "directory above a folder of the machine"};
 
 void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcome, std::map<std::string, int>& seen) {
   for (const auto& item : outcome.vendor)
@@ -192,6 +193,12 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  // A "Directory" at or above a shared folder or another application's.
+  for (const safety::ValueItem& value : machine.values)
+    if (value.name == "Directory" && !machine.directoryAccepted &&
+        (value.data.find("Common Files") != std::string::npos || value.data.find("Public") != std::string::npos ||
+         value.data.find("Apps") != std::string::npos))
+      seen["directory above a folder of the machine"]++;
   for (const safety::FileItem& file : machine.files)
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
   for (const safety::PackageItem& package : machine.packages) {

@@ -86,6 +86,34 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
   return TRUE;
 }
 
+// %NAME% references replaced by the environment's values (names compared
+// without regard to case); an unknown name or a lone '%' stays as written.
+// The size needed, terminator included; the text is written only when it fits.
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+  if (!source) return winsim::Fail(ERROR_INVALID_PARAMETER, 0u);
+  const auto& env = M().system.environment;
+  std::string text = source;
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+    if (close == std::string::npos) {
+      out += text[i++];
+      continue;
+    }
+    auto it = env.find(text.substr(i + 1, close - i - 1));
+    if (close > i + 1 && it != env.end()) {
+      out += it->second;
+      i = close + 1;
+    } else {
+      out += text.substr(i, close - i);  // the closing '%' may open the next name
+      i = close;
+    }
+  }
+  DWORD needed = static_cast<DWORD>(out.size() + 1);
+  if (destination && needed <= size) std::memcpy(destination, out.c_str(), needed);
+  return needed;
+}
+
 // Nothing sleeps in the simulation: the pause is recorded.
 void Sleep(DWORD milliseconds) {
   M().system.sleeps.push_back(milliseconds);

@@ -20,6 +20,7 @@ void GetLocalTime(LPSYSTEMTIME time);
 LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
@@ -27,8 +28,9 @@ HMODULE LoadLibraryA(LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
-// ---- shell32 (system.cpp) ----------------------------------------------
+// ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
+HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -58,6 +60,7 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);

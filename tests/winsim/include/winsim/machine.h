@@ -50,6 +50,11 @@ struct SystemState {
   std::string commandLine = "C:\\Tools\\CleanLum.exe";  // what GetCommandLineA returns
   SYSTEMTIME localTime = {2026, 12, 2, 8, 9, 5, 3, 0};
   std::map<std::string, std::string, NoCaseLess> environment;
+  // What SHGetFolderPathA reports, by CSIDL, where a test wants other than the
+  // layout of Windows 10 on the drive of the Windows directory for the user
+  // TokenState::user; "" makes the call fail with E_FAIL. A folder that does
+  // not exist in the file system is not reported (S_FALSE).
+  std::map<int, std::string> shellFolders;
   std::vector<DWORD> sleeps;  // every Sleep, in order (nothing really sleeps)
   DWORD lastError = 0;
 };
