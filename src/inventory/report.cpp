@@ -286,17 +286,24 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
 }
 
 void PrintToParentConsole(const std::string& text) {
+  std::string lines = "\r\n";
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  if (lines.size() >= 0x7fffffff) return;
+  DWORD written = 0;
+  // Output redirected to a file or a pipe by the starter goes there.
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output && output != INVALID_HANDLE_VALUE) {
+    WriteFile(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    return;
+  }
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
   HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   if (console != INVALID_HANDLE_VALUE) {
-    std::string lines = "\r\n";
-    for (char c : text) {
-      if (c == '\n') lines += '\r';
-      lines += c;
-    }
-    DWORD written = 0;
-    if (lines.size() < 0x7fffffff) WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
     CloseHandle(console);
   }
   FreeConsole();

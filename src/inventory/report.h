@@ -38,5 +38,6 @@ std::string AnsiToUtf8(const std::string& text);
 // files. False when either could not be written; nothing is thrown.
 bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory);
 
-// Prints text on the console of the process that started this one, when there is one.
+// Prints text to the standard output the starter redirected, else on the
+// console of the process that started this one, when there is one.
 void PrintToParentConsole(const std::string& text);

@@ -26,6 +26,7 @@ HMODULE GetModuleHandleA(LPCSTR name);
 
 // ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
 BOOL AttachConsole(DWORD processId);
+HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);

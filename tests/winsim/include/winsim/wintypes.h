@@ -498,6 +498,9 @@ typedef INFCONTEXT* PINFCONTEXT;
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define ATTACH_PARENT_PROCESS ((DWORD)-1)
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
 #define MAX_COMPUTERNAME_LENGTH 15
 
 // ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
