@@ -19,7 +19,6 @@
 #include "files/file_tables.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
-#include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 
