@@ -200,7 +200,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
     if (!item.reason.empty())
       out += "      reason: " + item.reason + "\n";
     else if (preview && !item.keptReason.empty())
-      out += "      a run keeps it: " + item.keptReason + "\n";
+      out += "      " + item.keptReason + "\n";
   }
   if (!inventory.commands.empty()) {
     out += preview ? "\nOther tool runs a run makes:\n" : "\nOther tool runs of the run:\n";
