@@ -35,6 +35,11 @@ typedef void (*VendorInfVisitor)(const VendorInf& inf, void* context);
 // vendor's packages: the clean-up below walks it too.
 void ForEachVendorInf(const char* directory, const char* pattern, VendorInfVisitor visit, void* context);
 
+// The driver store folder of a published INF (System32\DriverStore\FileRepository\...),
+// read through SetupGetInfDriverStoreLocationA where Windows has it. False when
+// there is none, the call is missing, or the path does not fit.
+bool FindDriverStoreFolder(const char* infPath, char (&folder)[MAX_PATH]);
+
 // How one package left the machine in DeleteVendorInfs.
 enum class InfRemoval {
   DriverStore,        // SetupUninstallOEMInfA removed it: INF, PNF and the driver store copy

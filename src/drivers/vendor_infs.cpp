@@ -84,6 +84,9 @@ UninstallOemInf FindUninstallOemInf() {
   return reinterpret_cast<UninstallOemInf>(reinterpret_cast<void (*)()>(entry));
 }
 
+typedef BOOL(WINAPI* StoreLocation)(PCSTR fileName, PVOID alternatePlatform, PCSTR localeName, PSTR buffer,
+                                     DWORD bufferSize, PDWORD requiredSize);
+
 struct Removal {
   UninstallOemInf uninstall;  // null when Windows lacks the call
   bool windowsInfDirectory;
@@ -171,4 +174,21 @@ void DeleteVendorInfs(const char* directory, const char* pattern, VendorInfOutco
   if (!directory) return;
   Removal removal = {FindUninstallOemInf(), IsWindowsInfDirectory(directory), report, context};
   ForEachVendorInf(directory, pattern, RemoveVendorInf, &removal);
+}
+
+bool FindDriverStoreFolder(const char* infPath, char (&folder)[MAX_PATH]) {
+  folder[0] = '\0';
+  HMODULE setupapi = GetModuleHandleA("setupapi.dll");
+  if (!infPath || !setupapi) return false;
+  FARPROC entry = GetProcAddress(setupapi, "SetupGetInfDriverStoreLocationA");
+  if (!entry) return false;  // before the driver store (Vista; XP in the simulation)
+  StoreLocation locate = reinterpret_cast<StoreLocation>(reinterpret_cast<void (*)()>(entry));
+  char location[MAX_PATH];
+  DWORD required = 0;
+  if (!locate(infPath, nullptr, nullptr, location, sizeof location, &required)) return false;
+  location[sizeof location - 1] = '\0';
+  char* slash = std::strrchr(location, '\\');
+  if (!slash || slash == location) return false;
+  *slash = '\0';  // the package's folder, not its INF
+  return CopyText(folder, location);
 }

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "files/file_tables.h"
 #include "files/files.h"
 #include "files/install_directory_guard.h"
 #include "run/progress_window.h"
@@ -24,41 +26,8 @@
 
 namespace {
 
-const char kLibraryPackedCode[] = "1AA2C1FDC6EE8A564A38006F73D6564B";
-
-// The installer's folders for the library's product code, always on drive C.
-const char* const kFixedInstallerFolders[] = {
-    "C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-    "C:\\Program Files (x86)\\InstallShield Installation Information\\"
-    "{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-};
-
-// Stopped in this order; a process that cannot be stopped ends the chain.
-const char* const kBackgroundProcesses[] = {
-    "vlxgigeservice.exe",
-    "pyxMon.exe",
-    "LumNetworkServer.exe",
-};
-
-// Drive-letter paths: completed with the drive of the Windows directory.
-const char kParlowFolder[] = ":\\Parlow";
-const char kDefaultInstallFolder[] = ":\\Program Files\\Velmora Imaging";
-const char kGigeServiceFile[] = ":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe";
-const char* const kSharedDocumentsFolders[] = {
-    ":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging",
-    ":\\Users\\Public\\Documents\\Velmora Imaging",
-};
-
-// Under the Windows directory.
-const char* const kWindowsInstallerFolders[] = {
-    "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
-    "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}",
-};
-const char kWindowsInstallerPackage[] = "\\Installer\\943df.msi";
-
-const char kNewerReleaseKey[] = "Software\\Velmora\\Velmora Imaging Library";
+const char* const kNewerReleaseKey = kLibraryKey;
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
-const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 const int kNewerReleaseTreeAttempts = 4;
 const DWORD kMsiCleanupTimeoutMs = 60000;
@@ -77,11 +46,10 @@ struct StepFacts {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Reads "Directory" from HKLM\keyPath into value (at least 1025 bytes: a value
-// stored without its terminator still ends). False when the key or value
-// cannot be read, or when the value is not safe to delete.
-bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& facts,
-                          char (&value)[1025]) {
+// Reads "Directory" from HKLM\keyPath as stored into value (at least 1025
+// bytes: a value stored without its terminator still ends). False, with value
+// emptied, when the key or value cannot be read.
+bool ReadDirectoryValue(const char* keyPath, REGSAM access, char (&value)[1025]) {
   std::memset(value, 0, sizeof value);
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) != ERROR_SUCCESS) return false;
@@ -93,6 +61,14 @@ bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& f
     std::memset(value, 0, sizeof value);
     return false;
   }
+  return true;
+}
+
+// The "Directory" value when it may be deleted; false when it cannot be read
+// or the guard refuses it (it then counts as not read).
+bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& facts,
+                          char (&value)[1025]) {
+  if (!ReadDirectoryValue(keyPath, access, value)) return false;
   // Guard: an empty value, or one naming a drive root, a system or shared
   // folder, a profile or another application's folder, would wipe far more
   // than the library.
@@ -101,6 +77,18 @@ bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& f
     return false;
   }
   return true;
+}
+
+void ReadStepFacts(StepFacts& facts) {
+  std::memset(&facts, 0, sizeof facts);
+  if (QueryWindowsDirectory(facts.windowsDirectory) && IsDriveLetter(facts.windowsDirectory[0]) &&
+      facts.windowsDirectory[1] == ':') {
+    facts.drive[0] = facts.windowsDirectory[0];
+    facts.haveDrive = true;
+  } else {
+    facts.windowsDirectory[0] = '\0';
+  }
+  facts.haveWorkingDirectory = QueryCurrentDirectory(facts.workingDirectory);
 }
 
 bool BuildDrivePath(char (&path)[MAX_PATH], const StepFacts& facts, const char* rest) {
@@ -177,7 +165,7 @@ void RunMsiCleanupTool(HWND window, const StepFacts& facts) {
   ProgressWindow::SetCaption(window, "Deleting script files");
   char commandLine[1024];
   if (!facts.haveWorkingDirectory) return;
-  if (!BuildText(commandLine, facts.workingDirectory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  if (!BuildText(commandLine, facts.workingDirectory, kMsiCleanupCommand)) return;
   RunAndWait(commandLine, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
 }
 
@@ -191,10 +179,10 @@ void RemoveWindowsInstallerEntries(const StepFacts& facts) {
 
 // The command always names the default place, never the registry's "Directory".
 void RegisterDeferredRemoval(const StepFacts& facts) {
-  char command[200];
-  if (!facts.haveDrive ||
-      !BuildText(command, "%comspec% /c rd /s /q \"", facts.drive, kDefaultInstallFolder, "\""))
-    return;
+  char command[kDeferredRemovalSize];
+  if (!facts.haveDrive) return;
+  BuildDeferredRemovalCommand(facts.drive, command);
+  if (!command[0]) return;
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -202,7 +190,7 @@ void RegisterDeferredRemoval(const StepFacts& facts) {
     return;
   }
   DWORD length = static_cast<DWORD>(std::strlen(command) + 1);
-  if (RegSetValueExA(key, "delLUMDIR", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
+  if (RegSetValueExA(key, kDeferredRemovalValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
                      length) != ERROR_SUCCESS)
     std::printf("Could not set the event message file.");
   RegCloseKey(key);
@@ -210,19 +198,47 @@ void RegisterDeferredRemoval(const StepFacts& facts) {
 
 }  // namespace
 
+void BuildDeferredRemovalCommand(const char* drive, char (&command)[kDeferredRemovalSize]) {
+  if (!drive || !BuildText(command, "%comspec% /c rd /s /q \"", drive, kDefaultInstallFolder, "\""))
+    command[0] = '\0';
+}
+
+bool IsNewerReleaseRevision(const char* revisionText) {
+  return std::atof(revisionText ? revisionText : "") > 7.5;
+}
+
+void ChooseInstallDirectory(const char* revisionText, REGSAM access, InstallDirectoryChoice& choice) {
+  std::memset(&choice, 0, sizeof choice);
+  StepFacts facts;
+  ReadStepFacts(facts);
+  InstallDirectoryFacts guardFacts = ReadInstallDirectoryFacts();
+  choice.newerRelease = IsNewerReleaseRevision(revisionText);
+  const char* keyPath = choice.newerRelease ? kNewerReleaseKey : kOlderReleaseKey;
+  choice.source = InstallDirectorySource::NoValue;
+  if (ReadDirectoryValue(keyPath, access, choice.refusedValue)) {
+    InstallDirectoryVerdict verdict = JudgeInstallDirectory(choice.refusedValue, guardFacts);
+    if (verdict.accepted) {
+      CopyText(choice.folder, choice.refusedValue);  // fits: both hold 1025
+      std::memset(choice.refusedValue, 0, sizeof choice.refusedValue);
+      choice.source = InstallDirectorySource::RegistryValue;
+      return;
+    }
+    choice.source = InstallDirectorySource::Refused;
+    std::string rule = InstallDirectoryRuleText(verdict.rule);
+    if (!verdict.protectedFolder.empty())
+      rule += ": " + verdict.protectedFolder + (verdict.source.empty() ? "" : " (" + verdict.source + ")");
+    if (rule.size() >= sizeof choice.rule) rule = InstallDirectoryRuleText(verdict.rule);
+    CopyText(choice.rule, rule.c_str());
+  }
+  char defaultFolder[MAX_PATH];
+  if (BuildDrivePath(defaultFolder, facts, kDefaultInstallFolder)) CopyText(choice.folder, defaultFolder);
+}
+
 void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   HWND window = context.progressWindow;
 
   StepFacts facts;
-  std::memset(&facts, 0, sizeof facts);
-  if (QueryWindowsDirectory(facts.windowsDirectory) && IsDriveLetter(facts.windowsDirectory[0]) &&
-      facts.windowsDirectory[1] == ':') {
-    facts.drive[0] = facts.windowsDirectory[0];
-    facts.haveDrive = true;
-  } else {
-    facts.windowsDirectory[0] = '\0';
-  }
-  facts.haveWorkingDirectory = QueryCurrentDirectory(facts.workingDirectory);
+  ReadStepFacts(facts);
   InstallDirectoryFacts ownGuardFacts;
   if (!context.installDirectoryFacts) ownGuardFacts = ReadInstallDirectoryFacts();
   facts.guard = context.installDirectoryFacts ? context.installDirectoryFacts : &ownGuardFacts;
@@ -230,8 +246,7 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   DeleteCachedPackage(kLibraryPackedCode);
   for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);
 
-  double revision = std::atof(revisionText ? revisionText : "");
-  if (revision > 7.5)
+  if (IsNewerReleaseRevision(revisionText))
     RemoveNewerReleaseDirectory(window, facts);
   else
     RemoveOlderReleaseDirectory(window, facts);

@@ -6,7 +6,11 @@
 
 #include <cstring>
 
+#include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
+#include "files/file_tables.h"
+#include "inventory/report.h"
+#include "inventory/run_reports.h"
 #include "files/files.h"
 #include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
@@ -61,7 +65,7 @@ void RunMsiCleanup() {
   char directory[MAX_PATH];
   char commandLine[1024];
   if (!QueryCurrentDirectory(directory)) return;
-  if (!BuildText(commandLine, directory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  if (!BuildText(commandLine, directory, kMsiCleanupCommand)) return;
   RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
 }
 
@@ -85,6 +89,8 @@ int CheckPrerequisiteTools() {
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
   if (!arguments) arguments = "";
   MsiMode = 0;
+  // Reads only, and needs no administrator rights.
+  if (HasArgument(arguments, "preview")) return RunPreview(arguments);
   OSVERSIONINFOA version = QueryVersion();
   const char* commandLine = GetCommandLineA();
 
@@ -111,14 +117,16 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   char revision[1025];
   std::memset(revision, 0, sizeof revision);
   HKEY libraryKey = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0,
-                    KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLibraryKey, 0, KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
     DWORD length = 1024;
     if (RegQueryValueExA(libraryKey, "Revision", nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(revision), &length) != ERROR_SUCCESS)
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
+
+  ResultReport report;
+  report.Begin(arguments, revision);
 
   RunLog log;
   SYSTEMTIME start;
@@ -147,8 +155,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
 
   char infDirectory[1024];
-  if (BuildText(infDirectory, windowsDirectory, "\\inf") && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, "oem*.inf");
+  if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
+    DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {
@@ -158,6 +166,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
   ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
 
+  report.Finish();
   if (!RestartSystem(arguments, version, log)) return 1;
 
   ProgressWindow::Destroy(context.progressWindow);

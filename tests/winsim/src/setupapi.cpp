@@ -605,3 +605,29 @@ BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID) {
   M().system.lastError = ERROR_SUCCESS;
   return TRUE;
 }
+
+// The store copy of a published INF: the INF file inside the package's
+// FileRepository folder. Takes the published name or its path in the INF
+// directory; ERROR_FILE_NOT_FOUND for anything the store does not publish.
+BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID, PCSTR, PSTR buffer, DWORD bufferSize,
+                                      PDWORD requiredSize) {
+  if (!fileName || !*fileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  std::string name = fileName;
+  size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos) {
+    if (!EqualsNoCase(name.substr(0, slash), InfDirectory())) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    name = name.substr(slash + 1);
+  }
+  DriverPackage* package = FindDriverPackage(name);
+  FsNode* folder = package && !package->removed ? FindNode(package->storeFolder) : nullptr;
+  std::string location;
+  if (folder)
+    for (const auto& child : folder->children)
+      if (child.first.size() > 4 && EqualsNoCase(child.first.substr(child.first.size() - 4), ".inf"))
+        location = package->storeFolder + "\\" + child.second->name;
+  if (location.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (requiredSize) *requiredSize = static_cast<DWORD>(location.size() + 1);
+  if (!buffer || bufferSize < location.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  std::memcpy(buffer, location.c_str(), location.size() + 1);
+  return TRUE;
+}

@@ -185,6 +185,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupUninstallOEMInfA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupUninstallOEMInfA));
+  // The store lookup comes with the store: where the removal call is missing, so is it.
+  if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
+      UninstallEntryPresent())
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

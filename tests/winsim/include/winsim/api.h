@@ -28,6 +28,15 @@ HMODULE LoadLibraryA(LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
+// ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
+BOOL AttachConsole(DWORD processId);
+HANDLE GetStdHandle(DWORD which);
+BOOL FreeConsole();
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar);
+
 // ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
 HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
@@ -88,6 +97,11 @@ BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
 DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
 
+// ---- kernel32 tool help (process_list.cpp) ------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+
 // ---- advapi32 services (services.cpp) -----------------------------------------
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
@@ -128,6 +142,8 @@ BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
 BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
                        PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
 BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID reserved);
+BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID alternatePlatform, PCSTR localeName, PSTR buffer,
+                                      DWORD bufferSize, PDWORD requiredSize);
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);

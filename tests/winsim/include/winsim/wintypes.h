@@ -25,6 +25,10 @@ typedef int INT;
 typedef char CHAR;
 typedef short SHORT;
 typedef uint16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const CHAR* LPCCH;
+typedef const WCHAR* LPCWCH;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef intptr_t INT_PTR;
@@ -145,12 +149,15 @@ typedef LONG HRESULT;
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_INVALID_DRIVE 15L
 #define ERROR_NO_MORE_FILES 18L
+#define ERROR_BAD_LENGTH 24L
 #define ERROR_WRITE_PROTECT 19L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_LOCK_VIOLATION 33L
@@ -534,3 +541,29 @@ typedef INFCONTEXT* PINFCONTEXT;
 // ---- C runtime spawn ---------------------------------------------------
 #define _P_WAIT 0
 #define _P_NOWAIT 1
+
+// ---- Code pages, consoles, the computer's name -------------------------------
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define ATTACH_PARENT_PROCESS ((DWORD)-1)
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
+#define MAX_COMPUTERNAME_LENGTH 15
+
+// ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
+#define TH32CS_SNAPPROCESS 0x00000002
+struct PROCESSENTRY32 {
+  DWORD dwSize;
+  DWORD cntUsage;
+  DWORD th32ProcessID;
+  ULONG_PTR th32DefaultHeapID;
+  DWORD th32ModuleID;
+  DWORD cntThreads;
+  DWORD th32ParentProcessID;
+  LONG pcPriClassBase;
+  DWORD dwFlags;
+  CHAR szExeFile[MAX_PATH];
+};
+typedef PROCESSENTRY32* LPPROCESSENTRY32;
