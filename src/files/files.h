@@ -14,7 +14,8 @@ DWORD DeleteDirectoryTree(const char* path);
 // attribute change).
 void DeleteFilesByPattern(const char* directory, const char* pattern);
 
-// Deletes one protected file through cmd.exe: takeown, cacls, attrib, del.
+// Deletes one protected file: the ordinary way when that suffices, else
+// through cmd.exe (takeown, cacls, attrib, del). A missing file starts nothing.
 void ForceDeleteFile(const char* path);
 
 // Third clean-up step: start-menu groups and desktop shortcuts.
