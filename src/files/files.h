@@ -6,8 +6,9 @@
 
 #include "run/cleanup_context.h"
 
-// Removes the directory at path with everything below it, clearing attributes
-// on the way. 0 when it is gone or was not there, else the first failure's code.
+// Removes the directory at path with everything below it, clearing the
+// read-only attribute where it stands in the way. 0 when it is gone or was not
+// there, else the first failure's code.
 DWORD DeleteDirectoryTree(const char* path);
 
 // Deletes the files of directory whose names match pattern (no descent, no
