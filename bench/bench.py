@@ -413,7 +413,7 @@ def main():
     for caption in captions:
         cells = [r['phases'].get(caption, (0.0, 0.0)) for r in runs]
         out.append('| %s | %s | %s |' % (caption, spread(c[0] for c in cells), spread(c[1] for c in cells)))
-    out += ['', 'Registry calls of the run (part of its own work):', '',
+    out += ['', 'Calls of the run (counted and timed; part of its own work unless a child runs meanwhile):', '',
             '| Call | count | failed | ms |', '|---|---|---|---|']
     for name in sorted({c for r in runs for c in r['calls']}):
         calls = [r['calls'].get(name, (0, 0, 0.0)) for r in runs]

@@ -114,6 +114,42 @@ struct CallCount {
   double ms = 0;
 };
 
+// A failed call by its result: FALSE, no handle, a registry error, 0 characters.
+inline bool IsFailure(int result) { return result == 0; }
+inline bool IsFailure(long result) { return result != 0; }
+inline bool IsFailure(unsigned long result) { return result == 0; }
+inline bool IsFailure(HANDLE result) { return !result || result == INVALID_HANDLE_VALUE; }
+
+// Counts and times every call of one imported function (Id tells apart
+// functions of the same type): Counted<Id, decltype(&F)>::Install(count, dll, "F").
+template <int Id, typename F>
+struct Counted;
+
+template <int Id, typename R, typename... A>
+struct Counted<Id, R(WINAPI*)(A...)> {
+  static R(WINAPI* original)(A...);
+  static CallCount* count;
+
+  static R WINAPI Call(A... arguments) {
+    double start = NowMs();
+    R result = original(arguments...);
+    count->ms += NowMs() - start;
+    ++count->calls;
+    if (IsFailure(result)) ++count->failures;
+    return result;
+  }
+
+  static void Install(CallCount& counter, const char* dll, const char* name) {
+    count = &counter;
+    Hook(original, dll, name, &Call);
+  }
+};
+
+template <int Id, typename R, typename... A>
+R(WINAPI* Counted<Id, R(WINAPI*)(A...)>::original)(A...) = nullptr;
+template <int Id, typename R, typename... A>
+CallCount* Counted<Id, R(WINAPI*)(A...)>::count = nullptr;
+
 inline void PrintCounts(const CallCount* counts, size_t n) {
   for (size_t i = 0; i < n; ++i)
     if (counts[i].calls)

@@ -8,7 +8,7 @@
 //   pause <requested ms> <ms>      each Sleep
 //   child <program> <ms>           each child: its start and the wait for it
 //   wait <ms>                      waits for anything else (processes ended by name)
-//   calls <function> <count> <failures> <ms>   registry calls of the whole run
+//   calls <function> <count> <failures> <ms>   calls of the whole run
 //   phase <own ms> <ms> <caption>  between two captions of the progress window:
 //                                  all of it, and what is left without pauses,
 //                                  children and waits
@@ -20,6 +20,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <psapi.h>
 
 #include "bench_support.h"
 #include "main/main_sequence.h"
@@ -58,31 +60,26 @@ void StartPhase(const char* caption) {
   g_phases.push_back({caption ? caption : "", bench::NowMs(), g_excluded});
 }
 
-enum { kDeleteKey, kOpenKey, kEnumKey, kCount };
-bench::CallCount g_counts[kCount] = {{"RegDeleteKeyA"}, {"RegOpenKeyExA"}, {"RegEnumKeyExA"}};
-decltype(&RegDeleteKeyA) g_deleteKey;
-decltype(&RegOpenKeyExA) g_openKey;
-decltype(&RegEnumKeyExA) g_enumKey;
+// The calls the run's own work is made of, counted and timed.
+bench::CallCount g_counts[] = {{"RegDeleteKeyA"},    {"RegOpenKeyExA"},      {"RegEnumKeyExA"},
+                               {"RegQueryValueExA"}, {"EnumProcesses"},      {"OpenProcess"},
+                               {"EnumProcessModules"}, {"GetModuleBaseNameA"}, {"FindFirstFileA"},
+                               {"DeleteFileA"},      {"RemoveDirectoryA"},   {"GetFileAttributesA"}};
 
-LONG Count(int which, double start, LONG result) {
-  g_counts[which].ms += bench::NowMs() - start;
-  ++g_counts[which].calls;
-  if (result != ERROR_SUCCESS) ++g_counts[which].failures;
-  return result;
-}
-
-LONG WINAPI CountDeleteKey(HKEY root, LPCSTR path) {
-  double start = bench::NowMs();
-  return Count(kDeleteKey, start, g_deleteKey(root, path));
-}
-LONG WINAPI CountOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
-  double start = bench::NowMs();
-  return Count(kOpenKey, start, g_openKey(root, path, options, access, key));
-}
-LONG WINAPI CountEnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR className,
-                         LPDWORD classLength, PFILETIME written) {
-  double start = bench::NowMs();
-  return Count(kEnumKey, start, g_enumKey(key, index, name, nameLength, reserved, className, classLength, written));
+void CountCalls() {
+  using bench::Counted;
+  Counted<0, decltype(&RegDeleteKeyA)>::Install(g_counts[0], "advapi32.dll", "RegDeleteKeyA");
+  Counted<1, decltype(&RegOpenKeyExA)>::Install(g_counts[1], "advapi32.dll", "RegOpenKeyExA");
+  Counted<2, decltype(&RegEnumKeyExA)>::Install(g_counts[2], "advapi32.dll", "RegEnumKeyExA");
+  Counted<3, decltype(&RegQueryValueExA)>::Install(g_counts[3], "advapi32.dll", "RegQueryValueExA");
+  Counted<4, decltype(&EnumProcesses)>::Install(g_counts[4], "psapi.dll", "EnumProcesses");
+  Counted<5, decltype(&OpenProcess)>::Install(g_counts[5], "kernel32.dll", "OpenProcess");
+  Counted<6, decltype(&EnumProcessModules)>::Install(g_counts[6], "psapi.dll", "EnumProcessModules");
+  Counted<7, decltype(&GetModuleBaseNameA)>::Install(g_counts[7], "psapi.dll", "GetModuleBaseNameA");
+  Counted<8, decltype(&FindFirstFileA)>::Install(g_counts[8], "kernel32.dll", "FindFirstFileA");
+  Counted<9, decltype(&DeleteFileA)>::Install(g_counts[9], "kernel32.dll", "DeleteFileA");
+  Counted<10, decltype(&RemoveDirectoryA)>::Install(g_counts[10], "kernel32.dll", "RemoveDirectoryA");
+  Counted<11, decltype(&GetFileAttributesA)>::Install(g_counts[11], "kernel32.dll", "GetFileAttributesA");
 }
 
 decltype(&SetWindowTextA) g_setWindowText;
@@ -155,9 +152,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   bench::Hook(g_sleep, "kernel32.dll", "Sleep", &TimedSleep);
   bench::Hook(g_createProcess, "kernel32.dll", "CreateProcessA", &TimedCreateProcess);
   bench::Hook(g_wait, "kernel32.dll", "WaitForSingleObject", &TimedWait);
-  bench::Hook(g_deleteKey, "advapi32.dll", "RegDeleteKeyA", &CountDeleteKey);
-  bench::Hook(g_openKey, "advapi32.dll", "RegOpenKeyExA", &CountOpenKey);
-  bench::Hook(g_enumKey, "advapi32.dll", "RegEnumKeyExA", &CountEnumKey);
+  CountCalls();
 
   bench::Hook(g_setWindowText, "user32.dll", "SetWindowTextA", &TimedSetWindowText);
 
