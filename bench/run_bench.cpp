@@ -64,7 +64,8 @@ void StartPhase(const char* caption) {
 bench::CallCount g_counts[] = {{"RegDeleteKeyA"},    {"RegOpenKeyExA"},      {"RegEnumKeyExA"},
                                {"RegQueryValueExA"}, {"EnumProcesses"},      {"OpenProcess"},
                                {"EnumProcessModules"}, {"GetModuleBaseNameA"}, {"FindFirstFileA"},
-                               {"DeleteFileA"},      {"RemoveDirectoryA"},   {"GetFileAttributesA"}};
+                               {"DeleteFileA"},      {"RemoveDirectoryA"},   {"GetFileAttributesA"},
+                               {"TerminateProcess"}, {"RegSetValueExA"},     {"MoveFileExA"}};
 
 void CountCalls() {
   using bench::Counted;
@@ -72,14 +73,18 @@ void CountCalls() {
   Counted<1, decltype(&RegOpenKeyExA)>::Install(g_counts[1], "advapi32.dll", "RegOpenKeyExA");
   Counted<2, decltype(&RegEnumKeyExA)>::Install(g_counts[2], "advapi32.dll", "RegEnumKeyExA");
   Counted<3, decltype(&RegQueryValueExA)>::Install(g_counts[3], "advapi32.dll", "RegQueryValueExA");
-  Counted<4, decltype(&EnumProcesses)>::Install(g_counts[4], "psapi.dll", "EnumProcesses");
+  // psapi.h of mingw-w64 maps the process functions to kernel32's K32 names.
+  Counted<4, decltype(&EnumProcesses)>::Install(g_counts[4], "kernel32.dll", "K32EnumProcesses");
   Counted<5, decltype(&OpenProcess)>::Install(g_counts[5], "kernel32.dll", "OpenProcess");
-  Counted<6, decltype(&EnumProcessModules)>::Install(g_counts[6], "psapi.dll", "EnumProcessModules");
-  Counted<7, decltype(&GetModuleBaseNameA)>::Install(g_counts[7], "psapi.dll", "GetModuleBaseNameA");
+  Counted<6, decltype(&EnumProcessModules)>::Install(g_counts[6], "kernel32.dll", "K32EnumProcessModules");
+  Counted<7, decltype(&GetModuleBaseNameA)>::Install(g_counts[7], "kernel32.dll", "K32GetModuleBaseNameA");
   Counted<8, decltype(&FindFirstFileA)>::Install(g_counts[8], "kernel32.dll", "FindFirstFileA");
   Counted<9, decltype(&DeleteFileA)>::Install(g_counts[9], "kernel32.dll", "DeleteFileA");
   Counted<10, decltype(&RemoveDirectoryA)>::Install(g_counts[10], "kernel32.dll", "RemoveDirectoryA");
   Counted<11, decltype(&GetFileAttributesA)>::Install(g_counts[11], "kernel32.dll", "GetFileAttributesA");
+  Counted<12, decltype(&TerminateProcess)>::Install(g_counts[12], "kernel32.dll", "TerminateProcess");
+  Counted<13, decltype(&RegSetValueExA)>::Install(g_counts[13], "advapi32.dll", "RegSetValueExA");
+  Counted<14, decltype(&MoveFileExA)>::Install(g_counts[14], "kernel32.dll", "MoveFileExA");
 }
 
 decltype(&SetWindowTextA) g_setWindowText;
@@ -176,7 +181,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int) {
   for (const Child& child : g_children) std::fprintf(out, "child %s %.1f\n", child.program.c_str(), child.ms);
   std::fprintf(out, "wait %.1f\n", g_otherWaits);
   for (const bench::CallCount& count : g_counts)
-    std::fprintf(out, "calls %s %ld %ld %.1f\n", count.name, count.calls, count.failures, count.ms);
+    if (count.calls) std::fprintf(out, "calls %s %ld %ld %.1f\n", count.name, count.calls, count.failures, count.ms);
   for (const Phase& phase : g_phases) std::fprintf(out, "phase %.1f %.1f %s\n", phase.own, phase.ms, phase.caption.c_str());
   std::fprintf(out, "cpu %.0f %.0f\n", cpu.own < 0 || cpuEnd.own < 0 ? -1.0 : cpuEnd.own - cpu.own,
                cpu.server < 0 || cpuEnd.server < 0 ? -1.0 : cpuEnd.server - cpu.server);
