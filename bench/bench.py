@@ -15,10 +15,13 @@ prefixes, what a run spends its time on, and writes bench/RESULTS.md.
 
 Every measurement is taken in each of the rounds (at least three); the
 methods of a comparison run back to back within a round, in an order that
-turns from round to round, and their ratios are taken within the round.
-Reported: the median and the min-max over the rounds.
+turns from round to round, each tried --tries times (the least counts), and
+their ratios are taken within the round. Beside the wall clock, the CPU time
+of the benchmark program and of the prefix's Wine server (read from /proc) is
+taken, which other load disturbs much less. Reported: the median and the
+min-max over the rounds.
 
-    python3 bench/bench.py [--rounds N] [--quick] [--output FILE]
+    python3 bench/bench.py [--rounds N] [--tries N] [--quick] [--output FILE]
 
 --quick: one size of each (2,000) and no rd, for trying the harness out.
 What RESULTS.md holds below its "Notes" heading is kept from run to run.
