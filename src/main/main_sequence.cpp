@@ -100,6 +100,9 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // The words are looked for in the full command line, program path included.
   if (ContainsText(commandLine, "msi")) MsiMode = 1;
   if (!ContainsText(commandLine, "silent")) {
+    // Nobody can answer a confirmation on an invisible window station: that
+    // counts as Cancel, so the run changes nothing instead of waiting for ever.
+    if (!HasInteractiveWindowStation()) return 0;
     if (MessageBoxA(nullptr, "Are you sure you want to uninstall LUM?", "Velmora Imaging Uninstall",
                     MB_OKCANCEL) != IDOK)
       return 0;

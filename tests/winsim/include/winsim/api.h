@@ -113,6 +113,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length,
+                               LPDWORD lengthNeeded);
 
 // ---- setupapi (setupapi.cpp) ------------------------------------------------------
 HINF SetupOpenInfFileA(PCSTR fileName, PCSTR infClass, DWORD infStyle, PUINT errorLine);

@@ -282,6 +282,9 @@ struct UiState {
   // Runs inside ExitWindowsEx, before it returns: a forced restart may end the
   // program at that point, so this shows what the machine holds by then.
   std::function<void()> onExitWindows;
+  // The process's window station has visible display surfaces (WSF_VISIBLE):
+  // false for a service, session 0 or a remote shell.
+  bool visibleWindowStation = true;
 };
 
 SimWindow* FindSimWindow(HWND window);

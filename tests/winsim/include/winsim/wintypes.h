@@ -485,3 +485,15 @@ typedef INFCONTEXT* PINFCONTEXT;
 // ---- C runtime spawn ---------------------------------------------------
 #define _P_WAIT 0
 #define _P_NOWAIT 1
+
+// ---- Window stations -----------------------------------------------------
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+typedef USEROBJECTFLAGS* PUSEROBJECTFLAGS;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
