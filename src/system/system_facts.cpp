@@ -58,3 +58,12 @@ bool HasInteractiveWindowStation() {
   if (!GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
+
+bool IsInstallerTransactionRunning() {
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute");
+  if (mutex) {
+    CloseHandle(mutex);
+    return true;
+  }
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}

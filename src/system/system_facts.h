@@ -35,3 +35,7 @@ bool QueryCurrentDirectory(char (&buffer)[N]) {
 // service, session 0, a remote shell): a message box there can never be
 // answered. True when the station cannot be asked.
 bool HasInteractiveWindowStation();
+
+// True while another Windows Installer transaction runs: its "_MSIExecute"
+// mutex exists (also when it exists but cannot be opened).
+bool IsInstallerTransactionRunning();

@@ -127,3 +127,12 @@ BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);
+
+// ---- advapi32 event log, kernel32 named mutexes and module (eventlog.cpp) ---------
+HANDLE RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName);
+BOOL ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                  WORD stringCount, DWORD dataSize, LPCSTR* strings, LPVOID rawData);
+BOOL DeregisterEventSource(HANDLE eventLog);
+HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+void GetSystemTime(LPSYSTEMTIME time);

@@ -294,6 +294,25 @@ SimWindow* ProgressWindow();
 HWND AddForeignWindow(const std::string& className, const std::string& title,
                       std::function<LRESULT(UINT, WPARAM, LPARAM)> onMessage = nullptr);
 
+// ---- Event log, named mutexes, the program file -----------------------------------------
+// One event reported through ReportEventA. Trace: "event: <source> <type> <id>".
+struct SimEvent {
+  std::string source;
+  WORD type = 0;
+  DWORD eventId = 0;
+  std::vector<std::string> strings;
+};
+
+struct EventLogState {
+  std::vector<SimEvent> events;
+  bool failRegister = false;  // RegisterEventSourceA fails with ERROR_ACCESS_DENIED
+  // Named kernel objects that exist on the machine, e.g. "Global\\_MSIExecute";
+  // OpenMutexA opens one, or fails with ERROR_ACCESS_DENIED when it is in refusedMutexes.
+  std::set<std::string> mutexes;
+  std::set<std::string> refusedMutexes;
+  std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -303,6 +322,7 @@ struct Machine {
   ServiceState services;
   TokenState tokens;
   UiState ui;
+  EventLogState eventLog;
   std::vector<std::string> trace;
 };
 
