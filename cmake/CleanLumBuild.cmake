@@ -117,3 +117,17 @@ function(cleanlum_add_message_table target mc_file)
   set_source_files_properties(${out}/${name}.rc PROPERTIES GENERATED TRUE)
   target_include_directories(${target} PRIVATE ${out})
 endfunction()
+# nlohmann-json, header-only: NLOHMANN_JSON_DIR is a folder that holds
+# nlohmann/json.hpp (Debian's nlohmann-json3-dev puts it in /usr/include; with
+# MSVC, e.g. vcpkg's include folder). A folder holding only the library's
+# headers is made in the build tree and put on the include path.
+set(NLOHMANN_JSON_DIR /usr/include CACHE PATH "Folder that holds nlohmann/json.hpp")
+if(NOT EXISTS ${NLOHMANN_JSON_DIR}/nlohmann/json.hpp)
+  message(FATAL_ERROR "nlohmann/json.hpp not found in NLOHMANN_JSON_DIR (${NLOHMANN_JSON_DIR}); "
+                      "install nlohmann-json3-dev or set NLOHMANN_JSON_DIR")
+endif()
+set(CLEANLUM_JSON_INCLUDE_DIR ${CMAKE_BINARY_DIR}/third_party/include)
+if(NOT EXISTS ${CLEANLUM_JSON_INCLUDE_DIR}/nlohmann)
+  file(MAKE_DIRECTORY ${CLEANLUM_JSON_INCLUDE_DIR})
+  file(COPY ${NLOHMANN_JSON_DIR}/nlohmann DESTINATION ${CLEANLUM_JSON_INCLUDE_DIR})
+endif()

@@ -14,6 +14,7 @@
 
 #include <new>
 
+#include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
 #include "system/system.h"
@@ -28,9 +29,6 @@ const size_t kTextSize = 1024;
 struct BoardName {
   char text[kTextSize];
 };
-
-// Subkeys of the board key that describe no board; removed before the list is read.
-const char* const kNonBoardSubkeys[] = {"Host", "gpu", "VGA"};
 
 // Board kinds by case-sensitive name prefix.
 const char kTarvelPrefix[] = "Tarvel";
@@ -67,24 +65,10 @@ const char kUninstallNetworkServer[] =
 
 const WPARAM kMonitorCommand = 32776;  // the monitor's own command, sent before it is closed
 
-// The facts the step reads once at its start.
-struct BoardSystem {
-  DWORD majorVersion;
-  DWORD platformId;
-  bool amd64;
-  char drive[2];  // drive letter of the Windows directory; empty when it cannot be read
-};
-
 bool StartsWith(const char* text, const char* prefix) {
   for (; *prefix; ++text, ++prefix)
     if (*text != *prefix) return false;
   return true;
-}
-
-bool IsGigeBoard(const char* board) {
-  for (const char* prefix : kGigePrefixes)
-    if (StartsWith(board, prefix)) return true;
-  return false;
 }
 
 // Only a Windows directory that begins with a drive letter gives a drive.
@@ -99,48 +83,48 @@ void ReadDrive(char (&drive)[2]) {
 }
 
 // Runs a command line of the board loop without time-out in its own console,
-// then records the attempt.
+// then records the attempt; an empty (unbuildable) command line is skipped.
 void RunLogged(RunLog& log, char* commandLine) {
+  if (!commandLine[0]) return;
   RunAndWait(commandLine, 0, INFINITE);
   log << "Call to " << commandLine << "\n";
 }
 
-// {drive} + tail, run and logged; skipped when the drive is unknown.
-void RunFromDrive(RunLog& log, const BoardSystem& system, const char* tail) {
-  char commandLine[kTextSize];
-  if (!system.drive[0] || !BuildText(commandLine, system.drive, tail)) return;
-  RunLogged(log, commandLine);
+// {drive} + tail; left empty when the drive is unknown or the whole does not fit.
+void BuildFromDrive(const BoardSystem& system, const char* tail, DriverCommand& commandLine) {
+  commandLine[0] = '\0';
+  if (!system.drive[0] || !BuildText(commandLine, system.drive, tail)) commandLine[0] = '\0';
 }
 
-// {cwd} + parts, run and logged; skipped when the directory could not be read
-// or the whole does not fit.
-void RunFromDirectory(RunLog& log, const char* directory, const char* first, const char* second = "",
-                      const char* third = "") {
-  char commandLine[kTextSize];
-  if (!directory[0] || !BuildText(commandLine, directory, first, second, third)) return;
-  RunLogged(log, commandLine);
+// {cwd} + parts; left empty when the directory could not be read or the whole does not fit.
+void BuildFromDirectory(const char* directory, DriverCommand& commandLine, const char* first,
+                        const char* second = "", const char* third = "") {
+  commandLine[0] = '\0';
+  if (!directory[0] || !BuildText(commandLine, directory, first, second, third)) commandLine[0] = '\0';
 }
 
-void RemoveGigeService(CleanupContext& context, RunLog& log, const BoardSystem& system,
-                       const BranchTools& tools) {
-  ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
-  RunFromDrive(log, system, kBlockGigeService);
-  bool stopFromWow64 = system.amd64 && tools.stopFromWow64OnAmd64;
-  bool deleteFromWow64 = system.amd64 && tools.deleteFromWow64OnAmd64;
-  RunFromDrive(log, system, stopFromWow64 ? kStopFromWow64 : kStopFromSystem32);
-  Sleep(75000);  // the service takes its time to stop before it can be deleted
-  RunFromDrive(log, system, deleteFromWow64 ? kDeleteFromWow64 : kDeleteFromSystem32);
+const BranchTools* ToolsFor(const BoardSystem& system) {
+  if (system.majorVersion == 6) return &kVersion6Tools;
+  if (system.majorVersion == 4) return &kVersion4Tools;
+  if (system.platformId == VER_PLATFORM_WIN32_NT) return &kNtTools;
+  return nullptr;
 }
 
 // The board's driver, then for GigE boards the filter driver and the service.
 void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSystem& system,
-                          const BranchTools& tools, const char* board) {
+                          const char* board) {
   char directory[kTextSize];
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
-  RunFromDirectory(log, directory, tools.boardPrefix, board, tools.boardSuffix);
+  BoardCommandLines lines;
+  BuildBoardCommandLines(system, directory, board, lines);
+  RunLogged(log, lines.driver);
   if (!IsGigeBoard(board)) return;
-  RunFromDirectory(log, directory, tools.filterCommand);
-  RemoveGigeService(context, log, system, tools);
+  RunLogged(log, lines.filter);
+  ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
+  RunLogged(log, lines.blockService);
+  RunLogged(log, lines.stopService);
+  Sleep(75000);  // the service takes its time to stop before it can be deleted
+  RunLogged(log, lines.deleteService);
 }
 
 // Closes the board monitor (started first so that its window can be found and
@@ -170,14 +154,8 @@ void ShutDownMonitor() {
 void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& system, const char* board) {
   char caption[kTextSize];
   if (BuildText(caption, "Uninstall ", board)) ProgressWindow::SetCaption(context.progressWindow, caption);
-  if (StartsWith(board, kTarvelPrefix)) ShutDownMonitor();
-  if (system.majorVersion == 6) {
-    UninstallBoardDriver(context, log, system, kVersion6Tools, board);
-  } else if (system.majorVersion == 4) {
-    UninstallBoardDriver(context, log, system, kVersion4Tools, board);
-  } else if (system.platformId == VER_PLATFORM_WIN32_NT) {
-    UninstallBoardDriver(context, log, system, kNtTools, board);
-  }
+  if (IsTarvelBoard(board)) ShutDownMonitor();
+  if (HasBoardTool(system)) UninstallBoardDriver(context, log, system, board);
   Sleep(500);
 }
 
@@ -198,20 +176,54 @@ size_t ReadBoardNames(HKEY boardKey, BoardName* boards) {
 
 }  // namespace
 
-void UninstallAllBoards(CleanupContext& context, RunLog& log) {
-  BoardName* boards = new (std::nothrow) BoardName[kMaxBoards];
-
+BoardSystem ReadBoardSystem() {
   OSVERSIONINFOA version = QueryVersion();
   BoardSystem system;
   system.majorVersion = version.dwMajorVersion;
   system.platformId = version.dwPlatformId;
   system.amd64 = QueryProcessorArchitecture() == PROCESSOR_ARCHITECTURE_AMD64;
   ReadDrive(system.drive);
+  return system;
+}
+
+bool IsGigeBoard(const char* board) {
+  for (const char* prefix : kGigePrefixes)
+    if (StartsWith(board, prefix)) return true;
+  return false;
+}
+
+bool IsTarvelBoard(const char* board) { return StartsWith(board, kTarvelPrefix); }
+
+bool HasBoardTool(const BoardSystem& system) { return ToolsFor(system) != nullptr; }
+
+void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
+                            BoardCommandLines& lines) {
+  lines.driver[0] = lines.filter[0] = lines.blockService[0] = lines.stopService[0] =
+      lines.deleteService[0] = '\0';
+  const BranchTools* tools = ToolsFor(system);
+  if (!tools || !workingDirectory || !board) return;
+  BuildFromDirectory(workingDirectory, lines.driver, tools->boardPrefix, board, tools->boardSuffix);
+  if (!IsGigeBoard(board)) return;
+  BuildFromDirectory(workingDirectory, lines.filter, tools->filterCommand);
+  bool stopFromWow64 = system.amd64 && tools->stopFromWow64OnAmd64;
+  bool deleteFromWow64 = system.amd64 && tools->deleteFromWow64OnAmd64;
+  BuildFromDrive(system, kBlockGigeService, lines.blockService);
+  BuildFromDrive(system, stopFromWow64 ? kStopFromWow64 : kStopFromSystem32, lines.stopService);
+  BuildFromDrive(system, deleteFromWow64 ? kDeleteFromWow64 : kDeleteFromSystem32, lines.deleteService);
+}
+
+void BuildBoardNetworkServerCommandLine(const BoardSystem& system, DriverCommand& commandLine) {
+  BuildFromDrive(system, kUninstallNetworkServer, commandLine);
+}
+
+void UninstallAllBoards(CleanupContext& context, RunLog& log) {
+  BoardName* boards = new (std::nothrow) BoardName[kMaxBoards];
+
+  BoardSystem system = ReadBoardSystem();
 
   ProgressWindow::SetCaption(context.progressWindow, "Uninstall all board");
   HKEY boardKey = nullptr;
-  bool opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Imaging Board", 0,
-                              KEY_ALL_ACCESS, &boardKey) == ERROR_SUCCESS;
+  bool opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBoardKey, 0, KEY_ALL_ACCESS, &boardKey) == ERROR_SUCCESS;
   if (opened) {
     // Relative to the open board key: nothing outside it can be named here.
     for (const char* subkey : kNonBoardSubkeys) SHDeleteKeyA(boardKey, subkey);
@@ -226,9 +238,9 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   }
 
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
-  char commandLine[kTextSize];
-  if (system.drive[0] && BuildText(commandLine, system.drive, kUninstallNetworkServer))
-    RunAndWait(commandLine, 0, INFINITE);
+  DriverCommand commandLine;
+  BuildBoardNetworkServerCommandLine(system, commandLine);
+  if (commandLine[0]) RunAndWait(commandLine, 0, INFINITE);
 
   delete[] boards;
   ProgressWindow::Step(context.progressWindow);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
 #include "system/system.h"
@@ -66,36 +67,51 @@ double RevisionNumber(const char* text) {
   return std::strtod(number, nullptr);
 }
 
-// Runs {cwd} + command with the tool time-out, the working directory read anew.
-void RunFromWorkingDirectory(const DmaCommand& command) {
-  char directory[kTextSize];
-  char commandLine[kTextSize];
-  if (!QueryCurrentDirectory(directory)) return;
-  if (!BuildText(commandLine, directory, command.tool, command.arguments)) return;
-  RunAndWait(commandLine, 0, kToolTimeoutMs);
+// {cwd} + command; left empty when the directory is unknown or the whole does not fit.
+void BuildFromDirectory(const char* directory, const DmaCommand& command, DriverCommand& commandLine) {
+  commandLine[0] = '\0';
+  if (!directory || !directory[0] || !BuildText(commandLine, directory, command.tool, command.arguments))
+    commandLine[0] = '\0';
 }
 
 }  // namespace
+
+DmaTool ChooseDmaTool(const OSVERSIONINFOA& version, WORD architecture, const char* revisionText) {
+  if (version.dwMajorVersion == 6 || architecture == PROCESSOR_ARCHITECTURE_AMD64) return DmaTool::Drvmanage;
+  double revision = RevisionNumber(revisionText);
+  if (revision == 0.0) return DmaTool::None;  // no library revision known: nothing to remove
+  return revision < 9.0 ? DmaTool::Lumdrv : DmaTool::Drvmanage;
+}
+
+void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, DriverCommand& commandLine) {
+  commandLine[0] = '\0';
+  if (tool == DmaTool::None) return;
+  BuildFromDirectory(workingDirectory, tool == DmaTool::Lumdrv ? kLumdrv : kDrvmanage, commandLine);
+}
+
+void BuildDmaNetworkServerCommandLine(const char* workingDirectory, DriverCommand& commandLine) {
+  BuildFromDirectory(workingDirectory, kNetworkServer, commandLine);
+}
 
 void UninstallDma(CleanupContext& context, const char* revisionText) {
   OSVERSIONINFOA version = QueryVersion();
   WORD architecture = QueryProcessorArchitecture();
   char directory[kTextSize];
-  bool haveDirectory = QueryCurrentDirectory(directory);
+  if (!QueryCurrentDirectory(directory)) directory[0] = '\0';
 
   ProgressWindow::SetCaption(context.progressWindow, "Uninstall Dma");
   ProgressWindow::Step(context.progressWindow);
 
-  const DmaCommand* dma = &kDrvmanage;
-  if (version.dwMajorVersion != 6 && architecture != PROCESSOR_ARCHITECTURE_AMD64) {
-    double revision = RevisionNumber(revisionText);
-    if (revision == 0.0) return;  // no library revision known: nothing to remove
-    dma = revision < 9.0 ? &kLumdrv : &kDrvmanage;
-  }
-  char commandLine[kTextSize];
-  if (haveDirectory && BuildText(commandLine, directory, dma->tool, dma->arguments))
-    RunAndWait(commandLine, 0, kToolTimeoutMs);
+  DmaTool tool = ChooseDmaTool(version, architecture, revisionText);
+  if (tool == DmaTool::None) return;
+  DriverCommand commandLine;
+  BuildDmaCommandLine(tool, directory, commandLine);
+  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
   ProgressWindow::Step(context.progressWindow);
 
-  RunFromWorkingDirectory(kNetworkServer);
+  // The working directory is read anew for the network server.
+  char current[kTextSize];
+  if (!QueryCurrentDirectory(current)) return;
+  BuildDmaNetworkServerCommandLine(current, commandLine);
+  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
 }

@@ -17,6 +17,12 @@ void UninstallDma(CleanupContext& context, const char* revisionText);
 // "Strings" section.
 bool IsVendorInf(const char* infPath);
 
+// Calls visit for each of the vendor's INF files among the entries of
+// directory that match pattern, with the path of its PNF companion (null when
+// the name has none), in the platform's listing order.
+typedef void (*VendorInfVisitor)(const char* infPath, const char* companionPath, void* context);
+void ForEachVendorInf(const char* directory, const char* pattern, VendorInfVisitor visit, void* context);
+
 // Deletes, with their PNF companions, the vendor's INF files among the entries
 // of directory that match pattern.
 void DeleteVendorInfs(const char* directory, const char* pattern);

@@ -66,7 +66,7 @@ bool IsVendorInf(const char* infPath) {
   return vendor;
 }
 
-void DeleteVendorInfs(const char* directory, const char* pattern) {
+void ForEachVendorInf(const char* directory, const char* pattern, VendorInfVisitor visit, void* context) {
   char searchSpec[MAX_PATH];
   if (!BuildText(searchSpec, directory, "\\", pattern)) return;
   WIN32_FIND_DATAA entry;
@@ -77,10 +77,20 @@ void DeleteVendorInfs(const char* directory, const char* pattern) {
     char companion[MAX_PATH];
     // A path that would not fit is passed over: a shortened one could name another file.
     if (!BuildText(infPath, directory, "\\", entry.cFileName)) continue;
-    // Only a file whose own "Strings" section names the vendor is deleted.
+    // Only a file whose own "Strings" section names the vendor is the vendor's.
     if (!IsVendorInf(infPath)) continue;
-    DeleteFileA(infPath);
-    if (BuildCompanionPath(companion, infPath, entry.cFileName)) DeleteFileA(companion);
+    bool haveCompanion = BuildCompanionPath(companion, infPath, entry.cFileName);
+    visit(infPath, haveCompanion ? companion : nullptr, context);
   } while (FindNextFileA(search, &entry));
   FindClose(search);
+}
+
+void DeleteVendorInfs(const char* directory, const char* pattern) {
+  ForEachVendorInf(
+      directory, pattern,
+      [](const char* infPath, const char* companion, void*) {
+        DeleteFileA(infPath);
+        if (companion) DeleteFileA(companion);
+      },
+      nullptr);
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/file_tables.h"
 #include "files/files.h"
 #include "run/progress_window.h"
 #include "registry/registry.h"
@@ -23,41 +24,8 @@
 
 namespace {
 
-const char kLibraryPackedCode[] = "1AA2C1FDC6EE8A564A38006F73D6564B";
-
-// The installer's folders for the library's product code, always on drive C.
-const char* const kFixedInstallerFolders[] = {
-    "C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-    "C:\\Program Files (x86)\\InstallShield Installation Information\\"
-    "{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-};
-
-// Stopped in this order; a process that cannot be stopped ends the chain.
-const char* const kBackgroundProcesses[] = {
-    "vlxgigeservice.exe",
-    "pyxMon.exe",
-    "LumNetworkServer.exe",
-};
-
-// Drive-letter paths: completed with the drive of the Windows directory.
-const char kParlowFolder[] = ":\\Parlow";
-const char kDefaultInstallFolder[] = ":\\Program Files\\Velmora Imaging";
-const char kGigeServiceFile[] = ":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe";
-const char* const kSharedDocumentsFolders[] = {
-    ":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging",
-    ":\\Users\\Public\\Documents\\Velmora Imaging",
-};
-
-// Under the Windows directory.
-const char* const kWindowsInstallerFolders[] = {
-    "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
-    "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}",
-};
-const char kWindowsInstallerPackage[] = "\\Installer\\943df.msi";
-
 const char kNewerReleaseKey[] = "Software\\Velmora\\Velmora Imaging Library";
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
-const char kRunOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 
 // Shared folders at a drive root that are never the library's own.
 const char* const kSharedTopLevelFolders[] = {
@@ -204,6 +172,18 @@ bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& f
   return true;
 }
 
+void ReadStepFacts(StepFacts& facts) {
+  std::memset(&facts, 0, sizeof facts);
+  if (QueryWindowsDirectory(facts.windowsDirectory) && IsDriveLetter(facts.windowsDirectory[0]) &&
+      facts.windowsDirectory[1] == ':') {
+    facts.drive[0] = facts.windowsDirectory[0];
+    facts.haveDrive = true;
+  } else {
+    facts.windowsDirectory[0] = '\0';
+  }
+  facts.haveWorkingDirectory = QueryCurrentDirectory(facts.workingDirectory);
+}
+
 bool BuildDrivePath(char (&path)[MAX_PATH], const StepFacts& facts, const char* rest) {
   return facts.haveDrive && BuildText(path, facts.drive, rest);
 }
@@ -278,7 +258,7 @@ void RunMsiCleanupTool(HWND window, const StepFacts& facts) {
   ProgressWindow::SetCaption(window, "Deleting script files");
   char commandLine[1024];
   if (!facts.haveWorkingDirectory) return;
-  if (!BuildText(commandLine, facts.workingDirectory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  if (!BuildText(commandLine, facts.workingDirectory, kMsiCleanupCommand)) return;
   RunAndWait(commandLine, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
 }
 
@@ -292,10 +272,10 @@ void RemoveWindowsInstallerEntries(const StepFacts& facts) {
 
 // The command always names the default place, never the registry's "Directory".
 void RegisterDeferredRemoval(const StepFacts& facts) {
-  char command[200];
-  if (!facts.haveDrive ||
-      !BuildText(command, "%comspec% /c rd /s /q \"", facts.drive, kDefaultInstallFolder, "\""))
-    return;
+  char command[kDeferredRemovalSize];
+  if (!facts.haveDrive) return;
+  BuildDeferredRemovalCommand(facts.drive, command);
+  if (!command[0]) return;
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -303,7 +283,7 @@ void RegisterDeferredRemoval(const StepFacts& facts) {
     return;
   }
   DWORD length = static_cast<DWORD>(std::strlen(command) + 1);
-  if (RegSetValueExA(key, "delLUMDIR", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
+  if (RegSetValueExA(key, kDeferredRemovalValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
                      length) != ERROR_SUCCESS)
     std::printf("Could not set the event message file.");
   RegCloseKey(key);
@@ -311,25 +291,54 @@ void RegisterDeferredRemoval(const StepFacts& facts) {
 
 }  // namespace
 
+void BuildDeferredRemovalCommand(const char* drive, char (&command)[kDeferredRemovalSize]) {
+  if (!drive || !BuildText(command, "%comspec% /c rd /s /q \"", drive, kDefaultInstallFolder, "\""))
+    command[0] = '\0';
+}
+
+bool IsNewerReleaseRevision(const char* revisionText) {
+  return std::atof(revisionText ? revisionText : "") > 7.5;
+}
+
+void ChooseInstallDirectory(const char* revisionText, REGSAM access, InstallDirectoryChoice& choice) {
+  std::memset(&choice, 0, sizeof choice);
+  StepFacts facts;
+  ReadStepFacts(facts);
+  choice.newerRelease = IsNewerReleaseRevision(revisionText);
+  const char* keyPath = choice.newerRelease ? kNewerReleaseKey : kOlderReleaseKey;
+  if (ReadInstallDirectory(keyPath, access, facts, choice.folder)) {
+    choice.source = InstallDirectorySource::RegistryValue;
+    return;
+  }
+  choice.source = InstallDirectorySource::NoValue;
+  choice.rule = "";
+  // Read once more without the guard, only to tell a refused value from a missing one.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) == ERROR_SUCCESS) {
+    DWORD length = 1024;
+    if (RegQueryValueExA(key, "Directory", nullptr, nullptr,
+                         reinterpret_cast<LPBYTE>(choice.refusedValue), &length) == ERROR_SUCCESS) {
+      choice.source = InstallDirectorySource::Refused;
+      choice.rule = choice.refusedValue[0] ? "not a folder of its own that is safe to delete" : "empty";
+    } else {
+      std::memset(choice.refusedValue, 0, sizeof choice.refusedValue);
+    }
+    RegCloseKey(key);
+  }
+  char defaultFolder[MAX_PATH];
+  if (BuildDrivePath(defaultFolder, facts, kDefaultInstallFolder)) CopyText(choice.folder, defaultFolder);
+}
+
 void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   HWND window = context.progressWindow;
 
   StepFacts facts;
-  std::memset(&facts, 0, sizeof facts);
-  if (QueryWindowsDirectory(facts.windowsDirectory) && IsDriveLetter(facts.windowsDirectory[0]) &&
-      facts.windowsDirectory[1] == ':') {
-    facts.drive[0] = facts.windowsDirectory[0];
-    facts.haveDrive = true;
-  } else {
-    facts.windowsDirectory[0] = '\0';
-  }
-  facts.haveWorkingDirectory = QueryCurrentDirectory(facts.workingDirectory);
+  ReadStepFacts(facts);
 
   DeleteCachedPackage(kLibraryPackedCode);
   for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);
 
-  double revision = std::atof(revisionText ? revisionText : "");
-  if (revision > 7.5)
+  if (IsNewerReleaseRevision(revisionText))
     RemoveNewerReleaseDirectory(window, facts);
   else
     RemoveOlderReleaseDirectory(window, facts);

@@ -2,60 +2,12 @@
 // the board native libraries, and the all-users desktop shortcut.
 #include "files/files.h"
 
+#include "files/file_tables.h"
 #include "run/progress_window.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 
 namespace {
-
-// Windows NT 4: under the Windows directory.
-const char kNt4Programs[] = "\\Profiles\\All Users\\Start Menu\\Programs\\";
-const char* const kNt4Groups[] = {
-    "Velmora Imaging Products",
-    "Velmora Imaging",
-    "Velmora Tarvel Native Library",
-    "Parlow Native Library 2.0",
-    "Parlow Native Library 2.2",
-    "Parlow Native Library 3.1",
-};
-
-// Windows 2000 and later: on the drive of the Windows directory.
-const char kProfilePrograms[] = ":\\Documents and Settings\\All Users\\Start Menu\\Programs\\";
-const char* const kProfileGroups[] = {
-    "Velmora Imaging",
-    "Velmora Imaging Products",
-    "Velmora Tarvel Native Library",
-    "Parlow Native Library",
-    "Parlow Native Library 2.0",
-    "Parlow Native Library 2.1",
-    "Parlow Native Library 2.2",
-    "Parlow Native Library 3.01",
-    "Parlow Native Library 3.1",
-    "Parlow Native Library 3.23",
-    "Parlow Native Library 3.25",
-    "Falcro-II Digital 2.2",
-    "Falcro-II Digital 3.0",
-    "Falcro-II Digital-CL 2.2",
-    "Falcro-II Digital-CL 3.0",
-};
-
-enum class RemoveWith { DirectoryTree, File };
-
-struct ProfileEntry {
-  const char* path;  // after the drive letter
-  RemoveWith removeWith;
-};
-
-// The French start menu ("Menu D" e-acute "marrer": the e-acute is the single
-// Windows-1252 byte 0xE9, written as an escape so that the encoding of this
-// file cannot change it) and the desktop shortcut in English and French.
-const ProfileEntry kProfileExtras[] = {
-    {":\\Documents and Settings\\All Users\\Menu D\xE9"
-     "marrer\\Programmes\\Velmora Imaging",
-     RemoveWith::DirectoryTree},
-    {":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk", RemoveWith::File},
-    {":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk", RemoveWith::File},
-};
 
 void RemoveNt4Groups(const char* windowsDirectory) {
   char path[MAX_PATH];

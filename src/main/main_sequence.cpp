@@ -6,7 +6,11 @@
 
 #include <cstring>
 
+#include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
+#include "files/file_tables.h"
+#include "inventory/report.h"
+#include "inventory/run_reports.h"
 #include "files/files.h"
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
@@ -60,7 +64,7 @@ void RunMsiCleanup() {
   char directory[MAX_PATH];
   char commandLine[1024];
   if (!QueryCurrentDirectory(directory)) return;
-  if (!BuildText(commandLine, directory, "\\MsiCleanup\\MsiCleanup.exe silent")) return;
+  if (!BuildText(commandLine, directory, kMsiCleanupCommand)) return;
   RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
 }
 
@@ -84,6 +88,8 @@ int CheckPrerequisiteTools() {
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
   if (!arguments) arguments = "";
   MsiMode = 0;
+  // Reads only, and needs no administrator rights.
+  if (HasArgument(arguments, "preview")) return RunPreview(arguments);
   OSVERSIONINFOA version = QueryVersion();
   const char* commandLine = GetCommandLineA();
 
@@ -122,6 +128,9 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
     RegCloseKey(libraryKey);
   }
 
+  ResultReport report;
+  report.Begin(arguments, revision);
+
   RunLog log;
   SYSTEMTIME start;
   GetLocalTime(&start);
@@ -146,8 +155,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
 
   char infDirectory[1024];
-  if (BuildText(infDirectory, windowsDirectory, "\\inf") && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, "oem*.inf");
+  if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
+    DeleteVendorInfs(infDirectory, kVendorInfPattern);
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {
@@ -157,6 +166,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   ProgressWindow::Step(context.progressWindow);
   ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
 
+  report.Finish();
   if (!RestartSystem(arguments, version, log)) return 1;
 
   ProgressWindow::Destroy(context.progressWindow);

@@ -6,6 +6,21 @@
 
 #include "run/cleanup_context.h"
 
+// Where the per-machine installer products are registered, and the publisher
+// text that makes one the vendor's.
+inline constexpr char kInstallerProductsKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
+inline constexpr char kVendorPublisher[] = "Velmora Imaging";
+// The product whose cached package the registry step deletes by its packed code.
+inline constexpr char kRegistryStepPackedCode[] = "B7DF34E1765EF2026957BECF995A489C";
+
+// True when a product's "Publisher" names the vendor.
+bool IsVendorPublisher(const char* publisher);
+
+// True when path names a file inside the Windows Installer cache folder: the
+// only place a product's "LocalPackage" may be deleted from.
+bool IsInInstallerCache(const char* path);
+
 // Deletes the key root\path with every subkey and value below it. True when the
 // key no longer exists. The caller's text is never modified.
 bool DeleteRegistryTree(HKEY root, const char* path);

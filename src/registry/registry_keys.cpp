@@ -51,7 +51,7 @@ void DeleteRegistryKeys(CleanupContext& context) {
   DeleteRows(64, 80);
   // Its class registrations are gone (rows 69, 70); its user data, which names
   // the cached package, goes with row 81.
-  DeleteCachedPackage("B7DF34E1765EF2026957BECF995A489C");
+  DeleteCachedPackage(kRegistryStepPackedCode);
   DeleteVendorInstallerProducts();
 
   DeleteRows(81, 89);

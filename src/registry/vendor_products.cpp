@@ -12,9 +12,7 @@
 
 namespace {
 
-const char kProductsKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
-const char kVendorPublisher[] = "Velmora Imaging";
+const char* const kProductsKey = kInstallerProductsKey;
 
 // Names, paths and values are held in 1024 characters; every read is told the
 // whole 1024. One more character keeps a value stored without a terminating
@@ -51,9 +49,19 @@ bool IsSuspiciousComponent(const char* begin, const char* end) {
   return onlyDotsAndBlanks;
 }
 
-// True when path names a file inside the Windows Installer cache folder: the
-// Windows directory followed by "\Installer\" (any case), then components none
-// of which climbs out of it again.
+// Deletes the cached package that the open InstallProperties key names.
+void DeleteNamedPackage(HKEY properties) {
+  ValueText package;
+  if (!ReadTextValue(properties, "LocalPackage", package)) return;
+  // Guard: only a file inside the installer's cache folder is deleted.
+  if (!IsInInstallerCache(package)) return;
+  DeleteFileA(package);
+}
+
+}  // namespace
+
+// The Windows directory followed by "\Installer\" (any case), then components
+// none of which climbs out of it again.
 bool IsInInstallerCache(const char* path) {
   char windows[MAX_PATH];
   char cache[MAX_PATH];
@@ -69,16 +77,9 @@ bool IsInInstallerCache(const char* path) {
   }
 }
 
-// Deletes the cached package that the open InstallProperties key names.
-void DeleteNamedPackage(HKEY properties) {
-  ValueText package;
-  if (!ReadTextValue(properties, "LocalPackage", package)) return;
-  // Guard: only a file inside the installer's cache folder is deleted.
-  if (!IsInInstallerCache(package)) return;
-  DeleteFileA(package);
+bool IsVendorPublisher(const char* publisher) {
+  return publisher && ContainsText(publisher, kVendorPublisher);
 }
-
-}  // namespace
 
 void DeleteCachedPackage(const char* packedProductCode) {
   // A code that is empty or holds a separator would name another key.
@@ -123,8 +124,7 @@ void DeleteVendorInstallerProducts() {
 
     bool deleted = false;
     ValueText publisher;
-    if (ReadTextValue(properties, "Publisher", publisher) &&
-        ContainsText(publisher, kVendorPublisher)) {
+    if (ReadTextValue(properties, "Publisher", publisher) && IsVendorPublisher(publisher)) {
       DeleteNamedPackage(properties);
       deleted = DeleteRegistryTree(HKEY_LOCAL_MACHINE, productPath);
     }

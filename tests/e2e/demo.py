@@ -1,18 +1,23 @@
-"""The main job shown on a sample machine: CleanLum.exe runs silently and
-without restart under Wine on the sample installation. Printed: the run log
-block it appended, the vendor tools it ran, and a before/after table of the
-vendor's items and of the unrelated ones beside them. A screenshot of the
+"""The main job shown on a sample machine: CleanLum.exe first previews what
+it would remove, then runs silently and without restart under Wine on the
+sample installation. Printed: the preview report, the run log block it
+appended, the vendor tools it ran, a before/after table of the vendor's items
+and of the unrelated ones beside them, and the run's result report, checked
+against the table. A screenshot of the
 progress window, taken while the DMA driver tool runs, is saved as
 build/mingw/wine/demo-progress.png. The prefix stays in build/mingw/wine/demo."""
 
+import json
 import os
 import subprocess
 import sys
 import threading
 import time
 
+import report_schema
 import sample
 import winebed
+from test_reports import covered
 
 SCREENSHOT = os.path.join(winebed.WINE_DIR, 'demo-progress.png')
 # The window and some of the virtual desktop around it (it sits at 200,200, 340x50).
@@ -45,6 +50,17 @@ def table(before, after):
     return rows
 
 
+def report(prefix, folder, mode):
+    """The text and the JSON of the newest report of that mode in folder."""
+    names = sorted(n for n in os.listdir(prefix.unix_path(folder)) if n.startswith('CleanLum-' + mode))
+    if len(names) < 2:
+        return '(no %s report)' % mode, None
+    data = json.loads(prefix.read_file(folder + '\\' + names[-2]).decode('utf-8'))
+    problems = report_schema.check(data)
+    text = prefix.read_file(folder + '\\' + names[-1]).decode('utf-8-sig').replace('\r\n', '\n')
+    return text + ''.join('schema problem: %s\n' % p for p in problems), None if problems else data
+
+
 def main():
     root = os.path.join(winebed.WINE_DIR, 'demo')
     prefix = winebed.Prefix('demo', root=root)
@@ -56,6 +72,12 @@ def main():
         log_before = prefix.run_log(temp) or b''
         before = sample.survey(prefix)
         print('Sample installation seeded in %s' % root)
+
+        preview = prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
+        preview_text, preview_data = report(prefix, temp, 'preview')
+        print('\nRan CleanLum.exe preview: exit code %s; it changed nothing and wrote to %s:\n'
+              % (preview.exit_code, temp))
+        sys.stdout.write(preview_text)
 
         if os.path.exists(SCREENSHOT):
             os.unlink(SCREENSHOT)
@@ -93,6 +115,20 @@ def main():
             for _, was, now, verdict, item in (r for r in rows if r[0] == kind):
                 print('  %-7s  %-7s  %-11s  %s' % (was, now, verdict, item))
 
+        result_text, result_data = report(prefix, temp, 'result')
+        print('\nResult report of the run, in %s:\n' % temp)
+        sys.stdout.write(result_text)
+        # The report and the table tell the same: a vendor item is left in the
+        # table exactly when an item the report does not call removed holds it.
+        left_in_report = [i for i in (result_data or {}).get('items', []) if i['status'] != 'removed']
+        disagree = [r[4] for r in rows if r[0] == 'vendor' and r[1] == 'present'
+                    and (r[3] != 'removed') != bool(covered(r[4], left_in_report))]
+        listed = [r[4] for r in rows if r[0] == 'vendor' and r[1] == 'present'
+                  and covered(r[4], (preview_data or {}).get('items', []))]
+        print('\nThe preview listed %d of the %d vendor items present; the result report and the table %s'
+              % (len(listed), sum(r[0] == 'vendor' and r[1] == 'present' for r in rows),
+                 'agree' if result_data and not disagree else 'DISAGREE on: ' + ', '.join(disagree)))
+
         vendor_left = [r for r in rows if r[0] == 'vendor' and r[3] != 'removed']
         foreign_changed = [r for r in rows if r[0] == 'foreign' and r[3] != 'unchanged']
         print('\nVendor items removed: %d of %d; unrelated items unchanged: %d of %d'
@@ -102,7 +138,8 @@ def main():
             print('Screenshot of the progress window (during "%s"): %s' % (PAUSE_CAPTION, SCREENSHOT))
         else:
             print('No screenshot was taken')
-        ok = run.exit_code == 0 and not vendor_left and not foreign_changed and taken and taken[0]
+        ok = (run.exit_code == 0 and not vendor_left and not foreign_changed and taken and taken[0]
+              and preview.exit_code == 0 and preview_data and result_data and not disagree)
         return 0 if ok else 1
     finally:
         prefix.close(remove=False)

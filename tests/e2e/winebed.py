@@ -601,6 +601,24 @@ class Prefix:
             time.sleep(0.2)
         raise RuntimeError('background processes did not start: %r' % (names,))
 
+    def hold_file(self, path):
+        """Holds the file open without delete sharing (as a program using it
+        does) until the prefix is closed; returns once it is held."""
+        holder = BIN + '\\background.exe'
+        if not self.exists(holder):
+            self.seed_files({holder: _read(program('background.exe'))})
+        mark = '%s\\held-%d.txt' % (BED, len(self._background))
+        work = self.unix_path(BED)
+        os.makedirs(work, exist_ok=True)
+        self._background.append(subprocess.Popen(
+            ['wine', holder, 'hold', path, mark], env=self.env, cwd=work, stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        for _ in range(150):
+            if self.exists(mark):
+                return
+            time.sleep(0.2)
+        raise RuntimeError('%s could not be held open' % path)
+
     def running_processes(self):
         """Base names of the processes running in this prefix's session."""
         lister = BIN + '\\background.exe'

@@ -753,6 +753,11 @@ Outcome ExpectedOutcome(const Machine& machine) { return Model(machine).Run(); }
 bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory) {
   const std::string runOnce = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
   if (id == FileId(tempDirectory + "\\LUMInstall.log")) return true;
+  // The result report, beside the run log.
+  const std::string report = FileId(tempDirectory + "\\CleanLum-result-");
+  if (id.compare(0, report.size(), report) == 0 &&
+      (EndsWithNoCase(id, ".TXT") || EndsWithNoCase(id, ".JSON")) && id.find('\\', report.size()) == std::string::npos)
+    return true;
   if (id == "value " + runOnce + " : DELLUMDIR") return true;
   // The logon command's key, and the keys above it when they were missing.
   if (id.compare(0, 4, "key ") == 0) {

@@ -5,6 +5,9 @@
 //                            waits up to five minutes, then ends by itself
 //   background.exe running   prints the base name of every process whose
 //                            executable it can read, one per line
+//   background.exe hold PATH MARK
+//                            holds PATH open without delete sharing, writes
+//                            the file MARK once it does, and waits as above
 #include <windows.h>
 #include <psapi.h>
 
@@ -37,6 +40,12 @@ int main(int argc, char** argv) {
   if (argc == 2 && !std::strcmp(argv[1], "running")) {
     PrintRunningProcesses();
     return 0;
+  }
+  if (argc == 4 && !std::strcmp(argv[1], "hold")) {
+    HANDLE held = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (held == INVALID_HANDLE_VALUE) return 2;
+    HANDLE mark = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (mark != INVALID_HANDLE_VALUE) CloseHandle(mark);
   }
   Sleep(300000);
   return 3;

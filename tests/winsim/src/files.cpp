@@ -399,6 +399,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     default:
       return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
   }
+  // A file held open without delete sharing refuses an open that asks for DELETE.
+  if (node && (access & DELETE) && (node->inUse || HeldWithoutDeleteSharing(place.full)))
+    return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
   for (OpenFile* f : OpenFiles()) {
     if (!EqualsNoCase(f->path, place.full)) continue;
     bool wantsWrite = (access & GENERIC_WRITE) != 0;

@@ -24,6 +24,14 @@ void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
 
+// ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
+BOOL AttachConsole(DWORD processId);
+BOOL FreeConsole();
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar);
+
 // ---- shell32 (system.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
 

@@ -44,6 +44,8 @@ struct SystemState {
   DWORD platformId = VER_PLATFORM_WIN32_NT;
   WORD processorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
   bool isAdmin = true;
+  std::string computerName = "WINSIM";
+  bool parentConsole = false;  // AttachConsole(ATTACH_PARENT_PROCESS) succeeds
   std::string windowsDirectory = "C:\\Windows";
   std::string systemDirectory = "C:\\Windows\\system32";
   std::string currentDirectory = "C:\\Tools";

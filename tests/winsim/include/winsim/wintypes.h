@@ -25,6 +25,10 @@ typedef int INT;
 typedef char CHAR;
 typedef short SHORT;
 typedef uint16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef const CHAR* LPCCH;
+typedef const WCHAR* LPCWCH;
 typedef int64_t LONGLONG;
 typedef uint64_t ULONGLONG;
 typedef intptr_t INT_PTR;
@@ -100,6 +104,8 @@ typedef PVOID HINF;
 #define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_DATA 13L
@@ -509,3 +515,9 @@ typedef void* PSID;
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+// ---- Code pages, consoles, the computer's name -------------------------------
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define ATTACH_PARENT_PROCESS ((DWORD)-1)
+#define MAX_COMPUTERNAME_LENGTH 15

@@ -1,0 +1,58 @@
+// The driver steps' fixed names and their command-line builders: the board
+// step and the DMA step run exactly these, and the inventory shows them.
+// Every builder leaves an empty text for a command line that cannot be built
+// whole; such a command is not run.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+const size_t kDriverCommandSize = 1024;
+typedef char DriverCommand[kDriverCommandSize];
+
+// HKLM key whose subkeys name the registered board types.
+inline constexpr char kBoardKey[] = "Software\\Velmora\\Imaging Board";
+// Subkeys of the board key that describe no board; removed before the list is read.
+inline constexpr const char* kNonBoardSubkeys[] = {"Host", "gpu", "VGA"};
+
+// The facts the board step reads once at its start.
+struct BoardSystem {
+  DWORD majorVersion;
+  DWORD platformId;
+  bool amd64;
+  char drive[2];  // drive letter of the Windows directory; empty when it cannot be read
+};
+BoardSystem ReadBoardSystem();
+
+bool IsGigeBoard(const char* board);
+bool IsTarvelBoard(const char* board);
+
+// True when this Windows has a board tool at all (version 6, version 4, or the NT platform).
+bool HasBoardTool(const BoardSystem& system);
+
+// The command lines run for one board, in order: its driver, and for GigE
+// boards the filter driver and the three service commands.
+struct BoardCommandLines {
+  DriverCommand driver;
+  DriverCommand filter;
+  DriverCommand blockService;
+  DriverCommand stopService;
+  DriverCommand deleteService;
+};
+void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
+                            BoardCommandLines& lines);
+
+// The network server's uninstall at the end of the board step (from the Windows drive).
+void BuildBoardNetworkServerCommandLine(const BoardSystem& system, DriverCommand& commandLine);
+
+// The DMA step's tool, chosen by Windows version, architecture and revision.
+enum class DmaTool { None, Drvmanage, Lumdrv };
+DmaTool ChooseDmaTool(const OSVERSIONINFOA& version, WORD architecture, const char* revisionText);
+void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, DriverCommand& commandLine);
+// The network server's uninstall at the end of the DMA step (from the working directory).
+void BuildDmaNetworkServerCommandLine(const char* workingDirectory, DriverCommand& commandLine);
+
+// Where the vendor's INF packages lie (under the Windows directory) and which names are looked at.
+inline constexpr char kInfFolder[] = "\\inf";
+inline constexpr char kVendorInfPattern[] = "oem*.inf";

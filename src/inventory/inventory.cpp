@@ -1,0 +1,622 @@
+// The inventory, in run order: boards with their command lines, the DMA
+// tool's runs, shortcuts, the install-directory step's folders, processes and
+// cached package, the registry catalogue with the vendor's installer products
+// and environment values, the System32 files, and the vendor's INF packages.
+// Every list and decision comes from the steps' own tables and functions.
+//
+// Only read access is asked for anywhere, and nothing is followed through a
+// link: a folder's size counts what lies in it, not what a link points at.
+#include "inventory/inventory.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstring>
+#include <set>
+
+#include "drivers/driver_commands.h"
+#include "drivers/drivers.h"
+#include "files/file_tables.h"
+#include "registry/registry.h"
+#include "registry/registry_catalogue.h"
+#include "system/system.h"
+#include "system/system_facts.h"
+#include "system/text.h"
+
+namespace {
+
+const int kMaxTreeDepth = 64;
+const DWORD kMaxBoards = 512;  // as many as the board step reads
+const DWORD kTextLength = 1024;
+const DWORD kMaxProcesses = 1024;
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string Upper(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) c = UpperAscii(c);
+  return upper;
+}
+
+bool SameNoCase(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b)
+    if (UpperAscii(*a) != UpperAscii(*b)) return false;
+  return *a == *b;
+}
+
+bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+const char* RootName(RegistryCatalogue::Root root) {
+  switch (root) {
+    case RegistryCatalogue::HKCR: return "HKCR";
+    case RegistryCatalogue::HKCU: return "HKCU";
+    case RegistryCatalogue::HKLM: return "HKLM";
+    case RegistryCatalogue::HKU: return "HKU";
+  }
+  return "";
+}
+
+HKEY RootFromName(const std::string& path, std::string& rest) {
+  struct Known {
+    const char* name;
+    RegistryCatalogue::Root root;
+  };
+  const Known known[] = {{"HKCR\\", RegistryCatalogue::HKCR}, {"HKCU\\", RegistryCatalogue::HKCU},
+                         {"HKLM\\", RegistryCatalogue::HKLM}, {"HKU\\", RegistryCatalogue::HKU}};
+  for (const Known& k : known) {
+    size_t length = std::strlen(k.name);
+    if (path.compare(0, length, k.name) == 0) {
+      rest = path.substr(length);
+      return RegistryCatalogue::RootKey(k.root);
+    }
+  }
+  return nullptr;
+}
+
+// 0 when the key opens for reading, else the error.
+DWORD ProbeKey(HKEY root, const char* path, REGSAM access = KEY_READ) {
+  HKEY key = nullptr;
+  LONG status = RegOpenKeyExA(root, path, 0, access, &key);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  RegCloseKey(key);
+  return 0;
+}
+
+DWORD ProbeValue(HKEY root, const char* path, const char* name) {
+  HKEY key = nullptr;
+  LONG status = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
+  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
+  status = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return static_cast<DWORD>(status);
+}
+
+// Reads a text value whole (a value stored without its terminator still ends).
+bool ReadText(HKEY key, const char* name, char (&text)[kTextLength + 1]) {
+  std::memset(text, 0, sizeof text);
+  DWORD length = kTextLength;
+  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &length) !=
+      ERROR_SUCCESS) {
+    text[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+// Files and bytes below folder; links are counted as entries, never followed.
+void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes, int depth) {
+  if (depth > kMaxTreeDepth) return;
+  char spec[MAX_PATH];
+  if (!BuildText(spec, folder, "\\*")) return;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(spec, &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+    bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (directory && !link) {
+      char child[MAX_PATH];
+      if (BuildText(child, folder, "\\", entry.cFileName)) CountTree(child, files, bytes, depth + 1);
+      continue;
+    }
+    ++files;
+    bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+class Reader {
+ public:
+  explicit Reader(Inventory& inventory) : inventory_(inventory) {}
+
+  void SetStep(const char* step) { step_ = step; }
+
+  InventoryItem& Add(ItemKind kind, const std::string& path) {
+    InventoryItem item;
+    item.kind = kind;
+    item.step = step_;
+    item.path = path;
+    inventory_.items.push_back(item);
+    return inventory_.items.back();
+  }
+
+  // A file or folder, when present or unreadable; each path is listed once.
+  InventoryItem* AddPath(const char* path, const std::string& keptReason = "") {
+    if (!path || !path[0]) return nullptr;
+    if (!seenPaths_.insert(Upper(path)).second) return nullptr;
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      DWORD error = GetLastError();
+      if (IsMissing(error)) return nullptr;
+      InventoryItem& item = Add(ItemKind::File, path);
+      item.error = error;
+      return &item;
+    }
+    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    InventoryItem& item = Add(folder ? ItemKind::Folder : ItemKind::File, path);
+    item.keptReason = keptReason;
+    if (folder && keptReason.empty()) {
+      item.hasSize = true;
+      CountTree(path, item.files, item.bytes, 0);
+    }
+    return &item;
+  }
+
+  void AddKey(RegistryCatalogue::Root root, const char* path) {
+    std::string name = std::string(RootName(root)) + "\\" + path;
+    if (!seenKeys_.insert(Upper(name)).second) return;
+    DWORD error = ProbeKey(RegistryCatalogue::RootKey(root), path);
+    if (IsMissing(error)) return;
+    Add(ItemKind::RegistryKey, name).error = error;
+  }
+
+  void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
+    DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
+    if (IsMissing(error)) return;
+    InventoryItem& item = Add(ItemKind::RegistryValue, std::string(RootName(root)) + "\\" + path);
+    item.valueName = name;
+    item.error = error;
+  }
+
+ private:
+  Inventory& inventory_;
+  const char* step_ = "";
+  std::set<std::string> seenPaths_;
+  std::set<std::string> seenKeys_;
+};
+
+bool IsNonBoardSubkey(const char* name) {
+  for (const char* subkey : kNonBoardSubkeys)
+    if (SameNoCase(name, subkey)) return true;
+  return false;
+}
+
+void ReadBoards(Reader& reader, Inventory& inventory) {
+  reader.SetStep("boards");
+  BoardSystem system = ReadBoardSystem();
+  char directory[kDriverCommandSize];
+  QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
+  HKEY boardKey = nullptr;
+  LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBoardKey, 0, KEY_READ, &boardKey);
+  if (status == ERROR_SUCCESS) {
+    // The step removes the non-board subkeys first and then reads up to its limit.
+    DWORD boards = 0;
+    for (DWORD index = 0; boards < kMaxBoards; ++index) {
+      char name[kTextLength];
+      DWORD nameLength = kTextLength;
+      if (RegEnumKeyExA(boardKey, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      if (IsNonBoardSubkey(name)) continue;
+      ++boards;
+      InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + name);
+      BoardCommandLines lines;
+      BuildBoardCommandLines(system, directory, name, lines);
+      for (const char* line : {lines.driver, lines.filter, lines.blockService, lines.stopService,
+                               lines.deleteService})
+        if (line[0]) item.commands.push_back(line);
+    }
+    RegCloseKey(boardKey);
+  } else if (!IsMissing(static_cast<DWORD>(status))) {
+    reader.Add(ItemKind::RegistryKey, std::string("HKLM\\") + kBoardKey).error = static_cast<DWORD>(status);
+  }
+  DriverCommand commandLine;
+  BuildBoardNetworkServerCommandLine(system, commandLine);
+  if (commandLine[0]) inventory.commands.push_back(commandLine);
+}
+
+void ReadDma(const char* revisionText, Inventory& inventory) {
+  char directory[kDriverCommandSize];
+  QueryCurrentDirectory(directory);
+  DmaTool tool = ChooseDmaTool(QueryVersion(), QueryProcessorArchitecture(), revisionText);
+  if (tool == DmaTool::None) return;
+  DriverCommand commandLine;
+  BuildDmaCommandLine(tool, directory, commandLine);
+  if (commandLine[0]) inventory.commands.push_back(commandLine);
+  BuildDmaNetworkServerCommandLine(directory, commandLine);
+  if (commandLine[0]) inventory.commands.push_back(commandLine);
+}
+
+void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
+  reader.SetStep("shortcuts");
+  if (!windowsDirectory[0] || windowsDirectory[1] != ':') return;
+  const char drive[2] = {windowsDirectory[0], '\0'};
+  char path[MAX_PATH];
+  switch (QueryVersion().dwMajorVersion) {
+    case 5:
+    case 6:
+      for (const char* group : kProfileGroups)
+        if (BuildText(path, drive, kProfilePrograms, group)) reader.AddPath(path);
+      for (const ProfileEntry& entry : kProfileExtras)
+        if (BuildText(path, drive, entry.path)) reader.AddPath(path);
+      break;
+    case 4:
+      for (const char* group : kNt4Groups)
+        if (BuildText(path, windowsDirectory, kNt4Programs, group)) reader.AddPath(path);
+      break;
+    default:
+      break;
+  }
+}
+
+// The cached package that an open InstallProperties key names, when it lies
+// in the installer's cache (only then is it deleted).
+void AddCachedPackage(Reader& reader, HKEY properties) {
+  char package[kTextLength + 1];
+  if (!ReadText(properties, "LocalPackage", package) || !package[0]) return;
+  // A package named outside the cache is never deleted, and need not be the vendor's: not listed.
+  if (IsInInstallerCache(package)) reader.AddPath(package);
+}
+
+void AddCachedPackageOf(Reader& reader, const char* packedCode) {
+  char path[kTextLength];
+  if (!BuildText(path, kInstallerProductsKey, "\\", packedCode, "\\InstallProperties")) return;
+  HKEY properties = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &properties) != ERROR_SUCCESS) return;
+  AddCachedPackage(reader, properties);
+  RegCloseKey(properties);
+}
+
+bool IsRunning(const char* image) {
+  DWORD all[kMaxProcesses];
+  DWORD bytes = 0;
+  if (!EnumProcesses(all, sizeof all, &bytes)) return false;
+  DWORD total = bytes / sizeof(DWORD);
+  for (DWORD i = 0; i < total && i < kMaxProcesses; ++i) {
+    char name[MAX_PATH];
+    if (GetProcessBaseName(all[i], name, sizeof name) > 0 && SameNoCase(name, image)) return true;
+  }
+  return false;
+}
+
+void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revisionText,
+                          const char* windowsDirectory) {
+  reader.SetStep("install directory");
+  bool haveDrive = windowsDirectory[0] && windowsDirectory[1] == ':';
+  const char drive[2] = {haveDrive ? windowsDirectory[0] : '\0', '\0'};
+  char path[MAX_PATH];
+
+  AddCachedPackageOf(reader, kLibraryPackedCode);
+  for (const char* folder : kFixedInstallerFolders) reader.AddPath(folder);
+
+  InstallDirectoryChoice choice;
+  ChooseInstallDirectory(revisionText, KEY_QUERY_VALUE, choice);
+  if (choice.newerRelease && haveDrive && BuildText(path, drive, kParlowFolder)) reader.AddPath(path);
+
+  // The older release's value is removed without stopping the processes.
+  bool stopsProcesses = choice.newerRelease || choice.source != InstallDirectorySource::RegistryValue;
+  for (const char* image : kBackgroundProcesses) {
+    if (!IsRunning(image)) continue;
+    InventoryItem& item = reader.Add(ItemKind::Process, image);
+    if (!stopsProcesses) item.keptReason = "kept by design: the older release's removal stops no process";
+  }
+  if (stopsProcesses && haveDrive && BuildText(path, drive, kGigeServiceFile)) reader.AddPath(path);
+  reader.AddPath(choice.folder);
+  if (choice.source == InstallDirectorySource::Refused)
+    reader.AddPath(choice.refusedValue,
+                   std::string("refused by the \"Directory\" guard: ") + (choice.rule ? choice.rule : ""));
+  if (!choice.newerRelease && choice.source == InstallDirectorySource::RegistryValue) {
+    char systemDirectory[MAX_PATH];
+    char spec[MAX_PATH];
+    if (QuerySystemDirectory(systemDirectory) && BuildText(spec, systemDirectory, "\\", kLibraryPattern)) {
+      WIN32_FIND_DATAA entry;
+      HANDLE search = FindFirstFileA(spec, &entry);
+      if (search != INVALID_HANDLE_VALUE) {
+        do {
+          if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+          if (BuildText(path, systemDirectory, "\\", entry.cFileName)) reader.AddPath(path);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+      }
+    }
+  }
+  if (haveDrive)
+    for (const char* folder : kSharedDocumentsFolders)
+      if (BuildText(path, drive, folder)) reader.AddPath(path);
+  if (windowsDirectory[0]) {
+    for (const char* folder : kWindowsInstallerFolders)
+      if (BuildText(path, windowsDirectory, folder)) reader.AddPath(path);
+    if (BuildText(path, windowsDirectory, kWindowsInstallerPackage)) reader.AddPath(path);
+  }
+
+  char command[kDeferredRemovalSize];
+  BuildDeferredRemovalCommand(haveDrive ? drive : nullptr, command);
+  if (command[0]) {
+    inventory.logonCommandKey = std::string("HKLM\\") + kRunOnceKey + "\\" + kDeferredRemovalValue;
+    inventory.logonCommand = command;
+  }
+}
+
+void ReadVendorProducts(Reader& reader) {
+  HKEY products = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerProductsKey, 0, KEY_READ, &products) != ERROR_SUCCESS)
+    return;
+  for (DWORD index = 0;; ++index) {
+    char name[kTextLength];
+    DWORD nameLength = kTextLength;
+    if (RegEnumKeyExA(products, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    char propertiesPath[kTextLength];
+    HKEY properties = nullptr;
+    if (!BuildText(propertiesPath, kInstallerProductsKey, "\\", name, "\\InstallProperties") ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_QUERY_VALUE, &properties) != ERROR_SUCCESS)
+      continue;
+    char publisher[kTextLength + 1];
+    if (ReadText(properties, "Publisher", publisher) && IsVendorPublisher(publisher)) {
+      AddCachedPackage(reader, properties);
+      reader.Add(ItemKind::InstallerProduct, std::string("HKLM\\") + kInstallerProductsKey + "\\" + name);
+    }
+    RegCloseKey(properties);
+  }
+  RegCloseKey(products);
+}
+
+void ReadRegistry(Reader& reader) {
+  using namespace RegistryCatalogue;
+  reader.SetStep("registry");
+  auto rows = [&reader](size_t first, size_t last) {
+    for (size_t row = first; row <= last && row <= kRowCount; ++row)
+      reader.AddKey(kRows[row - 1].root, kRows[row - 1].path);
+  };
+  rows(1, 80);
+  AddCachedPackageOf(reader, kRegistryStepPackedCode);
+  ReadVendorProducts(reader);
+  rows(81, 89);
+  for (const char* name : kSystemEnvironmentValues) reader.AddValue(HKLM, kSystemEnvironmentKey, name);
+  rows(90, 94);
+  for (const EnvironmentValue& value : kControlSetValues) reader.AddValue(value.root, value.key, value.name);
+  rows(95, kRowCount);
+}
+
+void ReadLibraryFiles(Reader& reader, const char* windowsDirectory) {
+  reader.SetStep("library files");
+  if (!windowsDirectory[0]) return;
+  char folder[MAX_PATH];
+  char path[MAX_PATH];
+  char spec[MAX_PATH];
+  if (BuildText(folder, windowsDirectory, kSystemFolder) && BuildText(spec, folder, "\\", kLibraryPattern)) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(spec, &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (BuildText(path, folder, "\\", entry.cFileName)) reader.AddPath(path);
+      } while (FindNextFileA(search, &entry));
+      FindClose(search);
+    }
+  }
+  if (BuildText(path, windowsDirectory, kDmaDriver)) reader.AddPath(path);
+  for (const char* driver : kBoardDrivers)
+    if (BuildText(path, windowsDirectory, kDriversFolder, driver)) reader.AddPath(path);
+  for (const char* library : kLibraryFiles)
+    if (BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) reader.AddPath(path);
+}
+
+void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
+  reader.SetStep("inf");
+  char directory[1024];
+  if (!windowsDirectory[0] || !BuildText(directory, windowsDirectory, kInfFolder)) return;
+  ForEachVendorInf(
+      directory, kVendorInfPattern,
+      [](const char* infPath, const char* companion, void* context) {
+        Reader& r = *static_cast<Reader*>(context);
+        r.AddPath(infPath);
+        if (companion) r.AddPath(companion);
+      },
+      &reader);
+}
+
+// ---- after the run ----------------------------------------------------------
+
+// Why a file that is still there could not be deleted, where that can be seen.
+std::string FileReason(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "read-only";
+  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return "";
+  }
+  DWORD error = GetLastError();
+  if (error == ERROR_SHARING_VIOLATION) return "in use";
+  if (error == ERROR_ACCESS_DENIED) return "access denied";
+  return "";
+}
+
+// The first file left below folder that shows why, with that reason.
+bool FindBlockedFile(const char* folder, std::string& path, std::string& reason, int depth) {
+  if (depth > kMaxTreeDepth) return false;
+  char spec[MAX_PATH];
+  if (!BuildText(spec, folder, "\\*")) return false;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(spec, &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool found = false;
+  do {
+    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
+    char child[MAX_PATH];
+    if (!BuildText(child, folder, "\\", entry.cFileName)) continue;
+    bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (directory && !link) {
+      found = FindBlockedFile(child, path, reason, depth + 1);
+    } else {
+      reason = FileReason(child);
+      if (!reason.empty()) {
+        path = child;
+        found = true;
+      }
+    }
+  } while (!found && FindNextFileA(search, &entry));
+  FindClose(search);
+  return found;
+}
+
+bool IsPresent(const InventoryItem& item, DWORD& error) {
+  error = 0;
+  std::string rest;
+  switch (item.kind) {
+    case ItemKind::Process:
+      return IsRunning(item.path.c_str());
+    case ItemKind::Folder:
+    case ItemKind::File:
+      if (GetFileAttributesA(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+      error = GetLastError();
+      return !IsMissing(error);
+    case ItemKind::RegistryValue: {
+      HKEY root = RootFromName(item.path, rest);
+      error = root ? ProbeValue(root, rest.c_str(), item.valueName.c_str()) : ERROR_FILE_NOT_FOUND;
+      return !IsMissing(error);
+    }
+    case ItemKind::Board:
+    case ItemKind::RegistryKey:
+    case ItemKind::InstallerProduct: {
+      HKEY root = RootFromName(item.path, rest);
+      error = root ? ProbeKey(root, rest.c_str()) : ERROR_FILE_NOT_FOUND;
+      return !IsMissing(error);
+    }
+  }
+  return false;
+}
+
+// True when the logon command that a run wrote will remove path (the default
+// installation folder or something inside it).
+bool LeftForLogon(const std::string& path) {
+  char windowsDirectory[MAX_PATH];
+  if (!QueryWindowsDirectory(windowsDirectory) || windowsDirectory[1] != ':') return false;
+  const char drive[2] = {windowsDirectory[0], '\0'};
+  char command[kDeferredRemovalSize];
+  char folder[MAX_PATH];
+  BuildDeferredRemovalCommand(drive, command);
+  if (!command[0] || !BuildText(folder, drive, kDefaultInstallFolder)) return false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  char written[kTextLength + 1];
+  bool same = ReadText(key, kDeferredRemovalValue, written) && std::strcmp(written, command) == 0;
+  RegCloseKey(key);
+  if (!same) return false;
+  std::string upperPath = Upper(path);
+  std::string upperFolder = Upper(folder);
+  return upperPath == upperFolder || upperPath.compare(0, upperFolder.size() + 1, upperFolder + "\\") == 0;
+}
+
+std::string RemainingReason(const InventoryItem& item) {
+  if (!item.keptReason.empty()) return item.keptReason;
+  switch (item.kind) {
+    case ItemKind::Process:
+      return "still running";
+    case ItemKind::File:
+      return FileReason(item.path.c_str());
+    case ItemKind::Folder: {
+      std::string path, reason;
+      if (FindBlockedFile(item.path.c_str(), path, reason, 0)) return path + " is " + reason;
+      return FileReason(item.path.c_str());
+    }
+    default: {
+      std::string rest;
+      HKEY root = RootFromName(item.path, rest);
+      if (root && ProbeKey(root, rest.c_str(), KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED) return "access denied";
+      return "";
+    }
+  }
+}
+
+}  // namespace
+
+std::string ReadRevision() {
+  char revision[kTextLength + 1];
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0, KEY_QUERY_VALUE,
+                    &key) != ERROR_SUCCESS)
+    return "";
+  ReadText(key, "Revision", revision);
+  RegCloseKey(key);
+  return revision;
+}
+
+Inventory TakeInventory(const char* revisionText) {
+  Inventory inventory;
+  Reader reader(inventory);
+  char windowsDirectory[MAX_PATH];
+  QueryWindowsDirectory(windowsDirectory);  // emptied when it cannot be read
+
+  ReadBoards(reader, inventory);
+  ReadDma(revisionText, inventory);
+  ReadShortcuts(reader, windowsDirectory);
+  ReadInstallDirectory(reader, inventory, revisionText, windowsDirectory);
+  ReadRegistry(reader);
+  ReadLibraryFiles(reader, windowsDirectory);
+  ReadInfPackages(reader, windowsDirectory);
+  for (InventoryItem& item : inventory.items)
+    if (item.error != 0) item.status = ItemStatus::Unreadable;
+  return inventory;
+}
+
+void CheckAfterRun(Inventory& start) {
+  for (InventoryItem& item : start.items) {
+    DWORD error = 0;
+    if (!IsPresent(item, error)) {
+      item.status = ItemStatus::Removed;
+      item.reason.clear();
+    } else if (error != 0) {
+      item.status = ItemStatus::Unreadable;
+      item.error = error;
+    } else if (item.keptReason.empty() && LeftForLogon(item.path) &&
+               (item.kind == ItemKind::Folder || item.kind == ItemKind::File)) {
+      item.status = ItemStatus::PendingRestart;
+      item.reason = "left for the RunOnce removal at the next logon";
+      std::string why = RemainingReason(item);
+      if (!why.empty()) item.reason += " (" + why + ")";
+    } else {
+      item.status = ItemStatus::Remaining;
+      item.reason = RemainingReason(item);
+    }
+  }
+}
+
+const char* ItemKindName(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::Board: return "board";
+    case ItemKind::Process: return "process";
+    case ItemKind::Folder: return "folder";
+    case ItemKind::File: return "file";
+    case ItemKind::RegistryKey: return "registry key";
+    case ItemKind::RegistryValue: return "registry value";
+    case ItemKind::InstallerProduct: return "installer product";
+  }
+  return "";
+}
+
+const char* ItemStatusName(ItemStatus status) {
+  switch (status) {
+    case ItemStatus::Present: return "present";
+    case ItemStatus::Removed: return "removed";
+    case ItemStatus::Remaining: return "remaining";
+    case ItemStatus::PendingRestart: return "pending restart";
+    case ItemStatus::Unreadable: return "unreadable";
+  }
+  return "";
+}

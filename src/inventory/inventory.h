@@ -1,0 +1,49 @@
+// The inventory: every item of the vendor's that a run would act on and that
+// is present now, in run order, read from the same tables and decisions as the
+// steps. Taking it reads the machine and changes nothing.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+enum class ItemKind { Board, Process, Folder, File, RegistryKey, RegistryValue, InstallerProduct };
+
+// What became of an item between two looks at the machine.
+enum class ItemStatus { Present, Removed, Remaining, PendingRestart, Unreadable };
+
+struct InventoryItem {
+  ItemKind kind = ItemKind::File;
+  std::string step;  // the clean-up step that removes it
+  std::string path;  // file system path, "HKLM\..." key path, or process image name
+  std::string valueName;  // registry values: the value's name
+  std::vector<std::string> commands;  // boards: the exact command lines a run makes
+  bool hasSize = false;               // folders: files and bytes below them
+  unsigned long long files = 0;
+  unsigned long long bytes = 0;
+  DWORD error = 0;         // a Win32 error when the item could not be read
+  std::string keptReason;  // a run leaves it by design, and why
+  ItemStatus status = ItemStatus::Present;
+  std::string reason;  // why a remaining item is still there, where known
+};
+
+struct Inventory {
+  std::vector<InventoryItem> items;
+  std::vector<std::string> commands;  // the driver tools' runs outside the board loop
+  std::string logonCommandKey;        // the RunOnce value a run would write (empty: none)
+  std::string logonCommand;
+};
+
+// Reads the machine. revisionText is the library's "Revision" as the run reads it.
+Inventory TakeInventory(const char* revisionText);
+
+// The library's "Revision" as the main sequence reads it (empty when absent).
+std::string ReadRevision();
+
+// Looks again at every item of start and sets its status and reason: removed,
+// remaining (with the reason where known) or pending the logon command.
+void CheckAfterRun(Inventory& start);
+
+const char* ItemKindName(ItemKind kind);
+const char* ItemStatusName(ItemStatus status);

@@ -1,0 +1,302 @@
+// Report files and the words that ask for them. Texts of the machine (paths,
+// names, command lines) are ANSI code page text: they are converted to UTF-8
+// in one place, and the JSON library does all escaping.
+#include "inventory/report.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+
+#ifndef CLEANLUM_VERSION
+#define CLEANLUM_VERSION "0"
+#endif
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The arguments one by one: blanks separate, double quotes group and are dropped.
+std::vector<std::string> SplitArguments(const char* arguments) {
+  std::vector<std::string> words;
+  if (!arguments) return words;
+  const char* p = arguments;
+  while (*p) {
+    while (IsBlank(*p)) ++p;
+    if (!*p) break;
+    std::string word;
+    bool quoted = false;
+    for (; *p && (quoted || !IsBlank(*p)); ++p) {
+      if (*p == '"')
+        quoted = !quoted;
+      else
+        word += *p;
+    }
+    words.push_back(word);
+  }
+  return words;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t length = std::strlen(prefix);
+  if (text.size() < length) return false;
+  for (size_t i = 0; i < length; ++i)
+    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
+  return true;
+}
+
+const char kReportDirWord[] = "reportdir=";
+
+std::string TwoDigits(unsigned number) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02u", number % 100);
+  return text;
+}
+
+std::string Timestamp(const SYSTEMTIME& t, const char* dateSeparator, const char* middle,
+                      const char* timeSeparator) {
+  char year[8];
+  std::snprintf(year, sizeof year, "%04u", static_cast<unsigned>(t.wYear % 10000));
+  return std::string(year) + dateSeparator + TwoDigits(t.wMonth) + dateSeparator + TwoDigits(t.wDay) + middle +
+         TwoDigits(t.wHour) + timeSeparator + TwoDigits(t.wMinute) + timeSeparator + TwoDigits(t.wSecond);
+}
+
+std::string ComputerName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return "";
+  return std::string(name, size < sizeof name ? size : sizeof name - 1);
+}
+
+bool IsPreview(const ReportHeader& header) { return std::strcmp(header.mode, "preview") == 0; }
+
+struct Counts {
+  size_t present = 0, removed = 0, remaining = 0, pending = 0, unreadable = 0;
+};
+
+Counts Count(const Inventory& inventory) {
+  Counts counts;
+  for (const InventoryItem& item : inventory.items) {
+    switch (item.status) {
+      case ItemStatus::Present: ++counts.present; break;
+      case ItemStatus::Removed: ++counts.removed; break;
+      case ItemStatus::Remaining: ++counts.remaining; break;
+      case ItemStatus::PendingRestart: ++counts.pending; break;
+      case ItemStatus::Unreadable: ++counts.unreadable; break;
+    }
+  }
+  return counts;
+}
+
+std::string Padded(const std::string& text, size_t width) {
+  return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
+}
+
+std::string SummaryLine(const ReportHeader& header, const Inventory& inventory) {
+  Counts c = Count(inventory);
+  std::string n = std::to_string(inventory.items.size());
+  if (IsPreview(header))
+    return "Summary: " + n + " items: " + std::to_string(c.present) + " a run would remove, " +
+           std::to_string(c.unreadable) + " unreadable";
+  return "Summary: " + n + " items: " + std::to_string(c.removed) + " removed, " + std::to_string(c.remaining) +
+         " remaining, " + std::to_string(c.pending) + " pending restart, " + std::to_string(c.unreadable) +
+         " unreadable";
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = content.size() < 0x7fffffff &&
+            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+            written == content.size();
+  CloseHandle(file);
+  return ok;
+}
+
+// Creates every missing folder of path, from the top down.
+bool CreateFolders(const std::string& path) {
+  if (path.empty()) return true;  // the root of the current drive
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i != path.size() && path[i] != '\\' && path[i] != '/') continue;
+    std::string part = path.substr(0, i);
+    if (part.empty() || (part.size() == 2 && part[1] == ':')) continue;  // a root
+    if (part.size() == 2 && part == "\\\\") continue;
+    DWORD attributes = GetFileAttributesA(part.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) continue;
+    if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      // A share's server and name are not folders to create; its folders below are.
+      if (path.compare(0, 2, "\\\\") == 0) continue;
+      return false;
+    }
+  }
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool HasArgument(const char* arguments, const char* word) {
+  for (const std::string& argument : SplitArguments(arguments))
+    if (argument.size() == std::strlen(word) && StartsWithNoCase(argument, word)) return true;
+  return false;
+}
+
+std::string ReportFolder(const char* arguments) {
+  for (const std::string& argument : SplitArguments(arguments))
+    if (StartsWithNoCase(argument, kReportDirWord)) return argument.substr(std::strlen(kReportDirWord));
+  // The run log's folder: TEMP as the log takes it (undefined: the root of the current drive).
+  const char* temp = std::getenv("TEMP");
+  return temp ? temp : "";
+}
+
+std::string AnsiToUtf8(const std::string& text) {
+  if (text.empty()) return "";
+  if (text.size() > 0x3fffffff) return "";
+  int length = static_cast<int>(text.size());
+  int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+  if (wideLength <= 0) return "";
+  std::vector<WCHAR> wide(static_cast<size_t>(wideLength));
+  if (MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), wideLength) != wideLength) return "";
+  int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (utf8Length <= 0) return "";
+  std::string utf8(static_cast<size_t>(utf8Length), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], utf8Length, nullptr, nullptr) !=
+      utf8Length)
+    return "";
+  return utf8;
+}
+
+std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
+  bool preview = IsPreview(header);
+  std::string out;
+  out += std::string("CleanLum ") + CLEANLUM_VERSION +
+         (preview ? ": what a run would remove (preview, nothing was changed)\n"
+                  : ": what the run removed and what it left\n");
+  out += "Machine: " + ComputerName() + "\n";
+  out += "Started: " + Timestamp(header.started, "-", " ", ":") + "\n";
+  out += "Ended:   " + Timestamp(header.ended, "-", " ", ":") + "\n\n";
+  out += "Items, in run order (" + std::to_string(inventory.items.size()) + "):\n";
+  for (const InventoryItem& item : inventory.items) {
+    std::string line = "  " + Padded(ItemStatusName(item.status), 16) + Padded(ItemKindName(item.kind), 18) +
+                       item.path;
+    if (!item.valueName.empty()) line += " : " + item.valueName;
+    if (item.hasSize)
+      line += " (" + std::to_string(item.files) + " files, " + std::to_string(item.bytes) + " bytes)";
+    out += line + "\n";
+    for (const std::string& command : item.commands) out += "      runs: " + command + "\n";
+    if (item.error != 0 && item.status == ItemStatus::Unreadable)
+      out += "      cannot be read: Win32 error " + std::to_string(item.error) + "\n";
+    if (!item.reason.empty())
+      out += "      reason: " + item.reason + "\n";
+    else if (preview && !item.keptReason.empty())
+      out += "      a run keeps it: " + item.keptReason + "\n";
+  }
+  if (!inventory.commands.empty()) {
+    out += preview ? "\nOther tool runs a run makes:\n" : "\nOther tool runs of the run:\n";
+    for (const std::string& command : inventory.commands) out += "  " + command + "\n";
+  }
+  if (!inventory.logonCommandKey.empty())
+    out += std::string(preview ? "\nLogon command a run writes:\n" : "\nLogon command the run wrote:\n") + "  " +
+           inventory.logonCommandKey + " = " + inventory.logonCommand + "\n";
+  out += "\n" + SummaryLine(header, inventory) + "\n";
+  return out;
+}
+
+std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
+  using nlohmann::ordered_json;
+  ordered_json report;
+  report["schema"] = kReportSchema;
+  report["program"] = "CleanLum";
+  report["version"] = CLEANLUM_VERSION;
+  report["mode"] = header.mode;
+  report["machine"] = AnsiToUtf8(ComputerName());
+  report["started"] = Timestamp(header.started, "-", "T", ":");
+  report["ended"] = Timestamp(header.ended, "-", "T", ":");
+  ordered_json items = ordered_json::array();
+  for (const InventoryItem& item : inventory.items) {
+    ordered_json entry;
+    entry["kind"] = ItemKindName(item.kind);
+    entry["step"] = item.step;
+    entry["path"] = AnsiToUtf8(item.path);
+    if (!item.valueName.empty()) entry["value"] = AnsiToUtf8(item.valueName);
+    if (item.hasSize) {
+      entry["files"] = item.files;
+      entry["bytes"] = item.bytes;
+    }
+    if (item.kind == ItemKind::Board) {
+      ordered_json commands = ordered_json::array();
+      for (const std::string& command : item.commands) commands.push_back(AnsiToUtf8(command));
+      entry["commands"] = commands;
+    }
+    entry["status"] = ItemStatusName(item.status);
+    if (item.status == ItemStatus::Unreadable) entry["error"] = item.error;
+    if (!item.reason.empty()) entry["reason"] = AnsiToUtf8(item.reason);
+    if (!item.keptReason.empty()) entry["kept"] = AnsiToUtf8(item.keptReason);
+    items.push_back(entry);
+  }
+  report["items"] = items;
+  ordered_json commands = ordered_json::array();
+  for (const std::string& command : inventory.commands) commands.push_back(AnsiToUtf8(command));
+  report["commands"] = commands;
+  if (inventory.logonCommandKey.empty()) {
+    report["logonCommand"] = nullptr;
+  } else {
+    report["logonCommand"] = {{"key", AnsiToUtf8(inventory.logonCommandKey)},
+                              {"data", AnsiToUtf8(inventory.logonCommand)}};
+  }
+  Counts c = Count(inventory);
+  report["summary"] = {{"items", inventory.items.size()}, {"present", c.present},
+                       {"removed", c.removed},            {"remaining", c.remaining},
+                       {"pendingRestart", c.pending},     {"unreadable", c.unreadable}};
+  // Whatever a conversion let through, invalid UTF-8 is replaced rather than thrown over.
+  return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory) {
+  try {
+    if (!CreateFolders(folder)) return false;
+    std::string base = folder;
+    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += "\\";
+    base += std::string("CleanLum-") + header.mode + "-" + Timestamp(header.started, "", "-", "");
+    if (base.size() + 5 >= MAX_PATH) return false;  // never a shortened name
+    // The text for people: UTF-8 with its byte order mark, Windows line ends.
+    std::string text = AnsiToUtf8(ReportText(header, inventory));
+    std::string windowsText = "\xEF\xBB\xBF";
+    for (char c : text) {
+      if (c == '\n') windowsText += '\r';
+      windowsText += c;
+    }
+    bool textWritten = WriteWholeFile(base + ".txt", windowsText);
+    bool jsonWritten = WriteWholeFile(base + ".json", ReportJson(header, inventory));
+    return textWritten && jsonWritten;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void PrintToParentConsole(const std::string& text) {
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  if (console != INVALID_HANDLE_VALUE) {
+    std::string lines = "\r\n";
+    for (char c : text) {
+      if (c == '\n') lines += '\r';
+      lines += c;
+    }
+    DWORD written = 0;
+    if (lines.size() < 0x7fffffff) WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    CloseHandle(console);
+  }
+  FreeConsole();
+}

@@ -1,0 +1,41 @@
+// The reports of an inventory: one text file for people and one JSON file for
+// programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the words
+// of the command line that ask for them.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "inventory/inventory.h"
+
+// The JSON report's schema version: raised whenever a field changes meaning or goes away.
+const int kReportSchema = 1;
+
+struct ReportHeader {
+  const char* mode;  // "preview" or "result"
+  SYSTEMTIME started;
+  SYSTEMTIME ended;
+};
+
+// True when one of the whitespace-separated arguments (double quotes group)
+// equals word, ignoring ASCII case.
+bool HasArgument(const char* arguments, const char* word);
+
+// The folder of the reports: the value of a "reportdir=PATH" argument, else
+// the folder of the run log (TEMP). False when a value is given but empty.
+std::string ReportFolder(const char* arguments);
+
+std::string ReportText(const ReportHeader& header, const Inventory& inventory);
+// Never throws: text that is not valid in the ANSI code page is replaced.
+std::string ReportJson(const ReportHeader& header, const Inventory& inventory);
+
+// ANSI code page text as UTF-8 (the reports' encoding); empty on failure.
+std::string AnsiToUtf8(const std::string& text);
+
+// Creates folder (and the folders above it) when missing, then writes both
+// files. False when either could not be written; nothing is thrown.
+bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory);
+
+// Prints text on the console of the process that started this one, when there is one.
+void PrintToParentConsole(const std::string& text);

@@ -1,0 +1,125 @@
+"""The preview and the result report of the real CleanLum.exe under Wine on
+the sample installation: the preview changes nothing (the whole of drive C:
+and the registry read before and after), lists every vendor item of the
+sample and none of its look-alikes; after a run with a file in use and a
+read-only library file, the result report lists exactly those as left."""
+
+import json
+import os
+import unittest
+
+import report_schema
+import sample
+from winebed import BED, BIN, WineTestCase, _read, program
+
+MACHINE = BIN + '\\safety_machine.exe'
+ROOTS = {'HKEY_LOCAL_MACHINE': 'HKLM', 'HKEY_CURRENT_USER': 'HKCU', 'HKEY_CLASSES_ROOT': 'HKCR',
+         'HKEY_USERS': 'HKU'}
+HELD_FILE = sample.INSTALL_DIR + '\\bin\\lum.dll'
+READ_ONLY_LIBRARY = sample.SYSTEM32 + '\\lumcore.dll'
+
+
+def short_key(key):
+    root, _, rest = key.partition('\\')
+    return ROOTS[root] + '\\' + rest
+
+
+def within(path, item):
+    """Whether path is the item's path or lies below it (any case)."""
+    path, item = path.lower(), item.lower()
+    return path == item or path.startswith(item + '\\')
+
+
+def covered(entry, items):
+    """The report items that account for one survey entry of the sample."""
+    if entry.startswith('process '):
+        return [i for i in items if i['kind'] == 'process' and i['path'].lower() == entry[8:].lower()]
+    if entry.startswith('environment value '):
+        name = entry[len('environment value '):].lower()
+        return [i for i in items if i['kind'] == 'registry value' and i['value'].lower() == name]
+    if entry.split('\\')[0] in ROOTS:
+        key = short_key(entry)
+        return [i for i in items if i['kind'] in ('registry key', 'board', 'installer product')
+                and within(key, i['path'])]
+    return [i for i in items if i['kind'] in ('file', 'folder') and within(entry, i['path'])]
+
+
+class ReportTest(WineTestCase):
+
+    def reports(self, folder, mode):
+        """The JSON report of that mode in the folder, checked against the schema, and its text."""
+        names = sorted(n for n in os.listdir(self.prefix.unix_path(folder)) if n.startswith('CleanLum-' + mode))
+        self.assertEqual(2, len(names), names)
+        report = json.loads(self.prefix.read_file(folder + '\\' + names[0]).decode('utf-8'))
+        self.assertEqual([], report_schema.check(report))
+        text = self.prefix.read_file(folder + '\\' + names[1]).decode('utf-8-sig')
+        return report, text
+
+    def snapshot(self, name):
+        self.prefix.seed_files({MACHINE: _read(program('safety_machine.exe'))})
+        path = BED + '\\' + name
+        self.prefix.wine(MACHINE, 'snap', '1', '6', path, check=True)
+        return self.prefix.read_file(path).decode('latin-1').splitlines()
+
+    def test_preview_changes_nothing_and_lists_the_vendors_items_only(self):
+        sample.install_sample(self.prefix)
+        sample.start_background_processes(self.prefix)
+        survey = sample.survey(self.prefix)
+        before = self.snapshot('before.txt')
+
+        run = self.prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
+
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], run.boxes)
+        self.assertEqual([], run.captions())
+        self.assertEqual([], self.prefix.tool_record())
+        after = self.snapshot('after.txt')
+        temp = self.prefix.temp_directory().upper()
+        added = sorted(set(after) - set(before))
+        self.assertEqual([], sorted(set(before) - set(after)))
+        # The two report files, and the snapshot file of the first reading.
+        self.assertEqual(['file %s\\CLEANLUM-PREVIEW-' % temp] * 2,
+                         [line.split('\t')[0][:len(temp) + 23] for line in added if 'CLEANLUM-' in line])
+        self.assertEqual(3, len(added), added)
+        self.assertEqual(survey, sample.survey(self.prefix))
+        self.assertIsNone(self.prefix.run_log())
+
+        report, text = self.reports(self.prefix.temp_directory(), 'preview')
+        items = report['items']
+        listed = [i for i in items if 'kept' not in i]
+        self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'vendor' and not covered(entry, listed)])
+        self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'foreign' and covered(entry, listed)])
+        # The boards with the command lines a run makes from the program's folder.
+        boards = {i['path']: i['commands'] for i in items if i['kind'] == 'board'}
+        self.assertEqual({
+            'HKLM\\Software\\Velmora\\Imaging Board\\Parlow-CL':
+                [sample.PROGRAM_FOLDER + '\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet'],
+            'HKLM\\Software\\Velmora\\Imaging Board\\Tarvel-X4':
+                [sample.PROGRAM_FOLDER + '\\drvmanage.exe uninstall inf=Tarvel-X4.inf -log -quiet']}, boards)
+        for item in items:
+            self.assertIn(item['path'], text)
+        self.assertIn('Summary: %d items' % len(items), text)
+
+    def test_result_report_lists_the_file_in_use_and_the_read_only_library(self):
+        sample.install_sample(self.prefix)
+        self.prefix.wine('cmd', '/c', 'attrib +r "%s"' % READ_ONLY_LIBRARY, check=True)
+        self.prefix.hold_file(HELD_FILE)
+        reports = 'C:\\Reports\\Clean up'
+
+        run = self.prefix.run_cleanlum('silent noreboot "reportdir=%s"' % reports, folder=sample.PROGRAM_FOLDER)
+
+        self.assertEqual(0, run.exit_code)
+        report, text = self.reports(reports, 'result')
+        left = {i['path']: (i['status'], i.get('reason', '')) for i in report['items'] if i['status'] != 'removed'}
+        self.assertEqual({
+            # The default folder: its logon command removes it once the file is free.
+            sample.INSTALL_DIR: ('pending restart', 'left for the RunOnce removal at the next logon (%s is in use)'
+                                 % HELD_FILE),
+            READ_ONLY_LIBRARY: ('remaining', 'read-only')}, left)
+        self.assertEqual((1, 1), (report['summary']['remaining'], report['summary']['pendingRestart']))
+        self.assertIn('Summary: %d items: %d removed, 1 remaining, 1 pending restart, 0 unreadable'
+                      % (len(report['items']), len(report['items']) - 2), text)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,171 @@
+// kernel32 code-page conversions (the ANSI code page is Windows-1252 here),
+// the parent's console and the computer's name.
+#include <cstring>
+#include <vector>
+
+#include "internal.h"
+
+using winsim::M;
+
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; the five it leaves undefined map to the same code point, as Windows does.
+const WCHAR k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                             0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+const WCHAR kReplacement = 0xFFFD;
+
+// Decodes UTF-8 into code points; false at the first invalid sequence when strict.
+bool DecodeUtf8(const unsigned char* p, size_t n, bool strict, std::vector<unsigned>& out) {
+  size_t i = 0;
+  while (i < n) {
+    unsigned c = p[i];
+    unsigned need = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+    unsigned cp = need == 0 ? c : need == 1 ? (c & 0x1F) : need == 2 ? (c & 0x0F) : (c & 0x07);
+    bool ok = need != 9;
+    for (size_t k = 1; ok && k <= need; ++k) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (ok) {
+      const unsigned minimum[4] = {0, 0x80, 0x800, 0x10000};
+      if (cp < minimum[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) ok = false;
+    }
+    if (!ok) {
+      if (strict) return false;
+      out.push_back(kReplacement);
+      i += 1;
+      continue;
+    }
+    out.push_back(cp);
+    i += need + 1;
+  }
+  return true;
+}
+
+int Finish(const std::vector<WCHAR>& result, LPWSTR wide, int wideLength) {
+  if (wideLength == 0) return static_cast<int>(result.size());
+  if (static_cast<size_t>(wideLength) < result.size()) return winsim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  std::memcpy(wide, result.data(), result.size() * sizeof(WCHAR));
+  return static_cast<int>(result.size());
+}
+
+}  // namespace
+
+BOOL AttachConsole(DWORD) {
+  if (!M().system.parentConsole) return winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  return TRUE;
+}
+
+BOOL FreeConsole() { return TRUE; }
+
+BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
+  if (!size) return winsim::Fail(ERROR_INVALID_PARAMETER, FALSE);
+  const std::string& name = M().system.computerName;
+  if (!buffer || *size < name.size() + 1) {
+    *size = static_cast<DWORD>(name.size() + 1);
+    return winsim::Fail(ERROR_BUFFER_OVERFLOW, FALSE);
+  }
+  std::memcpy(buffer, name.c_str(), name.size() + 1);
+  *size = static_cast<DWORD>(name.size());
+  return TRUE;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength) {
+  if (!text || length == 0 || wideLength < 0 || (wideLength > 0 && !wide) ||
+      (codePage != CP_ACP && codePage != CP_UTF8))
+    return winsim::Fail(ERROR_INVALID_PARAMETER, 0);
+  size_t n = length < 0 ? std::strlen(text) + 1 : static_cast<size_t>(length);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  std::vector<WCHAR> result;
+  if (codePage == CP_ACP) {
+    for (size_t i = 0; i < n; ++i)
+      result.push_back(p[i] >= 0x80 && p[i] < 0xA0 ? k1252High[p[i] - 0x80] : static_cast<WCHAR>(p[i]));
+  } else {
+    std::vector<unsigned> points;
+    if (!DecodeUtf8(p, n, (flags & MB_ERR_INVALID_CHARS) != 0, points))
+      return winsim::Fail(ERROR_NO_UNICODE_TRANSLATION, 0);
+    for (unsigned cp : points) {
+      if (cp >= 0x10000) {
+        result.push_back(static_cast<WCHAR>(0xD800 + ((cp - 0x10000) >> 10)));
+        result.push_back(static_cast<WCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      } else {
+        result.push_back(static_cast<WCHAR>(cp));
+      }
+    }
+  }
+  return Finish(result, wide, wideLength);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH wide, int wideLength, LPSTR text, int length,
+                        LPCCH defaultChar, LPBOOL usedDefaultChar) {
+  if (!wide || wideLength == 0 || length < 0 || (length > 0 && !text) ||
+      (codePage != CP_ACP && codePage != CP_UTF8))
+    return winsim::Fail(ERROR_INVALID_PARAMETER, 0);
+  // UTF-8 has no default character: both must be null.
+  if (codePage == CP_UTF8 && (defaultChar || usedDefaultChar)) return winsim::Fail(ERROR_INVALID_PARAMETER, 0);
+  size_t n = 0;
+  if (wideLength < 0) {
+    while (wide[n]) ++n;
+    ++n;
+  } else {
+    n = static_cast<size_t>(wideLength);
+  }
+  std::string result;
+  bool usedDefault = false;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned c = wide[i];
+    if (codePage == CP_ACP) {
+      char byte = 0;
+      bool mapped = false;
+      if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+        byte = static_cast<char>(c);
+        mapped = true;
+      } else {
+        for (unsigned b = 0; b < 32; ++b)
+          if (k1252High[b] == c) {
+            byte = static_cast<char>(0x80 + b);
+            mapped = true;
+          }
+      }
+      if (!mapped) {
+        byte = defaultChar ? *defaultChar : '?';
+        usedDefault = true;
+      }
+      result += byte;
+      continue;
+    }
+    unsigned cp = c;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00u);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      cp = kReplacement;  // a lone surrogate
+    }
+    if (cp < 0x80) {
+      result += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      result += static_cast<char>(0xC0 | (cp >> 6));
+      result += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      result += static_cast<char>(0xE0 | (cp >> 12));
+      result += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      result += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      result += static_cast<char>(0xF0 | (cp >> 18));
+      result += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      result += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      result += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  if (usedDefaultChar) *usedDefaultChar = usedDefault ? TRUE : FALSE;
+  if (length == 0) return static_cast<int>(result.size());
+  if (static_cast<size_t>(length) < result.size()) return winsim::Fail(ERROR_INSUFFICIENT_BUFFER, 0);
+  std::memcpy(text, result.data(), result.size());
+  return static_cast<int>(result.size());
+}
