@@ -141,7 +141,7 @@ void ShutDownMonitor() {
   }
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!manager) return;
-  SC_HANDLE service = OpenServiceA(manager, "TrkServer", SERVICE_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceA(manager, kMonitorService, SERVICE_ALL_ACCESS);
   if (service) {
     SERVICE_STATUS status;
     ControlService(service, SERVICE_CONTROL_STOP, &status);  // not waited for

@@ -16,6 +16,9 @@ inline constexpr char kBoardKey[] = "Software\\Velmora\\Imaging Board";
 // Subkeys of the board key that describe no board; removed before the list is read.
 inline constexpr const char* kNonBoardSubkeys[] = {"Host", "gpu", "VGA"};
 
+// The board monitor's service, stopped and deleted for every Tarvel board.
+inline constexpr char kMonitorService[] = "TrkServer";
+
 // The facts the board step reads once at its start.
 struct BoardSystem {
   DWORD majorVersion;

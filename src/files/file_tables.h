@@ -85,6 +85,9 @@ inline constexpr const char* kLibraryFiles[] = {
 
 // ---- installation, documents and installer folders ------------------------------
 
+// The newer release's key: its "Revision" chooses the steps' branches, its "Directory" the folder.
+inline constexpr char kLibraryKey[] = "Software\\Velmora\\Velmora Imaging Library";
+
 // The library's product, packed, whose cached package the step deletes.
 inline constexpr char kLibraryPackedCode[] = "1AA2C1FDC6EE8A564A38006F73D6564B";
 
@@ -142,7 +145,7 @@ struct InstallDirectoryChoice {
   InstallDirectorySource source;
   char folder[1025];        // the folder deleted; empty when none can be named
   char refusedValue[1025];  // the value the guard refused (source Refused)
-  const char* rule;         // why it was refused, for people
+  char rule[1024];          // why it was refused, for people (source Refused)
 };
 // Reads the release's "Directory" value with the given access (the step's own
 // for a run, read-only for an inventory) and decides as the step does.

@@ -9,7 +9,7 @@
 #include "inventory/inventory.h"
 
 #include <windows.h>
-#include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <set>
@@ -19,7 +19,6 @@
 #include "files/file_tables.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
-#include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 
@@ -28,7 +27,6 @@ namespace {
 const int kMaxTreeDepth = 64;
 const DWORD kMaxBoards = 512;  // as many as the board step reads
 const DWORD kTextLength = 1024;
-const DWORD kMaxProcesses = 1024;
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -143,9 +141,19 @@ class Reader {
 
   // A file or folder, when present or unreadable; each path is listed once.
   InventoryItem* AddPath(const char* path, const std::string& keptReason = "") {
+    return AddEntry(path, keptReason, false);
+  }
+
+  // A file that a step deletes as a file: a folder of that name stays, and is not listed.
+  InventoryItem* AddFile(const char* path, const std::string& keptReason = "") {
+    return AddEntry(path, keptReason, true);
+  }
+
+  InventoryItem* AddEntry(const char* path, const std::string& keptReason, bool filesOnly) {
     if (!path || !path[0]) return nullptr;
-    if (!seenPaths_.insert(Upper(path)).second) return nullptr;
     DWORD attributes = GetFileAttributesA(path);
+    if (filesOnly && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
+    if (!seenPaths_.insert(Upper(path)).second) return nullptr;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       DWORD error = GetLastError();
       if (IsMissing(error)) return nullptr;
@@ -163,13 +171,17 @@ class Reader {
     return &item;
   }
 
-  void AddKey(RegistryCatalogue::Root root, const char* path) {
+  // True when the key is listed (present, or there but unreadable).
+  bool AddKey(RegistryCatalogue::Root root, const char* path) {
     std::string name = std::string(RootName(root)) + "\\" + path;
-    if (!seenKeys_.insert(Upper(name)).second) return;
+    if (!seenKeys_.insert(Upper(name)).second) return false;
     DWORD error = ProbeKey(RegistryCatalogue::RootKey(root), path);
-    if (IsMissing(error)) return;
+    if (IsMissing(error)) return false;
     Add(ItemKind::RegistryKey, name).error = error;
+    return true;
   }
+
+  bool KeyListed(const std::string& name) const { return seenKeys_.count(Upper(name)) != 0; }
 
   void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
@@ -192,6 +204,20 @@ bool IsNonBoardSubkey(const char* name) {
   return false;
 }
 
+// The monitor's service, when it is installed; only a Tarvel board has it removed.
+void AddMonitorService(Reader& reader, bool tarvelBoard) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return;
+  SC_HANDLE service = OpenServiceA(manager, kMonitorService, SERVICE_QUERY_STATUS);
+  DWORD error = service ? 0 : GetLastError();
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  if (error == ERROR_SERVICE_DOES_NOT_EXIST) return;
+  InventoryItem& item = reader.Add(ItemKind::Service, kMonitorService);
+  item.error = error;
+  if (!tarvelBoard) item.keptReason = "kept by design: no Tarvel board is registered, so its service is not removed";
+}
+
 void ReadBoards(Reader& reader, Inventory& inventory) {
   reader.SetStep("boards");
   BoardSystem system = ReadBoardSystem();
@@ -199,6 +225,7 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
   HKEY boardKey = nullptr;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBoardKey, 0, KEY_READ, &boardKey);
+  bool tarvel = false;
   if (status == ERROR_SUCCESS) {
     // The step removes the non-board subkeys first and then reads up to its limit.
     DWORD boards = 0;
@@ -210,6 +237,7 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
         break;
       if (IsNonBoardSubkey(name)) continue;
       ++boards;
+      tarvel = tarvel || IsTarvelBoard(name);
       InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + name);
       BoardCommandLines lines;
       BuildBoardCommandLines(system, directory, name, lines);
@@ -221,6 +249,7 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
   } else if (!IsMissing(static_cast<DWORD>(status))) {
     reader.Add(ItemKind::RegistryKey, std::string("HKLM\\") + kBoardKey).error = static_cast<DWORD>(status);
   }
+  AddMonitorService(reader, tarvel);
   DriverCommand commandLine;
   BuildBoardNetworkServerCommandLine(system, commandLine);
   if (commandLine[0]) inventory.commands.push_back(commandLine);
@@ -249,7 +278,8 @@ void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
       for (const char* group : kProfileGroups)
         if (BuildText(path, drive, kProfilePrograms, group)) reader.AddPath(path);
       for (const ProfileEntry& entry : kProfileExtras)
-        if (BuildText(path, drive, entry.path)) reader.AddPath(path);
+        if (BuildText(path, drive, entry.path))
+          entry.removeWith == RemoveWith::File ? reader.AddFile(path) : reader.AddPath(path);
       break;
     case 4:
       for (const char* group : kNt4Groups)
@@ -266,7 +296,7 @@ void AddCachedPackage(Reader& reader, HKEY properties) {
   char package[kTextLength + 1];
   if (!ReadText(properties, "LocalPackage", package) || !package[0]) return;
   // A package named outside the cache is never deleted, and need not be the vendor's: not listed.
-  if (IsInInstallerCache(package)) reader.AddPath(package);
+  if (IsInInstallerCache(package)) reader.AddFile(package);
 }
 
 void AddCachedPackageOf(Reader& reader, const char* packedCode) {
@@ -278,16 +308,18 @@ void AddCachedPackageOf(Reader& reader, const char* packedCode) {
   RegCloseKey(properties);
 }
 
+// Whether a process of that executable name runs. A snapshot names every
+// process without opening it, so no privilege is needed or changed.
 bool IsRunning(const char* image) {
-  DWORD all[kMaxProcesses];
-  DWORD bytes = 0;
-  if (!EnumProcesses(all, sizeof all, &bytes)) return false;
-  DWORD total = bytes / sizeof(DWORD);
-  for (DWORD i = 0; i < total && i < kMaxProcesses; ++i) {
-    char name[MAX_PATH];
-    if (GetProcessBaseName(all[i], name, sizeof name) > 0 && SameNoCase(name, image)) return true;
-  }
-  return false;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+    found = SameNoCase(entry.szExeFile, image);
+  CloseHandle(snapshot);
+  return found;
 }
 
 void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revisionText,
@@ -311,11 +343,12 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
     InventoryItem& item = reader.Add(ItemKind::Process, image);
     if (!stopsProcesses) item.keptReason = "kept by design: the older release's removal stops no process";
   }
-  if (stopsProcesses && haveDrive && BuildText(path, drive, kGigeServiceFile)) reader.AddPath(path);
-  reader.AddPath(choice.folder);
+  if (stopsProcesses && haveDrive && BuildText(path, drive, kGigeServiceFile))
+    if (InventoryItem* item = reader.AddFile(path)) item->afterProcesses = true;
+  if (InventoryItem* item = reader.AddPath(choice.folder)) item->afterProcesses = stopsProcesses;
   if (choice.source == InstallDirectorySource::Refused)
     reader.AddPath(choice.refusedValue,
-                   std::string("refused by the \"Directory\" guard: ") + (choice.rule ? choice.rule : ""));
+                   std::string("refused by the \"Directory\" guard: ") + choice.rule);
   if (!choice.newerRelease && choice.source == InstallDirectorySource::RegistryValue) {
     char systemDirectory[MAX_PATH];
     char spec[MAX_PATH];
@@ -325,7 +358,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
       if (search != INVALID_HANDLE_VALUE) {
         do {
           if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-          if (BuildText(path, systemDirectory, "\\", entry.cFileName)) reader.AddPath(path);
+          if (BuildText(path, systemDirectory, "\\", entry.cFileName)) reader.AddFile(path);
         } while (FindNextFileA(search, &entry));
         FindClose(search);
       }
@@ -337,7 +370,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   if (windowsDirectory[0]) {
     for (const char* folder : kWindowsInstallerFolders)
       if (BuildText(path, windowsDirectory, folder)) reader.AddPath(path);
-    if (BuildText(path, windowsDirectory, kWindowsInstallerPackage)) reader.AddPath(path);
+    if (BuildText(path, windowsDirectory, kWindowsInstallerPackage)) reader.AddFile(path);
   }
 
   char command[kDeferredRemovalSize];
@@ -360,6 +393,8 @@ void ReadVendorProducts(Reader& reader) {
       break;
     char propertiesPath[kTextLength];
     HKEY properties = nullptr;
+    // A product whose registration a catalogue row removed before the walk is not seen by it.
+    if (reader.KeyListed(std::string("HKLM\\") + kInstallerProductsKey + "\\" + name)) continue;
     if (!BuildText(propertiesPath, kInstallerProductsKey, "\\", name, "\\InstallProperties") ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_QUERY_VALUE, &properties) != ERROR_SUCCESS)
       continue;
@@ -380,7 +415,23 @@ void ReadRegistry(Reader& reader) {
     for (size_t row = first; row <= last && row <= kRowCount; ++row)
       reader.AddKey(kRows[row - 1].root, kRows[row - 1].path);
   };
-  rows(1, 80);
+  // Installer registrations among the rows before the vendor products' walk:
+  // their cached packages stay, since nothing looks for them once the
+  // registration is gone.
+  for (size_t row = 1; row <= 80; ++row) {
+    if (!reader.AddKey(kRows[row - 1].root, kRows[row - 1].path)) continue;
+    char propertiesPath[kTextLength];
+    HKEY properties = nullptr;
+    if (!BuildText(propertiesPath, kRows[row - 1].path, "\\InstallProperties") ||
+        RegOpenKeyExA(RootKey(kRows[row - 1].root), propertiesPath, 0, KEY_QUERY_VALUE, &properties) !=
+            ERROR_SUCCESS)
+      continue;
+    char package[kTextLength + 1];
+    if (ReadText(properties, "LocalPackage", package) && package[0] && IsInInstallerCache(package))
+      reader.AddFile(package, "kept by design: the package of a product whose registration the registry step "
+                              "removes before it looks for packages");
+    RegCloseKey(properties);
+  }
   AddCachedPackageOf(reader, kRegistryStepPackedCode);
   ReadVendorProducts(reader);
   rows(81, 89);
@@ -402,16 +453,16 @@ void ReadLibraryFiles(Reader& reader, const char* windowsDirectory) {
     if (search != INVALID_HANDLE_VALUE) {
       do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (BuildText(path, folder, "\\", entry.cFileName)) reader.AddPath(path);
+        if (BuildText(path, folder, "\\", entry.cFileName)) reader.AddFile(path);
       } while (FindNextFileA(search, &entry));
       FindClose(search);
     }
   }
-  if (BuildText(path, windowsDirectory, kDmaDriver)) reader.AddPath(path);
+  if (BuildText(path, windowsDirectory, kDmaDriver)) reader.AddFile(path);
   for (const char* driver : kBoardDrivers)
-    if (BuildText(path, windowsDirectory, kDriversFolder, driver)) reader.AddPath(path);
+    if (BuildText(path, windowsDirectory, kDriversFolder, driver)) reader.AddFile(path);
   for (const char* library : kLibraryFiles)
-    if (BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) reader.AddPath(path);
+    if (BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) reader.AddFile(path);
 }
 
 void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
@@ -420,10 +471,14 @@ void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
   if (!windowsDirectory[0] || !BuildText(directory, windowsDirectory, kInfFolder)) return;
   ForEachVendorInf(
       directory, kVendorInfPattern,
-      [](const char* infPath, const char* companion, void* context) {
+      [](const VendorInf& inf, void* context) {
         Reader& r = *static_cast<Reader*>(context);
-        r.AddPath(infPath);
-        if (companion) r.AddPath(companion);
+        if (InventoryItem* item = r.AddFile(inf.infPath)) item->package = inf.publishedName;
+        if (inf.companionPath[0]) r.AddFile(inf.companionPath);
+        // The package's copy in the driver store, where Windows keeps one.
+        char store[MAX_PATH];
+        if (FindDriverStoreFolder(inf.infPath, store))
+          if (InventoryItem* item = r.AddPath(store)) item->package = inf.publishedName;
       },
       &reader);
 }
@@ -446,11 +501,16 @@ std::string FileReason(const char* path) {
   return "";
 }
 
-// The first file left below folder that shows why, with that reason.
+// The first entry left below folder that shows why the tree deletion (which
+// clears attributes) stopped: a file in use or denied, or a path too long.
 bool FindBlockedFile(const char* folder, std::string& path, std::string& reason, int depth) {
   if (depth > kMaxTreeDepth) return false;
   char spec[MAX_PATH];
-  if (!BuildText(spec, folder, "\\*")) return false;
+  if (!BuildText(spec, folder, "\\*")) {
+    path = folder;
+    reason = "too long a path to delete";
+    return true;
+  }
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA(spec, &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
@@ -458,13 +518,19 @@ bool FindBlockedFile(const char* folder, std::string& path, std::string& reason,
   do {
     if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
     char child[MAX_PATH];
-    if (!BuildText(child, folder, "\\", entry.cFileName)) continue;
+    if (!BuildText(child, folder, "\\", entry.cFileName)) {
+      path = std::string(folder) + "\\" + entry.cFileName;
+      reason = "too long a path to delete";
+      found = true;
+      break;
+    }
     bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (directory && !link) {
       found = FindBlockedFile(child, path, reason, depth + 1);
     } else {
       reason = FileReason(child);
+      if (reason == "read-only") reason.clear();  // the tree deletion clears it
       if (!reason.empty()) {
         path = child;
         found = true;
@@ -481,6 +547,19 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
   switch (item.kind) {
     case ItemKind::Process:
       return IsRunning(item.path.c_str());
+    case ItemKind::Service: {
+      SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+      if (!manager) {
+        error = GetLastError();
+        return true;
+      }
+      SC_HANDLE service = OpenServiceA(manager, item.path.c_str(), SERVICE_QUERY_STATUS);
+      if (!service) error = GetLastError();
+      if (service) CloseServiceHandle(service);
+      CloseServiceHandle(manager);
+      if (error == ERROR_SERVICE_DOES_NOT_EXIST) return false;
+      return true;
+    }
     case ItemKind::Folder:
     case ItemKind::File:
       if (GetFileAttributesA(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
@@ -523,8 +602,9 @@ bool LeftForLogon(const std::string& path) {
   return upperPath == upperFolder || upperPath.compare(0, upperFolder.size() + 1, upperFolder + "\\") == 0;
 }
 
-std::string RemainingReason(const InventoryItem& item) {
+std::string RemainingReason(const InventoryItem& item, bool processLeft) {
   if (!item.keptReason.empty()) return item.keptReason;
+  if (item.afterProcesses && processLeft) return "a background process could not be stopped";
   switch (item.kind) {
     case ItemKind::Process:
       return "still running";
@@ -549,8 +629,7 @@ std::string RemainingReason(const InventoryItem& item) {
 std::string ReadRevision() {
   char revision[kTextLength + 1];
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0, KEY_QUERY_VALUE,
-                    &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLibraryKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return "";
   ReadText(key, "Revision", revision);
   RegCloseKey(key);
@@ -576,6 +655,10 @@ Inventory TakeInventory(const char* revisionText) {
 }
 
 void CheckAfterRun(Inventory& start) {
+  // A background process still running kept the installation folder and the service file.
+  bool processLeft = false;
+  for (const InventoryItem& item : start.items)
+    if (item.kind == ItemKind::Process && item.keptReason.empty() && IsRunning(item.path.c_str())) processLeft = true;
   for (InventoryItem& item : start.items) {
     DWORD error = 0;
     if (!IsPresent(item, error)) {
@@ -588,11 +671,11 @@ void CheckAfterRun(Inventory& start) {
                (item.kind == ItemKind::Folder || item.kind == ItemKind::File)) {
       item.status = ItemStatus::PendingRestart;
       item.reason = "left for the RunOnce removal at the next logon";
-      std::string why = RemainingReason(item);
+      std::string why = RemainingReason(item, processLeft);
       if (!why.empty()) item.reason += " (" + why + ")";
     } else {
       item.status = ItemStatus::Remaining;
-      item.reason = RemainingReason(item);
+      item.reason = RemainingReason(item, processLeft);
     }
   }
 }
@@ -600,6 +683,7 @@ void CheckAfterRun(Inventory& start) {
 const char* ItemKindName(ItemKind kind) {
   switch (kind) {
     case ItemKind::Board: return "board";
+    case ItemKind::Service: return "service";
     case ItemKind::Process: return "process";
     case ItemKind::Folder: return "folder";
     case ItemKind::File: return "file";

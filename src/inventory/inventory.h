@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class ItemKind { Board, Process, Folder, File, RegistryKey, RegistryValue, InstallerProduct };
+enum class ItemKind { Board, Service, Process, Folder, File, RegistryKey, RegistryValue, InstallerProduct };
 
 // What became of an item between two looks at the machine.
 enum class ItemStatus { Present, Removed, Remaining, PendingRestart, Unreadable };
@@ -16,14 +16,16 @@ enum class ItemStatus { Present, Removed, Remaining, PendingRestart, Unreadable 
 struct InventoryItem {
   ItemKind kind = ItemKind::File;
   std::string step;  // the clean-up step that removes it
-  std::string path;  // file system path, "HKLM\..." key path, or process image name
+  std::string path;  // file system path, "HKLM\..." key path, process image or service name
   std::string valueName;  // registry values: the value's name
+  std::string package;    // the vendor's driver packages: the published INF name ("oem12.inf")
   std::vector<std::string> commands;  // boards: the exact command lines a run makes
   bool hasSize = false;               // folders: files and bytes below them
   unsigned long long files = 0;
   unsigned long long bytes = 0;
   DWORD error = 0;         // a Win32 error when the item could not be read
   std::string keptReason;  // a run leaves it by design, and why
+  bool afterProcesses = false;  // removed only once the background processes are stopped
   ItemStatus status = ItemStatus::Present;
   std::string reason;  // why a remaining item is still there, where known
 };

@@ -153,7 +153,8 @@ bool HasArgument(const char* arguments, const char* word) {
 
 std::string ReportFolder(const char* arguments) {
   for (const std::string& argument : SplitArguments(arguments))
-    if (StartsWithNoCase(argument, kReportDirWord)) return argument.substr(std::strlen(kReportDirWord));
+    if (StartsWithNoCase(argument, kReportDirWord) && argument.size() > std::strlen(kReportDirWord))
+      return argument.substr(std::strlen(kReportDirWord));
   // The run log's folder: TEMP as the log takes it (undefined: the root of the current drive).
   const char* temp = std::getenv("TEMP");
   return temp ? temp : "";
@@ -190,6 +191,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
     std::string line = "  " + Padded(ItemStatusName(item.status), 16) + Padded(ItemKindName(item.kind), 18) +
                        item.path;
     if (!item.valueName.empty()) line += " : " + item.valueName;
+    if (!item.package.empty()) line += " [driver package " + item.package + "]";
     if (item.hasSize)
       line += " (" + std::to_string(item.files) + " files, " + std::to_string(item.bytes) + " bytes)";
     out += line + "\n";
@@ -199,7 +201,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
     if (!item.reason.empty())
       out += "      reason: " + item.reason + "\n";
     else if (preview && !item.keptReason.empty())
-      out += "      a run keeps it: " + item.keptReason + "\n";
+      out += "      " + item.keptReason + "\n";
   }
   if (!inventory.commands.empty()) {
     out += preview ? "\nOther tool runs a run makes:\n" : "\nOther tool runs of the run:\n";
@@ -229,6 +231,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     entry["step"] = item.step;
     entry["path"] = AnsiToUtf8(item.path);
     if (!item.valueName.empty()) entry["value"] = AnsiToUtf8(item.valueName);
+    if (!item.package.empty()) entry["package"] = AnsiToUtf8(item.package);
     if (item.hasSize) {
       entry["files"] = item.files;
       entry["bytes"] = item.bytes;
@@ -285,17 +288,24 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
 }
 
 void PrintToParentConsole(const std::string& text) {
+  std::string lines = "\r\n";
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  if (lines.size() >= 0x7fffffff) return;
+  DWORD written = 0;
+  // Output redirected to a file or a pipe by the starter goes there.
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output && output != INVALID_HANDLE_VALUE) {
+    WriteFile(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    return;
+  }
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
   HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   if (console != INVALID_HANDLE_VALUE) {
-    std::string lines = "\r\n";
-    for (char c : text) {
-      if (c == '\n') lines += '\r';
-      lines += c;
-    }
-    DWORD written = 0;
-    if (lines.size() < 0x7fffffff) WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
     CloseHandle(console);
   }
   FreeConsole();

@@ -22,8 +22,9 @@ struct ReportHeader {
 // equals word, ignoring ASCII case.
 bool HasArgument(const char* arguments, const char* word);
 
-// The folder of the reports: the value of a "reportdir=PATH" argument, else
-// the folder of the run log (TEMP). False when a value is given but empty.
+// The folder of the reports: the value of the first "reportdir=PATH"
+// argument, else (or when that value is empty) the folder of the run log:
+// TEMP, or the root of the current drive when TEMP is not defined.
 std::string ReportFolder(const char* arguments);
 
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
@@ -37,5 +38,6 @@ std::string AnsiToUtf8(const std::string& text);
 // files. False when either could not be written; nothing is thrown.
 bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory);
 
-// Prints text on the console of the process that started this one, when there is one.
+// Prints text to the standard output the starter redirected, else on the
+// console of the process that started this one, when there is one.
 void PrintToParentConsole(const std::string& text);

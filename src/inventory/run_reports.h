@@ -7,6 +7,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/drivers.h"
 
 #include "inventory/inventory.h"
 
@@ -21,7 +25,17 @@ class ResultReport {
   void Begin(const char* arguments, const char* revisionText);
   void Finish();
 
+  // A VendorInfOutcomeSink (context: the report): how each driver package left.
+  static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
+
  private:
+  struct InfOutcome {
+    std::string publishedName;
+    InfRemoval removal;
+    DWORD error;
+  };
+  std::vector<InfOutcome> infOutcomes_;
+  void DescribeInfRemovals(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
   std::string folder_;
   SYSTEMTIME started_ = {};

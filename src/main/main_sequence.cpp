@@ -12,6 +12,7 @@
 #include "inventory/report.h"
 #include "inventory/run_reports.h"
 #include "files/files.h"
+#include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
 #include "run/run_log.h"
@@ -119,8 +120,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   char revision[1025];
   std::memset(revision, 0, sizeof revision);
   HKEY libraryKey = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", 0,
-                    KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kLibraryKey, 0, KEY_ALL_ACCESS, &libraryKey) == ERROR_SUCCESS) {
     DWORD length = 1024;
     if (RegQueryValueExA(libraryKey, "Revision", nullptr, nullptr,
                          reinterpret_cast<LPBYTE>(revision), &length) != ERROR_SUCCESS)
@@ -141,6 +141,9 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
 
   CleanupContext context;
   context.progressWindow = ProgressWindow::Create(instance);
+  // What the install-directory guard judges by, read once before any step.
+  const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
+  context.installDirectoryFacts = &installDirectoryFacts;
 
   UninstallAllBoards(context, log);
   UninstallDma(context, revision);
@@ -156,7 +159,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
 
   char infDirectory[1024];
   if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, kVendorInfPattern);
+    DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {

@@ -1,7 +1,7 @@
 """A small checker of CleanLum's JSON report (schema 1), as README.md
 documents it: check(report) returns one line per problem."""
 
-KINDS = {'board', 'process', 'folder', 'file', 'registry key', 'registry value', 'installer product'}
+KINDS = {'board', 'service', 'process', 'folder', 'file', 'registry key', 'registry value', 'installer product'}
 STATUSES = {'present', 'removed', 'remaining', 'pending restart', 'unreadable'}
 ITEM_FIELDS = {'kind', 'step', 'path', 'value', 'files', 'bytes', 'commands', 'status', 'error', 'reason', 'kept'}
 SUMMARY = ('items', 'present', 'removed', 'remaining', 'pendingRestart', 'unreadable')

@@ -41,7 +41,7 @@ inline std::vector<std::string> CheckReportSchema(const nlohmann::json& report) 
     need(report["logonCommand"], "key", &J::is_string, "logonCommand.");
     need(report["logonCommand"], "data", &J::is_string, "logonCommand.");
   }
-  const std::set<std::string> kinds = {"board", "process", "folder", "file", "registry key", "registry value",
+  const std::set<std::string> kinds = {"board", "service", "process", "folder", "file", "registry key", "registry value",
                                        "installer product"};
   const std::set<std::string> statuses = {"present", "removed", "remaining", "pending restart", "unreadable"};
   const std::set<std::string> fields = {"kind", "step", "path", "value", "files", "bytes", "commands",

@@ -20,7 +20,12 @@
 #include <sstream>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
+#include <set>
+
 #include "../safety/safety_hives.h"
+#include "inventory/inventory.h"
 #include "main/main_sequence.h"
 #include "sim_fixture.h"
 
@@ -76,6 +81,14 @@ void Build(const safety::Machine& machine) {
     process->isProtected = item.isProtected;
   }
   for (const safety::ServiceItem& item : machine.services) winsim::AddService(item.name);
+  for (const safety::PackageItem& item : machine.packages) {
+    winsim::DriverPackage package;
+    package.publishedName = item.publishedName;
+    package.storeFolder = item.storeFolder;
+    package.inUse = item.inUse;
+    package.refuseError = item.refuseError;
+    M().driverStore.packages.push_back(package);
+  }
   // The vendor's tools do nothing here; the run relies on nothing they do.
   for (const char* tool : {"drvmanage.exe", "drvinst.exe", "lumdrv.exe", "LumNetworkServer.exe", "MsiCleanup.exe"})
     winsim::SetProgramBehaviour(tool, [](const winsim::ChildRun&) { return winsim::ChildOutcome(); });
@@ -132,6 +145,75 @@ struct SeedResult {
   safety::Outcome outcome;
 };
 
+// The ids of a state that a report item stands for: the item itself and, for
+// a folder or key, everything the state holds below it.
+std::set<std::string> IdsOf(const std::string& kind, const std::string& path, const std::string& value,
+                            const safety::Snapshot& state) {
+  std::set<std::string> ids;
+  auto withBelow = [&](const std::string& id, const std::string& valuesPrefix) {
+    if (state.count(id)) ids.insert(id);
+    for (auto it = state.lower_bound(id + "\\"); it != state.end() && it->first.compare(0, id.size() + 1, id + "\\") == 0; ++it)
+      ids.insert(it->first);
+    for (auto it = state.lower_bound(valuesPrefix); it != state.end() && it->first.compare(0, valuesPrefix.size(), valuesPrefix) == 0; ++it)
+      ids.insert(it->first);
+  };
+  if (kind == "process") {
+    for (const auto& item : state)
+      if (item.first.compare(0, 8, "process ") == 0) {
+        std::string image = item.first.substr(item.first.find(' ', 8) + 1);
+        if (safety::ServiceId(image) == safety::ServiceId(path)) ids.insert(item.first);  // names, any case
+      }
+    return ids;
+  }
+  if (kind == "service") {
+    if (state.count(safety::ServiceId(path))) ids.insert(safety::ServiceId(path));
+    return ids;
+  }
+  if (kind == "file" || kind == "folder") {
+    withBelow(safety::FileId(path), "\x01");
+    return ids;
+  }
+  // Registry: HKCR lies under HKLM\SOFTWARE\Classes on these machines.
+  std::string root = path.substr(0, path.find('\\'));
+  std::string rest = path.substr(root.size() + 1);
+  safety::Hive hive = root == "HKCU" ? safety::Hive::CurrentUser : root == "HKU" ? safety::Hive::Users
+                                                                                : safety::Hive::LocalMachine;
+  if (root == "HKCR") rest = "SOFTWARE\\Classes\\" + rest;
+  if (kind == "registry value") {
+    std::string id = safety::ValueId(hive, rest, value);
+    if (state.count(id)) ids.insert(id);
+    return ids;
+  }
+  std::string key = safety::KeyId(hive, rest);
+  withBelow(key, "value " + key.substr(4) + " : ");
+  // Values of keys below: "value HKLM\A\B : N".
+  std::string below = "value " + key.substr(4) + "\\";
+  for (auto it = state.lower_bound(below); it != state.end() && it->first.compare(0, below.size(), below) == 0; ++it)
+    ids.insert(it->first);
+  return ids;
+}
+
+// The report's UTF-8 text in the ANSI code page, as the machine's names are.
+std::string Ansi(const std::string& utf8) {
+  if (utf8.empty()) return "";
+  std::vector<WCHAR> wide(utf8.size() + 1);
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                                   static_cast<int>(wide.size()));
+  std::string ansi(utf8.size() + 1, '\0');
+  int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &ansi[0], static_cast<int>(ansi.size()),
+                                  nullptr, nullptr);
+  ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  return ansi;
+}
+
+std::string Missing(const std::set<std::string>& want, const std::set<std::string>& have, const char* what,
+                    const std::set<std::string>& excused = {}) {
+  std::string text;
+  for (const std::string& id : want)
+    if (!have.count(id) && !excused.count(id)) text += std::string("  ") + what + ": " + id + "\n";
+  return text;
+}
+
 // One seed's machine, run, and checked.
 SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   winsim::ResetMachine();
@@ -139,12 +221,78 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   SeedResult result;
   result.outcome = safety::ExpectedOutcome(machine);
   safety::Snapshot before = Snap();
+  // What the preview lists (its inventory; the preview itself adds only its report files).
+  Inventory preview = TakeInventory(ReadRevision().c_str());
   M().system.commandLine = machine.workingDirectory + "\\CleanLum.exe " + machine.arguments;
   int exitCode = RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str());
   safety::Snapshot after = Snap();
   result.problems = safety::CheckRun(machine, result.outcome, before, after, "C:\\Temp");
   if (exitCode != 0) result.problems.push_back("exit code " + std::to_string(exitCode));
   if (M().files.openSearches != 0) result.problems.push_back("searches left open");
+
+  // The preview lists exactly the vendor's items; the result report leaves
+  // exactly the items the design lets survive.
+  std::set<std::string> vendor, survivors, listed, left;
+  // What the run cannot open it cannot tell as the vendor's (a product whose
+  // publisher cannot be read, and what belongs to it): no report lists it.
+  std::set<std::string> unseen;
+  for (const auto& item : result.outcome.vendor) {
+    if (item.second.find("cannot be opened") != std::string::npos) unseen.insert(item.first);
+    // Before the driver store's calls, its folders cannot be told as a package's.
+    if (item.second.find("has no call to remove a store package") != std::string::npos) unseen.insert(item.first);
+    if (before.count(item.first)) vendor.insert(item.first);
+    if (!item.second.empty() && after.count(item.first)) survivors.insert(item.first);
+  }
+  // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
+  for (const InventoryItem& item : preview.items)
+    if (item.keptReason.compare(0, 7, "refused") != 0)
+      for (const std::string& id : IdsOf(ItemKindName(item.kind), item.path, item.valueName, before)) listed.insert(id);
+  std::string reportPath;
+  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
+    if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
+      reportPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+  nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText(reportPath), nullptr, false);
+  if (report.is_discarded()) {
+    result.problems.push_back("no result report");
+  } else {
+    for (const auto& item : report["items"])
+      if (item["status"] != "removed" && item.value("kept", "").compare(0, 7, "refused") != 0)
+        for (const std::string& id : IdsOf(item["kind"], Ansi(item["path"]), Ansi(item.value("value", "")), after))
+          left.insert(id);
+  }
+  // Where the report names a file's reason, the model keeps that file for the same one.
+  if (!report.is_discarded()) {
+    const std::pair<const char*, const char*> kSameReason[] = {
+        {"in use", "in use"}, {"read-only", "read-only"}, {"access denied", "ACL denies"}};
+    for (const auto& item : report["items"]) {
+      std::string reason = Ansi(item.value("reason", ""));
+      std::string path = Ansi(item["path"]);
+      size_t open = reason.find(" (");
+      if (open != std::string::npos && reason.back() == ')') reason = reason.substr(open + 2, reason.size() - open - 3);
+      for (const auto& same : kSameReason) {
+        std::string word = same.first;
+        std::string file;
+        if (reason == word && (item["kind"] == "file")) file = path;
+        size_t is = reason.rfind(" is " + word);
+        if (is != std::string::npos && is + 4 + word.size() == reason.size()) file = reason.substr(0, is);
+        if (file.empty()) continue;
+        auto model = result.outcome.vendor.find(safety::FileId(file));
+        // Inside a folder the model may name an earlier stop of the same walk instead.
+        bool sameWalk = file != path && model != result.outcome.vendor.end() &&
+                        model->second.compare(0, 18, "left when the walk") == 0;
+        if (sameWalk) continue;
+        if (model == result.outcome.vendor.end() || model->second.find(same.second) == std::string::npos)
+          result.problems.push_back("the result report says " + file + " is " + word + "; the model: " +
+                                    (model == result.outcome.vendor.end() ? "not the vendor's" : model->second));
+      }
+    }
+  }
+  for (const std::string& problem :
+       {Missing(vendor, listed, "the preview misses a vendor item", unseen),
+        Missing(listed, vendor, "the preview lists what is not the vendor's"),
+        Missing(survivors, left, "the result report calls a survivor removed", unseen),
+        Missing(left, survivors, "the result report leaves what the design removes")})
+    if (!problem.empty()) result.problems.push_back(problem);
   (void)seed;
   return result;
 }
@@ -174,7 +322,9 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
-    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim"};
+    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
+    "driver store refused", "no call to remove", "store package in use", "foreign store package",
+    "directory above a folder of the machine"};
 
 void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcome, std::map<std::string, int>& seen) {
   for (const auto& item : outcome.vendor)
@@ -183,8 +333,18 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  // A "Directory" at or above a shared folder or another application's.
+  for (const safety::ValueItem& value : machine.values)
+    if (value.name == "Directory" && !machine.directoryAccepted &&
+        (value.data.find("Common Files") != std::string::npos || value.data.find("Public") != std::string::npos ||
+         value.data.find("Apps") != std::string::npos))
+      seen["directory above a folder of the machine"]++;
   for (const safety::FileItem& file : machine.files)
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
+  for (const safety::PackageItem& package : machine.packages) {
+    if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
+    else if (package.inUse && !package.refuseError && machine.majorVersion >= 5) seen["store package in use"]++;
+  }
 }
 
 const uint64_t kDefaultSeeds = 500;

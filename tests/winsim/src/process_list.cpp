@@ -1,6 +1,7 @@
 // kernel32 and psapi over the process list M().processes.processes: opening,
 // terminating, listing processes and reading their module names.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "internal.h"
@@ -135,3 +136,42 @@ DWORD GetModuleBaseNameA(HANDLE handle, HMODULE module, LPSTR name, DWORD size) 
   if (length < size) name[length] = '\0';
   return length;
 }
+
+// A snapshot lists every running process by its executable's name, without
+// opening any: protected processes and those of other users included.
+namespace {
+
+struct ProcessSnapshot {
+  std::vector<std::pair<DWORD, std::string>> processes;
+  size_t next = 0;
+};
+
+BOOL NextEntry(HANDLE snapshot, LPPROCESSENTRY32 entry, bool first) {
+  HandleEntry* handle = LookupHandle(snapshot, HandleKind::Snapshot);
+  if (!handle) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (!entry || entry->dwSize != sizeof(PROCESSENTRY32)) return Fail(ERROR_BAD_LENGTH, FALSE);
+  auto list = std::static_pointer_cast<ProcessSnapshot>(handle->object);
+  if (first) list->next = 0;
+  if (list->next >= list->processes.size()) return Fail(ERROR_NO_MORE_FILES, FALSE);
+  const auto& process = list->processes[list->next++];
+  DWORD size = entry->dwSize;
+  std::memset(entry, 0, sizeof *entry);
+  entry->dwSize = size;
+  entry->th32ProcessID = process.first;
+  entry->cntThreads = 1;
+  std::snprintf(entry->szExeFile, sizeof entry->szExeFile, "%s", process.second.c_str());
+  return TRUE;
+}
+
+}  // namespace
+
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD) {
+  if (!(flags & TH32CS_SNAPPROCESS)) return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+  auto list = std::make_shared<ProcessSnapshot>();
+  for (const SimProcess& process : M().processes.processes)
+    if (process.running) list->processes.emplace_back(process.pid, process.imageName);
+  return AllocHandle(HandleKind::Snapshot, list);
+}
+
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry) { return NextEntry(snapshot, entry, true); }
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry) { return NextEntry(snapshot, entry, false); }

@@ -4,7 +4,7 @@
 
 #include "winsim/wintypes.h"
 
-// ---- kernel32: errors, handles, system facts (system.cpp) --------------
+// ---- kernel32: errors, handles, system facts, modules (system.cpp) --------------
 DWORD GetLastError();
 void SetLastError(DWORD error);
 BOOL CloseHandle(HANDLE handle);
@@ -20,20 +20,26 @@ void GetLocalTime(LPSYSTEMTIME time);
 LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
+HMODULE LoadLibraryA(LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
 BOOL AttachConsole(DWORD processId);
+HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
 
-// ---- shell32 (system.cpp) ----------------------------------------------
+// ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
+HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -63,6 +69,7 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
@@ -89,6 +96,11 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode);
 BOOL EnumProcesses(DWORD* processIds, DWORD byteCount, LPDWORD bytesReturned);
 BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD byteCount, LPDWORD bytesNeeded);
 DWORD GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+
+// ---- kernel32 tool help (process_list.cpp) ------------------------------------
+HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
 
 // ---- advapi32 services (services.cpp) -----------------------------------------
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
@@ -132,6 +144,9 @@ BOOL SetupFindFirstLineA(HINF inf, PCSTR section, PCSTR key, PINFCONTEXT context
 BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
 BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
                        PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID reserved);
+BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID alternatePlatform, PCSTR localeName, PSTR buffer,
+                                      DWORD bufferSize, PDWORD requiredSize);
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);
