@@ -100,7 +100,9 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-std::string SummaryLine(const ReportHeader& header, const Inventory& inventory) {
+}  // namespace
+
+std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory) {
   Counts c = Count(inventory);
   std::string n = std::to_string(inventory.items.size());
   if (IsPreview(header))
@@ -110,6 +112,8 @@ std::string SummaryLine(const ReportHeader& header, const Inventory& inventory) 
          " remaining, " + std::to_string(c.pending) + " pending restart, " + std::to_string(c.unreadable) +
          " unreadable";
 }
+
+namespace {
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -210,7 +214,9 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   if (!inventory.logonCommandKey.empty())
     out += std::string(preview ? "\nLogon command a run writes:\n" : "\nLogon command the run wrote:\n") + "  " +
            inventory.logonCommandKey + " = " + inventory.logonCommand + "\n";
-  out += "\n" + SummaryLine(header, inventory) + "\n";
+  if (!header.outcome.empty())
+    out += "\nOutcome: " + header.outcome + " (exit code " + std::to_string(header.exitCode) + ")\n";
+  out += "\n" + ReportSummaryLine(header, inventory) + "\n";
   return out;
 }
 
@@ -248,6 +254,10 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     items.push_back(entry);
   }
   report["items"] = items;
+  if (!header.outcome.empty()) {
+    report["exitCode"] = header.exitCode;
+    report["outcome"] = AnsiToUtf8(header.outcome);
+  }
   ordered_json commands = ordered_json::array();
   for (const std::string& command : inventory.commands) commands.push_back(AnsiToUtf8(command));
   report["commands"] = commands;
@@ -265,7 +275,8 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory) {
+bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
+                  std::string* jsonPath) {
   try {
     if (!CreateFolders(folder)) return false;
     std::string base = folder;
@@ -281,6 +292,7 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
     }
     bool textWritten = WriteWholeFile(base + ".txt", windowsText);
     bool jsonWritten = WriteWholeFile(base + ".json", ReportJson(header, inventory));
+    if (jsonWritten && jsonPath) *jsonPath = base + ".json";
     return textWritten && jsonWritten;
   } catch (const std::exception&) {
     return false;

@@ -78,16 +78,48 @@ void ResultReport::Begin(const char* arguments, const char* revisionText) {
   }
 }
 
+// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
+static bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
+
+size_t ResultReport::Found() const {
+  if (!start_) return 0;
+  size_t found = 0;
+  for (const InventoryItem& item : start_->items)
+    if (IsActedOn(item)) ++found;
+  return found;
+}
+
+void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
+  exitCode_ = exitCode;
+  outcome_ = outcome;
+}
+
+void ResultReport::Check() {
+  if (!start_ || checked_) return;
+  try {
+    CheckAfterRun(*start_);
+    DescribeInfRemovals(*start_);
+    remaining_ = 0;
+    for (const InventoryItem& item : start_->items)
+      if (IsActedOn(item) && (item.status == ItemStatus::Remaining || item.status == ItemStatus::Unreadable))
+        ++remaining_;
+    checked_ = true;
+  } catch (const std::exception&) {
+  }
+}
+
 void ResultReport::Finish() {
-  if (!start_) return;
+  Check();
+  if (!start_ || !checked_) return;
   try {
     ReportHeader header;
     header.mode = "result";
     header.started = started_;
-    CheckAfterRun(*start_);
-    DescribeInfRemovals(*start_);
+    header.outcome = outcome_;
+    header.exitCode = exitCode_;
     GetLocalTime(&header.ended);
-    WriteReports(folder_, header, *start_);
+    summary_ = ReportSummaryLine(header, *start_);
+    WriteReports(folder_, header, *start_, &jsonPath_);
   } catch (const std::exception&) {
   }
   start_.reset();

@@ -133,6 +133,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length,
+                               LPDWORD lengthNeeded);
 
 // ---- setupapi (setupapi.cpp) ------------------------------------------------------
 HINF SetupOpenInfFileA(PCSTR fileName, PCSTR infClass, DWORD infStyle, PUINT errorLine);
@@ -147,3 +150,12 @@ BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID alternatePlatform, PC
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);
+
+// ---- advapi32 event log, kernel32 named mutexes and module (eventlog.cpp) ---------
+HANDLE RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName);
+BOOL ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                  WORD stringCount, DWORD dataSize, LPCSTR* strings, LPVOID rawData);
+BOOL DeregisterEventSource(HANDLE eventLog);
+HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+void GetSystemTime(LPSYSTEMTIME time);

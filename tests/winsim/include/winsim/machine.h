@@ -319,6 +319,9 @@ struct UiState {
   // Runs inside ExitWindowsEx, before it returns: a forced restart may end the
   // program at that point, so this shows what the machine holds by then.
   std::function<void()> onExitWindows;
+  // The process's window station has visible display surfaces (WSF_VISIBLE):
+  // false for a service, session 0 or a remote shell.
+  bool visibleWindowStation = true;
 };
 
 SimWindow* FindSimWindow(HWND window);
@@ -327,6 +330,25 @@ SimWindow* ProgressWindow();
 // Adds a top-level window of another program.
 HWND AddForeignWindow(const std::string& className, const std::string& title,
                       std::function<LRESULT(UINT, WPARAM, LPARAM)> onMessage = nullptr);
+
+// ---- Event log, named mutexes, the program file -----------------------------------------
+// One event reported through ReportEventA. Trace: "event: <source> <type> <id>".
+struct SimEvent {
+  std::string source;
+  WORD type = 0;
+  DWORD eventId = 0;
+  std::vector<std::string> strings;
+};
+
+struct EventLogState {
+  std::vector<SimEvent> events;
+  bool failRegister = false;  // RegisterEventSourceA fails with ERROR_ACCESS_DENIED
+  // Named kernel objects that exist on the machine, e.g. "Global\\_MSIExecute";
+  // OpenMutexA opens one, or fails with ERROR_ACCESS_DENIED when it is in refusedMutexes.
+  std::set<std::string> mutexes;
+  std::set<std::string> refusedMutexes;
+  std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
+};
 
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
@@ -338,6 +360,7 @@ struct Machine {
   DriverStoreState driverStore;
   TokenState tokens;
   UiState ui;
+  EventLogState eventLog;
   std::vector<std::string> trace;
 };
 

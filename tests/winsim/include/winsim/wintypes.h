@@ -542,6 +542,29 @@ typedef INFCONTEXT* PINFCONTEXT;
 #define _P_WAIT 0
 #define _P_NOWAIT 1
 
+// ---- Window stations -----------------------------------------------------
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+typedef USEROBJECTFLAGS* PUSEROBJECTFLAGS;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+
+// ---- Event log and named objects ------------------------------------------
+typedef void* PSID;
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+#define ERROR_ELEVATION_REQUIRED 740L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 // ---- Code pages, consoles, the computer's name -------------------------------
 #define CP_ACP 0
 #define CP_UTF8 65001
