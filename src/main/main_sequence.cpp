@@ -86,12 +86,13 @@ const RequiredTool* FindMissingTool() {
 }
 
 // The exit codes of a managed run, as deployment engines read them.
+// The Win32 codes by number: not every SDK's headers name them all.
 const DWORD kManagedSuccess = 0;
-const DWORD kManagedToolMissing = ERROR_FILE_NOT_FOUND;         // 2
-const DWORD kManagedNotElevated = ERROR_ELEVATION_REQUIRED;     // 740
-const DWORD kManagedFailed = ERROR_INSTALL_FAILURE;             // 1603
-const DWORD kManagedRetry = ERROR_INSTALL_ALREADY_RUNNING;      // 1618
-const DWORD kManagedRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;  // 3010
+const DWORD kManagedToolMissing = 2;       // ERROR_FILE_NOT_FOUND
+const DWORD kManagedNotElevated = 740;     // ERROR_ELEVATION_REQUIRED
+const DWORD kManagedFailed = 1603;         // ERROR_INSTALL_FAILURE
+const DWORD kManagedRetry = 1618;          // ERROR_INSTALL_ALREADY_RUNNING
+const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 
 // Ends a managed run: the result report with the outcome, the marker for the
 // engines' detection rules and the Application event. None of them can stop
