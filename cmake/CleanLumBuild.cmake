@@ -96,6 +96,27 @@ function(cleanlum_precompile_gtest target)
   endforeach()
 endfunction()
 
+# Compiles a message-text file (.mc) into a resource script and adds it to a
+# program: mingw's windmc, or the Windows SDK's mc.exe under MSVC.
+function(cleanlum_add_message_table target mc_file)
+  if(MSVC)
+    find_program(CLEANLUM_MESSAGE_COMPILER mc REQUIRED)
+  else()
+    find_program(CLEANLUM_MESSAGE_COMPILER NAMES ${MINGW_TRIPLE}-windmc windmc REQUIRED)
+  endif()
+  get_filename_component(name ${mc_file} NAME_WE)
+  set(out ${CMAKE_BINARY_DIR}/generated/messages)
+  file(MAKE_DIRECTORY ${out})
+  add_custom_command(
+    OUTPUT ${out}/${name}.rc ${out}/${name}.h
+    COMMAND ${CLEANLUM_MESSAGE_COMPILER} -h ${out} -r ${out} ${mc_file}
+    DEPENDS ${mc_file}
+    WORKING_DIRECTORY ${out}
+    VERBATIM)
+  target_sources(${target} PRIVATE ${out}/${name}.rc)
+  set_source_files_properties(${out}/${name}.rc PROPERTIES GENERATED TRUE)
+  target_include_directories(${target} PRIVATE ${out})
+endfunction()
 # nlohmann-json, header-only: NLOHMANN_JSON_DIR is a folder that holds
 # nlohmann/json.hpp (Debian's nlohmann-json3-dev puts it in /usr/include; with
 # MSVC, e.g. vcpkg's include folder). A folder holding only the library's

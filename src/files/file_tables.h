@@ -145,7 +145,7 @@ struct InstallDirectoryChoice {
   InstallDirectorySource source;
   char folder[1025];        // the folder deleted; empty when none can be named
   char refusedValue[1025];  // the value the guard refused (source Refused)
-  const char* rule;         // why it was refused, for people
+  char rule[1024];          // why it was refused, for people (source Refused)
 };
 // Reads the release's "Directory" value with the given access (the step's own
 // for a run, read-only for an inventory) and decides as the step does.

@@ -6,15 +6,17 @@
 
 #include "run/cleanup_context.h"
 
-// Removes the directory at path with everything below it, clearing attributes
-// on the way. 0 when it is gone or was not there, else the first failure's code.
+// Removes the directory at path with everything below it, clearing the
+// read-only attribute where it stands in the way. 0 when it is gone or was not
+// there, else the first failure's code.
 DWORD DeleteDirectoryTree(const char* path);
 
 // Deletes the files of directory whose names match pattern (no descent, no
 // attribute change).
 void DeleteFilesByPattern(const char* directory, const char* pattern);
 
-// Deletes one protected file through cmd.exe: takeown, cacls, attrib, del.
+// Deletes one protected file: the ordinary way when that suffices, else
+// through cmd.exe (takeown, cacls, attrib, del). A missing file starts nothing.
 void ForceDeleteFile(const char* path);
 
 // Third clean-up step: start-menu groups and desktop shortcuts.

@@ -1,7 +1,8 @@
-// Forced deletion of one protected file through the command interpreter:
-// take ownership, grant Administrators full control, clear the attributes,
-// delete. Each command runs hidden and is awaited to its end, whatever the
-// one before achieved.
+// Forced deletion of one protected file. A missing file starts nothing; a
+// present one is first deleted the ordinary way, and only when that fails
+// through the command interpreter: take ownership, grant Administrators full
+// control, clear the attributes, delete. Each command runs hidden and is
+// awaited to its end, whatever the one before achieved.
 #include "files/files.h"
 
 #include "system/system.h"
@@ -37,12 +38,30 @@ bool IsQuotableFilePath(const char* path) {
   return true;
 }
 
+// Clears the read-only, hidden and system attributes where set (the others
+// stay), then deletes. False when the file is still there to force.
+bool DeleteClearingAttributes(const char* path, DWORD attributes) {
+  const DWORD cleared = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & cleared)) {
+    DWORD kept = attributes & ~cleared;
+    SetFileAttributesA(path, kept ? kept : FILE_ATTRIBUTE_NORMAL);
+  }
+  if (DeleteFileA(path)) return true;
+  return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone meanwhile
+}
+
 }  // namespace
 
 void ForceDeleteFile(const char* path) {
   if (!IsQuotableFilePath(path)) return;
-  // Guard: del given a directory deletes every file in it.
   DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    // Nothing to delete. Any other reason the attributes cannot be read
+    // (access denied on the way, for one) leaves the file to the commands.
+    DWORD reason = GetLastError();
+    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return;
+  }
+  // Guard: del given a directory deletes every file in it.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   // Guard: takeown, cacls and attrib act on what a symbolic link points at,
   // which is not the vendor's file. A link is deleted as itself, nothing more.
@@ -51,11 +70,14 @@ void ForceDeleteFile(const char* path) {
     return;
   }
 
-  // All four lines must fit before any runs: a deletion without the steps
-  // that make it possible, or of a path cut short, is worse than none.
+  // All four lines must fit before anything is deleted: a deletion without the
+  // steps that make it possible, or of a path cut short, is worse than none.
   char commandLine[MAX_PATH];
   for (const ForceCommand& command : kForceCommands)
     if (!BuildText(commandLine, command.head, path, command.tail)) return;
+
+  // The ordinary way first: most files need no process at all.
+  if (DeleteClearingAttributes(path, attributes)) return;
 
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);

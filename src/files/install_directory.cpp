@@ -5,17 +5,19 @@
 // self-impersonation started by process termination.
 //
 // Safety: the installation directory read from the registry is handed to a
-// recursive delete. It is used only when it is an absolute drive path that
-// names neither a drive root, nor the Windows or system directory, nor a
-// folder inside the Windows directory or containing it, nor one of the shared
-// top-level folders; otherwise it counts as not read. Every path is built in
-// full or the action that needs it is skipped.
+// recursive delete. It is used only when the guard of
+// files/install_directory_guard.h accepts it against the facts of the machine
+// (system folders, well-known folders, profiles, other applications' install
+// locations); otherwise it counts as not read. Every path is built in full or
+// the action that needs it is skipped.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "files/file_tables.h"
 #include "files/files.h"
+#include "files/install_directory_guard.h"
 #include "run/progress_window.h"
 #include "registry/registry.h"
 #include "system/system.h"
@@ -26,11 +28,6 @@ namespace {
 
 const char* const kNewerReleaseKey = kLibraryKey;
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
-
-// Shared folders at a drive root that are never the library's own.
-const char* const kSharedTopLevelFolders[] = {
-    "Program Files", "Program Files (x86)", "ProgramData", "Users", "Documents and Settings",
-};
 
 const int kNewerReleaseTreeAttempts = 4;
 const DWORD kMsiCleanupTimeoutMs = 60000;
@@ -44,114 +41,15 @@ struct StepFacts {
   char workingDirectory[MAX_PATH];
   bool haveDrive;
   bool haveWorkingDirectory;
+  const InstallDirectoryFacts* guard;  // what the "Directory" value is judged against
 };
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// Letters folded for path comparison: ASCII and the accented letters of the
-// Western code page. Folding too much can only make a value look like a
-// protected folder and be refused, never the other way round.
-char FoldPathChar(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 'a' + 'A');
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 0x20);
-  if (c == '/') return '\\';
-  return c;
-}
-
-// A path reduced to the form the platform resolves it to: drive letter and
-// components, upper-cased, separators single, "." components dropped and
-// trailing dots and blanks of each component stripped. False for anything
-// that is not a plain absolute drive path: no drive, a ".." component, a
-// component of only dots and blanks, characters not allowed in file names.
-bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount) {
-  if (!path || !IsDriveLetter(path[0]) || path[1] != ':' || (path[2] != '\\' && path[2] != '/'))
-    return false;
-  if (outSize < 3) return false;
-  size_t used = 0;
-  out[used++] = FoldPathChar(path[0]);
-  out[used++] = ':';
-  *componentCount = 0;
-  const char* p = path + 2;
-  while (*p) {
-    while (*p == '\\' || *p == '/') ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && *p != '\\' && *p != '/') {
-      unsigned char u = static_cast<unsigned char>(*p);
-      if (u < 0x20 || std::strchr("<>:\"|?*", *p)) return false;
-      ++p;
-    }
-    size_t length = static_cast<size_t>(p - start);
-    if (length == 1 && start[0] == '.') continue;
-    if (length == 2 && start[0] == '.' && start[1] == '.') return false;
-    while (length > 0 && (start[length - 1] == '.' || start[length - 1] == ' ')) --length;
-    if (length == 0) return false;
-    if (used + 1 + length + 1 > outSize) return false;
-    out[used++] = '\\';
-    for (size_t i = 0; i < length; ++i) out[used++] = FoldPathChar(start[i]);
-    ++*componentCount;
-  }
-  out[used] = '\0';
-  return true;
-}
-
-// True when a and b are the same path or one lies inside the other.
-bool SameOrNested(const char* a, const char* b) {
-  size_t la = std::strlen(a);
-  size_t lb = std::strlen(b);
-  const char* shorter = la <= lb ? a : b;
-  const char* longer = la <= lb ? b : a;
-  size_t n = la <= lb ? la : lb;
-  if (std::strncmp(shorter, longer, n) != 0) return false;
-  return longer[n] == '\0' || longer[n] == '\\';
-}
-
-// Whether a "Directory" value may be handed to the recursive delete.
-bool IsSafeInstallDirectory(const char* value, const char* windowsDirectory) {
-  if (!value || !value[0]) return false;
-  if (std::strlen(value) >= MAX_PATH) return false;  // the path in hand holds it whole or not at all
-
-  char candidate[MAX_PATH];
-  size_t components = 0;
-  if (!CanonicalDrivePath(value, candidate, sizeof candidate, &components)) return false;
-  if (components == 0) return false;  // a drive root
-  // An 8.3 alias ("PROGRA~1") may name any folder, a shared one included.
-  for (const char* p = candidate; *p; ++p)
-    if (p[0] == '~' && p[1] >= '0' && p[1] <= '9') return false;
-
-  // Without the Windows and system directories there is nothing to compare
-  // against: the value is not used.
-  char systemDirectory[1024];
-  char windows[MAX_PATH];
-  char system[1024];
-  size_t windowsComponents = 0;
-  size_t systemComponents = 0;
-  if (!QuerySystemDirectory(systemDirectory)) return false;
-  if (!CanonicalDrivePath(windowsDirectory, windows, sizeof windows, &windowsComponents)) return false;
-  if (!CanonicalDrivePath(systemDirectory, system, sizeof system, &systemComponents)) return false;
-  if (SameOrNested(candidate, windows) || SameOrNested(candidate, system)) return false;
-
-  if (components == 1) {
-    for (const char* shared : kSharedTopLevelFolders) {
-      char sharedPath[MAX_PATH];
-      char sharedCanonical[MAX_PATH];
-      size_t sharedComponents = 0;
-      const char root[] = {candidate[0], ':', '\\', '\0'};
-      if (!BuildText(sharedPath, root, shared)) continue;
-      if (!CanonicalDrivePath(sharedPath, sharedCanonical, sizeof sharedCanonical, &sharedComponents))
-        continue;
-      if (std::strcmp(candidate, sharedCanonical) == 0) return false;
-    }
-  }
-  return true;
-}
-
-// Reads "Directory" from HKLM\keyPath into value (at least 1025 bytes: a value
-// stored without its terminator still ends). False when the key or value
-// cannot be read, or when the value is not safe to delete.
-bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& facts,
-                          char (&value)[1025]) {
+// Reads "Directory" from HKLM\keyPath as stored into value (at least 1025
+// bytes: a value stored without its terminator still ends). False, with value
+// emptied, when the key or value cannot be read.
+bool ReadDirectoryValue(const char* keyPath, REGSAM access, char (&value)[1025]) {
   std::memset(value, 0, sizeof value);
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) != ERROR_SUCCESS) return false;
@@ -163,9 +61,18 @@ bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& f
     std::memset(value, 0, sizeof value);
     return false;
   }
-  // Guard: an empty value or one naming a drive root or a system folder would
-  // wipe far more than the library.
-  if (!IsSafeInstallDirectory(value, facts.windowsDirectory)) {
+  return true;
+}
+
+// The "Directory" value when it may be deleted; false when it cannot be read
+// or the guard refuses it (it then counts as not read).
+bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& facts,
+                          char (&value)[1025]) {
+  if (!ReadDirectoryValue(keyPath, access, value)) return false;
+  // Guard: an empty value, or one naming a drive root, a system or shared
+  // folder, a profile or another application's folder, would wipe far more
+  // than the library.
+  if (!JudgeInstallDirectory(value, *facts.guard).accepted) {
     std::memset(value, 0, sizeof value);
     return false;
   }
@@ -304,26 +211,24 @@ void ChooseInstallDirectory(const char* revisionText, REGSAM access, InstallDire
   std::memset(&choice, 0, sizeof choice);
   StepFacts facts;
   ReadStepFacts(facts);
+  InstallDirectoryFacts guardFacts = ReadInstallDirectoryFacts();
   choice.newerRelease = IsNewerReleaseRevision(revisionText);
   const char* keyPath = choice.newerRelease ? kNewerReleaseKey : kOlderReleaseKey;
-  if (ReadInstallDirectory(keyPath, access, facts, choice.folder)) {
-    choice.source = InstallDirectorySource::RegistryValue;
-    return;
-  }
   choice.source = InstallDirectorySource::NoValue;
-  choice.rule = "";
-  // Read once more without the guard, only to tell a refused value from a missing one.
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) == ERROR_SUCCESS) {
-    DWORD length = 1024;
-    if (RegQueryValueExA(key, "Directory", nullptr, nullptr,
-                         reinterpret_cast<LPBYTE>(choice.refusedValue), &length) == ERROR_SUCCESS) {
-      choice.source = InstallDirectorySource::Refused;
-      choice.rule = choice.refusedValue[0] ? "not a folder of its own that is safe to delete" : "empty";
-    } else {
+  if (ReadDirectoryValue(keyPath, access, choice.refusedValue)) {
+    InstallDirectoryVerdict verdict = JudgeInstallDirectory(choice.refusedValue, guardFacts);
+    if (verdict.accepted) {
+      CopyText(choice.folder, choice.refusedValue);  // fits: both hold 1025
       std::memset(choice.refusedValue, 0, sizeof choice.refusedValue);
+      choice.source = InstallDirectorySource::RegistryValue;
+      return;
     }
-    RegCloseKey(key);
+    choice.source = InstallDirectorySource::Refused;
+    std::string rule = InstallDirectoryRuleText(verdict.rule);
+    if (!verdict.protectedFolder.empty())
+      rule += ": " + verdict.protectedFolder + (verdict.source.empty() ? "" : " (" + verdict.source + ")");
+    if (rule.size() >= sizeof choice.rule) rule = InstallDirectoryRuleText(verdict.rule);
+    CopyText(choice.rule, rule.c_str());
   }
   char defaultFolder[MAX_PATH];
   if (BuildDrivePath(defaultFolder, facts, kDefaultInstallFolder)) CopyText(choice.folder, defaultFolder);
@@ -334,6 +239,9 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
 
   StepFacts facts;
   ReadStepFacts(facts);
+  InstallDirectoryFacts ownGuardFacts;
+  if (!context.installDirectoryFacts) ownGuardFacts = ReadInstallDirectoryFacts();
+  facts.guard = context.installDirectoryFacts ? context.installDirectoryFacts : &ownGuardFacts;
 
   DeleteCachedPackage(kLibraryPackedCode);
   for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);

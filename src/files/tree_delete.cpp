@@ -18,35 +18,20 @@
 
 #include <cstring>
 
+#include "files/drive_path.h"
 #include "system/text.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// True for "X:\" followed by at least one real name. A component made only of
-// dots and blanks ("." or "..", which Windows also trims to nothing) could lead
-// back to the root or outside the intended folder, so it disqualifies the path.
-bool IsAbsolutePathBelowRoot(const char* path) {
-  if (!path) return false;
-  char drive = path[0];
-  bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-  if (!letter || path[1] != ':' || !IsSeparator(path[2])) return false;
-  bool hasName = false;
-  const char* p = path + 3;
-  while (*p) {
-    while (IsSeparator(*p)) ++p;
-    if (!*p) break;
-    bool onlyDotsAndBlanks = true;
-    while (*p && !IsSeparator(*p)) {
-      if (*p != '.' && *p != ' ') onlyDotsAndBlanks = false;
-      ++p;
-    }
-    if (onlyDotsAndBlanks) return false;
-    hasName = true;
-  }
-  return hasName;
-}
+// True for "X:\" followed by at least one real name, judged as every guard
+// in front of a recursive delete judges it (files/drive_path.h): a component
+// made only of dots and blanks ("." or "..", which Windows also trims to
+// nothing) could lead back to the root or outside the intended folder, and a
+// wildcard or stream character names something else, so either disqualifies
+// the path.
+bool IsAbsolutePathBelowRoot(const char* path) { return IsDrivePathBelowRoot(path); }
 
 // "." and "..", and every other dot-name except those beginning with ".svn".
 bool IsKeptDotName(const char* name) {
@@ -62,9 +47,30 @@ DWORD RemoveLink(const char* path, DWORD attributes) {
   return removed ? 0 : GetLastError();
 }
 
-// One level of the walk: the entries of path, then path itself. Each level
-// has its own two buffers and search record; the first failure ends every level.
-DWORD DeleteTreeLevel(const char* path) {
+// Deletes a file, or a directory the walk has emptied. Of the attributes only
+// read-only stops DeleteFileA and RemoveDirectoryA (hidden, system and the
+// rest do not), so the attribute call is made only when the search data shows
+// it, or when the deletion is refused with access denied (the attributes may
+// have changed since the listing): then as today, clear and delete once more.
+// 0 or the failure's code.
+DWORD DeleteEntry(const char* path, DWORD attributes, bool directory) {
+  bool cleared = false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) return GetLastError();
+    cleared = true;
+  }
+  if (directory ? RemoveDirectoryA(path) : DeleteFileA(path)) return 0;
+  DWORD reason = GetLastError();
+  if (cleared || reason != ERROR_ACCESS_DENIED) return reason;
+  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) return GetLastError();
+  return (directory ? RemoveDirectoryA(path) : DeleteFileA(path)) ? 0 : GetLastError();
+}
+
+// One level of the walk: the entries of path, then path itself, with the
+// attributes the parent's search data gave (none known for the named
+// directory). Each level has its own two buffers and search record; the first
+// failure ends every level.
+DWORD DeleteTreeLevel(const char* path, DWORD attributes = 0) {
   char pattern[MAX_PATH];
   char entryPath[MAX_PATH];
   if (!BuildText(pattern, path, "\\*.*")) return ERROR_FILENAME_EXCED_RANGE;
@@ -81,13 +87,13 @@ DWORD DeleteTreeLevel(const char* path) {
       result = ERROR_FILENAME_EXCED_RANGE;
       break;
     }
-    DWORD attributes = found.dwFileAttributes;
-    if (IsLink(attributes)) {
-      result = RemoveLink(entryPath, attributes);
-    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      result = DeleteTreeLevel(entryPath);
-    } else if (!SetFileAttributesA(entryPath, FILE_ATTRIBUTE_NORMAL) || !DeleteFileA(entryPath)) {
-      result = GetLastError();
+    DWORD entryAttributes = found.dwFileAttributes;
+    if (IsLink(entryAttributes)) {
+      result = RemoveLink(entryPath, entryAttributes);
+    } else if (entryAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      result = DeleteTreeLevel(entryPath, entryAttributes);
+    } else {
+      result = DeleteEntry(entryPath, entryAttributes, false);
     }
     if (result != 0) break;
   } while (FindNextFileA(search, &found));
@@ -99,9 +105,7 @@ DWORD DeleteTreeLevel(const char* path) {
   FindClose(search);
   if (result != 0) return result;
 
-  if (!SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL)) return GetLastError();
-  if (!RemoveDirectoryA(path)) return GetLastError();
-  return 0;
+  return DeleteEntry(path, attributes, true);
 }
 
 }  // namespace

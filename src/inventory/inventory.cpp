@@ -19,7 +19,6 @@
 #include "files/file_tables.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
-#include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 
@@ -349,7 +348,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   if (InventoryItem* item = reader.AddPath(choice.folder)) item->afterProcesses = stopsProcesses;
   if (choice.source == InstallDirectorySource::Refused)
     reader.AddPath(choice.refusedValue,
-                   std::string("refused by the \"Directory\" guard: ") + (choice.rule ? choice.rule : ""));
+                   std::string("refused by the \"Directory\" guard: ") + choice.rule);
   if (!choice.newerRelease && choice.source == InstallDirectorySource::RegistryValue) {
     char systemDirectory[MAX_PATH];
     char spec[MAX_PATH];
@@ -472,10 +471,14 @@ void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
   if (!windowsDirectory[0] || !BuildText(directory, windowsDirectory, kInfFolder)) return;
   ForEachVendorInf(
       directory, kVendorInfPattern,
-      [](const char* infPath, const char* companion, void* context) {
+      [](const VendorInf& inf, void* context) {
         Reader& r = *static_cast<Reader*>(context);
-        r.AddFile(infPath);
-        if (companion) r.AddFile(companion);
+        if (InventoryItem* item = r.AddFile(inf.infPath)) item->package = inf.publishedName;
+        if (inf.companionPath[0]) r.AddFile(inf.companionPath);
+        // The package's copy in the driver store, where Windows keeps one.
+        char store[MAX_PATH];
+        if (FindDriverStoreFolder(inf.infPath, store))
+          if (InventoryItem* item = r.AddPath(store)) item->package = inf.publishedName;
       },
       &reader);
 }

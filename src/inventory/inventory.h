@@ -18,6 +18,7 @@ struct InventoryItem {
   std::string step;  // the clean-up step that removes it
   std::string path;  // file system path, "HKLM\..." key path, process image or service name
   std::string valueName;  // registry values: the value's name
+  std::string package;    // the vendor's driver packages: the published INF name ("oem12.inf")
   std::vector<std::string> commands;  // boards: the exact command lines a run makes
   bool hasSize = false;               // folders: files and bytes below them
   unsigned long long files = 0;

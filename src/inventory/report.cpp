@@ -100,7 +100,9 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
 }
 
-std::string SummaryLine(const ReportHeader& header, const Inventory& inventory) {
+}  // namespace
+
+std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory) {
   Counts c = Count(inventory);
   std::string n = std::to_string(inventory.items.size());
   if (IsPreview(header))
@@ -110,6 +112,8 @@ std::string SummaryLine(const ReportHeader& header, const Inventory& inventory) 
          " remaining, " + std::to_string(c.pending) + " pending restart, " + std::to_string(c.unreadable) +
          " unreadable";
 }
+
+namespace {
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -191,6 +195,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
     std::string line = "  " + Padded(ItemStatusName(item.status), 16) + Padded(ItemKindName(item.kind), 18) +
                        item.path;
     if (!item.valueName.empty()) line += " : " + item.valueName;
+    if (!item.package.empty()) line += " [driver package " + item.package + "]";
     if (item.hasSize)
       line += " (" + std::to_string(item.files) + " files, " + std::to_string(item.bytes) + " bytes)";
     out += line + "\n";
@@ -200,7 +205,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
     if (!item.reason.empty())
       out += "      reason: " + item.reason + "\n";
     else if (preview && !item.keptReason.empty())
-      out += "      a run keeps it: " + item.keptReason + "\n";
+      out += "      " + item.keptReason + "\n";
   }
   if (!inventory.commands.empty()) {
     out += preview ? "\nOther tool runs a run makes:\n" : "\nOther tool runs of the run:\n";
@@ -209,7 +214,9 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   if (!inventory.logonCommandKey.empty())
     out += std::string(preview ? "\nLogon command a run writes:\n" : "\nLogon command the run wrote:\n") + "  " +
            inventory.logonCommandKey + " = " + inventory.logonCommand + "\n";
-  out += "\n" + SummaryLine(header, inventory) + "\n";
+  if (!header.outcome.empty())
+    out += "\nOutcome: " + header.outcome + " (exit code " + std::to_string(header.exitCode) + ")\n";
+  out += "\n" + ReportSummaryLine(header, inventory) + "\n";
   return out;
 }
 
@@ -230,6 +237,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     entry["step"] = item.step;
     entry["path"] = AnsiToUtf8(item.path);
     if (!item.valueName.empty()) entry["value"] = AnsiToUtf8(item.valueName);
+    if (!item.package.empty()) entry["package"] = AnsiToUtf8(item.package);
     if (item.hasSize) {
       entry["files"] = item.files;
       entry["bytes"] = item.bytes;
@@ -246,6 +254,10 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     items.push_back(entry);
   }
   report["items"] = items;
+  if (!header.outcome.empty()) {
+    report["exitCode"] = header.exitCode;
+    report["outcome"] = AnsiToUtf8(header.outcome);
+  }
   ordered_json commands = ordered_json::array();
   for (const std::string& command : inventory.commands) commands.push_back(AnsiToUtf8(command));
   report["commands"] = commands;
@@ -263,7 +275,8 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory) {
+bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
+                  std::string* jsonPath) {
   try {
     if (!CreateFolders(folder)) return false;
     std::string base = folder;
@@ -279,6 +292,7 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
     }
     bool textWritten = WriteWholeFile(base + ".txt", windowsText);
     bool jsonWritten = WriteWholeFile(base + ".json", ReportJson(header, inventory));
+    if (jsonWritten && jsonPath) *jsonPath = base + ".json";
     return textWritten && jsonWritten;
   } catch (const std::exception&) {
     return false;
@@ -286,17 +300,24 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
 }
 
 void PrintToParentConsole(const std::string& text) {
+  std::string lines = "\r\n";
+  for (char c : text) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  if (lines.size() >= 0x7fffffff) return;
+  DWORD written = 0;
+  // Output redirected to a file or a pipe by the starter goes there.
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output && output != INVALID_HANDLE_VALUE) {
+    WriteFile(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    return;
+  }
   if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
   HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
   if (console != INVALID_HANDLE_VALUE) {
-    std::string lines = "\r\n";
-    for (char c : text) {
-      if (c == '\n') lines += '\r';
-      lines += c;
-    }
-    DWORD written = 0;
-    if (lines.size() < 0x7fffffff) WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
     CloseHandle(console);
   }
   FreeConsole();

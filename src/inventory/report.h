@@ -16,7 +16,13 @@ struct ReportHeader {
   const char* mode;  // "preview" or "result"
   SYSTEMTIME started;
   SYSTEMTIME ended;
+  // A managed run's exit code and why (none when outcome is empty).
+  std::string outcome;
+  DWORD exitCode = 0;
 };
+
+// The report's summary line ("Summary: N items: ...").
+std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory);
 
 // True when one of the whitespace-separated arguments (double quotes group)
 // equals word, ignoring ASCII case.
@@ -36,7 +42,10 @@ std::string AnsiToUtf8(const std::string& text);
 
 // Creates folder (and the folders above it) when missing, then writes both
 // files. False when either could not be written; nothing is thrown.
-bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory);
+// jsonPath, when given, receives the JSON report's path once it is written.
+bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
+                  std::string* jsonPath = nullptr);
 
-// Prints text on the console of the process that started this one, when there is one.
+// Prints text to the standard output the starter redirected, else on the
+// console of the process that started this one, when there is one.
 void PrintToParentConsole(const std::string& text);

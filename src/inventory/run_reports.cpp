@@ -5,6 +5,21 @@
 
 #include "inventory/report.h"
 
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int RunPreview(const char* arguments) {
   try {
     ReportHeader header;
@@ -21,6 +36,38 @@ int RunPreview(const char* arguments) {
   return 0;
 }
 
+void ResultReport::NoteInfOutcome(const VendorInfOutcome& outcome, void* report) {
+  try {
+    static_cast<ResultReport*>(report)->infOutcomes_.push_back(
+        {outcome.inf.publishedName ? outcome.inf.publishedName : "", outcome.removal, outcome.error});
+  } catch (const std::exception&) {
+  }
+}
+
+// How each of the vendor's driver packages left, on its INF and store items.
+void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
+  for (const InfOutcome& outcome : infOutcomes_) {
+    std::string how;
+    switch (outcome.removal) {
+      case InfRemoval::DriverStore:
+        how = "removed through the driver store";
+        break;
+      case InfRemoval::FilesAfterRefusal:
+        how = "the driver store refused its removal (Win32 error " + std::to_string(outcome.error) +
+              "); the INF and PNF were deleted as files";
+        break;
+      case InfRemoval::FilesOnly:
+        how = outcome.error == ERROR_PROC_NOT_FOUND
+                  ? "Windows has no call to remove a driver store package; the INF and PNF were deleted as files"
+                  : "deleted as files";
+        break;
+    }
+    for (InventoryItem& item : inventory.items)
+      if (!item.package.empty() && SameName(item.package, outcome.publishedName) && item.reason.empty())
+        item.reason = how;
+  }
+}
+
 void ResultReport::Begin(const char* arguments, const char* revisionText) {
   try {
     GetLocalTime(&started_);
@@ -31,15 +78,48 @@ void ResultReport::Begin(const char* arguments, const char* revisionText) {
   }
 }
 
+// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
+static bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
+
+size_t ResultReport::Found() const {
+  if (!start_) return 0;
+  size_t found = 0;
+  for (const InventoryItem& item : start_->items)
+    if (IsActedOn(item)) ++found;
+  return found;
+}
+
+void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
+  exitCode_ = exitCode;
+  outcome_ = outcome;
+}
+
+void ResultReport::Check() {
+  if (!start_ || checked_) return;
+  try {
+    CheckAfterRun(*start_);
+    DescribeInfRemovals(*start_);
+    remaining_ = 0;
+    for (const InventoryItem& item : start_->items)
+      if (IsActedOn(item) && (item.status == ItemStatus::Remaining || item.status == ItemStatus::Unreadable))
+        ++remaining_;
+    checked_ = true;
+  } catch (const std::exception&) {
+  }
+}
+
 void ResultReport::Finish() {
-  if (!start_) return;
+  Check();
+  if (!start_ || !checked_) return;
   try {
     ReportHeader header;
     header.mode = "result";
     header.started = started_;
-    CheckAfterRun(*start_);
+    header.outcome = outcome_;
+    header.exitCode = exitCode_;
     GetLocalTime(&header.ended);
-    WriteReports(folder_, header, *start_);
+    summary_ = ReportSummaryLine(header, *start_);
+    WriteReports(folder_, header, *start_, &jsonPath_);
   } catch (const std::exception&) {
   }
   start_.reset();

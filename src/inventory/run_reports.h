@@ -7,6 +7,10 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/drivers.h"
 
 #include "inventory/inventory.h"
 
@@ -19,10 +23,40 @@ int RunPreview(const char* arguments);
 class ResultReport {
  public:
   void Begin(const char* arguments, const char* revisionText);
+  // Looks at the machine again (Finish does it when it has not been done).
+  void Check();
   void Finish();
 
+  // Items a run would remove that the start inventory found (items kept by
+  // design, and a refused "Directory" value listed for the record, not counted).
+  size_t Found() const;
+  // A managed run's exit code and why, written into the report by Finish.
+  void SetOutcome(DWORD exitCode, const std::string& outcome);
+  // After Check: the items found that are still there for a reason other
+  // than the logon command (remaining or unreadable), the summary line, and
+  // the JSON report's path ("" when it could not be written), after Finish.
+  size_t Remaining() const { return remaining_; }
+  const std::string& Summary() const { return summary_; }
+  const std::string& JsonPath() const { return jsonPath_; }
+
+  // A VendorInfOutcomeSink (context: the report): how each driver package left.
+  static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
+
  private:
+  struct InfOutcome {
+    std::string publishedName;
+    InfRemoval removal;
+    DWORD error;
+  };
+  std::vector<InfOutcome> infOutcomes_;
+  void DescribeInfRemovals(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
   std::string folder_;
+  std::string outcome_;
+  DWORD exitCode_ = 0;
+  size_t remaining_ = 0;
+  bool checked_ = false;
+  std::string summary_;
+  std::string jsonPath_;
   SYSTEMTIME started_ = {};
 };

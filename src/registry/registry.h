@@ -14,9 +14,6 @@ inline constexpr char kVendorPublisher[] = "Velmora Imaging";
 // The product whose cached package the registry step deletes by its packed code.
 inline constexpr char kRegistryStepPackedCode[] = "B7DF34E1765EF2026957BECF995A489C";
 
-// True when a product's "Publisher" names the vendor.
-bool IsVendorPublisher(const char* publisher);
-
 // True when path names a file inside the Windows Installer cache folder: the
 // only place a product's "LocalPackage" may be deleted from.
 bool IsInInstallerCache(const char* path);
@@ -31,6 +28,10 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize);
 // Deletes the cached installer package of the per-machine product with this
 // packed code (its registration is left for the catalogue).
 void DeleteCachedPackage(const char* packedProductCode);
+
+// True when a product's publisher text marks it as the vendor's: it contains
+// "Velmora Imaging", compared byte for byte. False for null.
+bool IsVendorPublisher(const char* publisher);
 
 // Deletes every per-machine installer product whose publisher contains
 // "Velmora Imaging", with its cached package.

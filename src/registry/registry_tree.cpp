@@ -44,8 +44,10 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
   // Guard: never delete or walk the root key itself.
   if (!NamesSubkey(path)) return false;
 
-  // A key without subkeys goes with this one call.
-  if (RegDeleteKeyA(root, path) == ERROR_SUCCESS) return true;
+  // A key without subkeys goes with this one call; a key that is not there
+  // needs no other.
+  LONG deleted = RegDeleteKeyA(root, path);
+  if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) return true;
 
   HKEY key = nullptr;
   LONG opened = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
@@ -55,6 +57,7 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
   size_t length = std::strlen(path);
   size_t slot = length;
   bool canDescend = true;
+  bool childLeft = false;
   if (path[length - 1] != '\\') {
     if (length + 1 < pathSize) {
       path[length] = '\\';
@@ -74,8 +77,10 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
            ERROR_SUCCESS) {
       // A descent that does not fit the buffer is refused for this child.
       if (!CopyText(path + slot, pathSize - slot, name) ||
-          !DeleteRegistryTreeRecursive(root, path, pathSize))
+          !DeleteRegistryTreeRecursive(root, path, pathSize)) {
+        childLeft = true;
         break;
+      }
       nameLength = kNameLength;
     }
     // Cut back to this key, without the trailing separator.
@@ -83,6 +88,7 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
   }
 
   RegCloseKey(key);
-  // Fails when a child was left behind: the key still has a subkey.
+  // A key that keeps a child cannot be deleted: no call is spent on it.
+  if (childLeft) return false;
   return RegDeleteKeyA(root, path) == ERROR_SUCCESS;
 }

@@ -48,3 +48,22 @@ bool QueryCurrentDirectory(char* buffer, size_t size) {
   buffer[0] = '\0';
   return Accept(GetCurrentDirectoryA(static_cast<DWORD>(size), buffer), buffer, size);
 }
+
+bool HasInteractiveWindowStation() {
+  HWINSTA station = GetProcessWindowStation();
+  if (!station) return true;
+  USEROBJECTFLAGS flags;
+  std::memset(&flags, 0, sizeof flags);
+  DWORD needed = 0;
+  if (!GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
+  return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+bool IsInstallerTransactionRunning() {
+  HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute");
+  if (mutex) {
+    CloseHandle(mutex);
+    return true;
+  }
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}

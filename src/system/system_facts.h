@@ -30,3 +30,12 @@ template <size_t N>
 bool QueryCurrentDirectory(char (&buffer)[N]) {
   return QueryCurrentDirectory(buffer, N);
 }
+
+// False when the process's window station has no visible display surfaces (a
+// service, session 0, a remote shell): a message box there can never be
+// answered. True when the station cannot be asked.
+bool HasInteractiveWindowStation();
+
+// True while another Windows Installer transaction runs: its "_MSIExecute"
+// mutex exists (also when it exists but cannot be opened).
+bool IsInstallerTransactionRunning();

@@ -3,7 +3,8 @@ documents it: check(report) returns one line per problem."""
 
 KINDS = {'board', 'service', 'process', 'folder', 'file', 'registry key', 'registry value', 'installer product'}
 STATUSES = {'present', 'removed', 'remaining', 'pending restart', 'unreadable'}
-ITEM_FIELDS = {'kind', 'step', 'path', 'value', 'files', 'bytes', 'commands', 'status', 'error', 'reason', 'kept'}
+ITEM_FIELDS = {'kind', 'step', 'path', 'value', 'package', 'files', 'bytes', 'commands', 'status', 'error', 'reason',
+               'kept'}
 SUMMARY = ('items', 'present', 'removed', 'remaining', 'pendingRestart', 'unreadable')
 
 

@@ -25,7 +25,8 @@ import unittest
 from winebed import BED, BIN, Prefix, program, _read
 
 # (seed, Windows version) chosen to cover both releases, an accepted and a
-# refused "Directory", the "msi" argument, directory links inside the vendor's
+# refused "Directory" (seed 16's holds another vendor's registered
+# application), the "msi" argument, directory links inside the vendor's
 # folders, boards, products and INF packages, and the three versions' shortcut
 # places; none names a GigE board (each pauses the run 75 seconds).
 MACHINES = ((2, 6), (16, 5), (23, 4), (37, 6))

@@ -99,6 +99,10 @@ class ReportTest(WineTestCase):
             self.assertIn(item['path'], text)
         self.assertIn('Summary: %d items' % len(items), text)
 
+        # Started with its output redirected, it prints the text there too.
+        printed = self.prefix.wine('cmd', '/c', sample.PROGRAM_FOLDER + '\\CleanLum.exe preview', timeout=120)
+        self.assertIn('Summary: %d items' % len(items), printed.stdout.decode('latin-1'))
+
     def test_result_report_lists_the_file_in_use_and_the_read_only_library(self):
         sample.install_sample(self.prefix)
         self.prefix.wine('cmd', '/c', 'attrib +r "%s"' % READ_ONLY_LIBRARY, check=True)

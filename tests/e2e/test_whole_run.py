@@ -21,6 +21,13 @@ TOOLS = sample.INSTALL_DIR + '\\Tools'
 # with the path quoted; Windows passes it unchanged.
 NETWORK_SERVER_BY_DRIVE = ('"' + TOOLS + '\\LumNetworkServer.exe" --uninstall --resetfw_server',
                            'Stopping LumNetworkServer.exe')
+# The sample's vendor driver package leaves through SetupUninstallOEMInfA, named
+# by its published name with SUOI_FORCEDELETE; the other oem INFs are never
+# named to it. Wine has no driver store: its call deletes the INF alone (the
+# run then deletes the PNF it leaves), and it exports the call whatever Windows
+# version it reports, where Windows NT 4 has none (the simulation covers that).
+UNINSTALL_OEM_INF = 'setupapi.SetupUninstallOEMInfA'
+VENDOR_PACKAGE_CALLS = ['SetupUninstallOEMInfA("oem41.inf",00000001,00000000) -> 00000001']
 
 
 def captions(*board_captions, msi=False):
@@ -54,11 +61,13 @@ class WholeRunTest(WineTestCase):
         sample.start_background_processes(self.prefix)
         before = sample.survey(self.prefix)
         foreign_environment = self.prefix.read_registry(sample.ENVIRONMENT).key(sample.ENVIRONMENT)
+        self.prefix.trace_calls(UNINSTALL_OEM_INF)
         run = self.prefix.run_cleanlum(arguments, folder=FOLDER, timeout=300)
         self.assertEqual(0, run.exit_code)
         self.assertEqual([], run.boxes)
         self.assertEqual(16, run.steps())
         self.assertMachineCleaned(before)
+        self.assertEqual(VENDOR_PACKAGE_CALLS, run.calls)
         # Values beside the library's in the environment key keep their data.
         after = self.prefix.read_registry(sample.ENVIRONMENT).key(sample.ENVIRONMENT)
         for name in sample.FOREIGN_ENVIRONMENT:
@@ -118,10 +127,12 @@ class WholeRunTest(WineTestCase):
         self.prefix.seed_files({**groups, beside: b'L shortcut'})
         sample.install_sample(self.prefix)
         before = sample.survey(self.prefix)
+        self.prefix.trace_calls(UNINSTALL_OEM_INF)
 
         run = self.prefix.run_cleanlum('silent noreboot', folder=FOLDER, timeout=300)
 
         self.assertEqual(0, run.exit_code)
+        self.assertEqual(VENDOR_PACKAGE_CALLS, run.calls)
         assert_block(self, self.prefix.run_log(run.temp),
                      FOLDER + '\\lumdrv.exe Parlow-CL -remove -noinfo',
                      FOLDER + '\\lumdrv.exe Tarvel-X4 -remove -noinfo')

@@ -355,6 +355,7 @@ class Run:
         self.boxes = []
         self.progress = []
         self.missing_boxes = []
+        self.calls = []
         for key, value in self.lines:
             if key == 'exit code':
                 self.timed_out = value == 'timeout'
@@ -386,6 +387,21 @@ class Run:
     def steps(self):
         return self.progress.count('progress step')
 
+    def read_calls(self, relay):
+        """Fills self.calls from Wine's relay output: 'Function("text",00000001) -> 00000001'
+        for each traced call, in order (pointers to text shown as the text)."""
+        pending = {}
+        for line in relay.splitlines():
+            call = re.match(r'([0-9a-f]+):Call \w+\.(\w+)\((.*)\) ret=[0-9a-f]+$', line)
+            back = re.match(r'([0-9a-f]+):Ret  \w+\.(\w+)\(\) retval=([0-9a-f]+)', line)
+            if call:
+                arguments = re.sub(r'[0-9a-f]+ ("[^"]*")', r'\1', call.group(3))
+                pending.setdefault(call.group(1), []).append(len(self.calls))
+                self.calls.append('%s(%s)' % (call.group(2), arguments))
+            elif back and pending.get(back.group(1)):
+                index = pending[back.group(1)].pop()
+                self.calls[index] += ' -> ' + back.group(3)
+
     def __repr__(self):
         return 'Run(%r, exit %r, boxes %r)' % (self.command_line, self.exit_code, self.boxes)
 
@@ -415,6 +431,7 @@ class Prefix:
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _open_prefixes.add(self)
         self._runs = 0
+        self._traced = False
         self._exports = 0
         self._background = []
         self.seed_files({BIN + '\\' + os.path.basename(p): _read(p)
@@ -444,6 +461,13 @@ class Prefix:
     # Wine commands, all within this prefix's session.
     def wine(self, *args, timeout=120, check=False):
         return run_wine(['wine', *args], self.env, timeout, check)
+
+    def trace_calls(self, *exports):
+        """Has Wine's relay trace record the calls of these exports
+        ('setupapi.SetupUninstallOEMInfA') in the runs of the program from
+        now on; each Run lists them in run.calls."""
+        self.seed_registry({'HKEY_CURRENT_USER\\Software\\Wine\\Debug': {'RelayInclude': ';'.join(exports)}})
+        self._traced = True
 
     def set_windows_version(self, version):
         """The Windows version Wine reports: win10, win7, winxp, nt40..."""
@@ -578,9 +602,13 @@ class Prefix:
         args = [BIN + '\\answer_boxes.exe', record, '--cwd', cwd or folder, '--timeout', str(timeout * 1000)]
         for caption, button in answers:
             args += ['--answer', '%s=%s' % (caption, button)]
-        self.wine(*args, '--', command_line, timeout=timeout + 60)
+        env = {**self.env, 'WINEDEBUG': '+relay'} if self._traced else self.env
+        result = run_wine(['wine', *args, '--', command_line], env, timeout + 60)
         data = self.read_file(record) or b''
-        return Run(command_line, data.decode('latin-1'))
+        run = Run(command_line, data.decode('latin-1'))
+        if self._traced:
+            run.read_calls(result.stderr.decode('latin-1'))
+        return run
 
     # Background processes.
     def start_background(self, folder, names):

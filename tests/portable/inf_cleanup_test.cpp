@@ -2,10 +2,20 @@
 // decides what a "Strings" line reads. Runs on the simulation and under Wine.
 #include "inf_fixture.h"
 
+#include <setupapi.h>
+
 #include "drivers/drivers.h"
 #include "system/system_facts.h"
 
+#include <vector>
+
 namespace {
+
+#ifdef _WIN32
+const bool kOnWindows = true;  // Windows itself or Wine
+#else
+const bool kOnWindows = false;
+#endif
 
 const char kVendorStrings[] = "[Strings]\r\nMfg = \"Velmorex Ltd.- Imaging\"\r\n";
 
@@ -102,8 +112,25 @@ TEST_F(WindowsInfDirectoryTest, VendorPackageLeavesAndTheOtherStays) {
   WriteBytes(In("oem99002.inf"), Win4Inf("[Strings]\r\nMfg = \"Contoso Cameras\"\r\n"));
   WriteBytes(In("oem99002.PNF"), "PNF");
 
-  DeleteVendorInfs(infDirectory_.c_str(), "oem*.inf");
+  std::vector<VendorInfOutcome> outcomes;
+  DeleteVendorInfs(
+      infDirectory_.c_str(), "oem*.inf",
+      [](const VendorInfOutcome& outcome, void* context) {
+        static_cast<std::vector<VendorInfOutcome>*>(context)->push_back(outcome);
+      },
+      &outcomes);
 
+  ASSERT_EQ(1u, outcomes.size());
+  EXPECT_FALSE(outcomes[0].infLeft);
+  if (test_folders::RunningUnderWine()) {
+    // Wine's SetupUninstallOEMInfA deletes the INF it is named (Wine has no
+    // driver store) but leaves the PNF, which the file deletion then takes.
+    EXPECT_EQ(InfRemoval::DriverStore, outcomes[0].removal);
+  } else if (!kOnWindows) {
+    // The simulation's store publishes no package under this name.
+    EXPECT_EQ(InfRemoval::FilesAfterRefusal, outcomes[0].removal);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_AN_INSTALLED_OEM_INF), outcomes[0].error);
+  }
   EXPECT_FALSE(Exists(In("oem99001.inf")));
   EXPECT_FALSE(Exists(In("oem99001.PNF")));
   EXPECT_TRUE(Exists(In("oem99002.inf")));

@@ -158,3 +158,25 @@ TEST_F(RegistryApiTest, ValueTooLargeForTheBufferReportsItsSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 64-bit program sees HKLM\SOFTWARE of 32-bit programs below WOW6432Node,
+// and through it when it asks for the 32-bit view.
+TEST(RegistryViewTest, ThirtyTwoBitViewOfSoftwareIsItsWow6432NodeKey) {
+  const char kStored[] = "SOFTWARE\\WOW6432Node\\CleanLumTest\\View";
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\CleanLumTest");
+  ASSERT_TRUE(regtest::CreateKey(HKEY_LOCAL_MACHINE, kStored));
+
+  HKEY key = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\CleanLumTest\\View", 0, KEY_READ | KEY_WOW64_32KEY, &key));
+  if (key) RegCloseKey(key);
+  key = nullptr;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\CleanLumTest\\View", 0, KEY_READ | KEY_WOW64_64KEY, &key));
+  if (key) RegCloseKey(key);
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\WOW6432Node\\CleanLumTest");
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 // the bounded reads of the directories. Runs on the simulation and on Wine.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstring>
 #include <string>
@@ -77,4 +78,36 @@ TEST(TextTest, ContainsIsCaseSensitiveAndFindsWordsInsideWords) {
   EXPECT_TRUE(ContainsText("a presilently b", "silent"));
   EXPECT_FALSE(ContainsText("SILENT", "silent"));
   EXPECT_FALSE(ContainsText(nullptr, "silent"));
+}
+
+static std::string UpperCopy(const char* text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+TEST(SystemFactsTest, ShellReportsTheWindowsAndSystemFoldersAndRefusesAnUnknownOne) {
+  char windows[MAX_PATH];
+  char system[MAX_PATH];
+  ASSERT_TRUE(QueryWindowsDirectory(windows));
+  ASSERT_TRUE(QuerySystemDirectory(system));
+  char path[MAX_PATH];
+  ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_WINDOWS, nullptr, SHGFP_TYPE_CURRENT, path));
+  EXPECT_EQ(UpperCopy(windows), UpperCopy(path));
+  ASSERT_EQ(S_OK, SHGetFolderPathA(nullptr, CSIDL_SYSTEM, nullptr, SHGFP_TYPE_CURRENT, path));
+  EXPECT_EQ(UpperCopy(system), UpperCopy(path));
+  EXPECT_TRUE(FAILED(SHGetFolderPathA(nullptr, 0xFE, nullptr, SHGFP_TYPE_CURRENT, path)));
+}
+
+TEST(SystemFactsTest, EnvironmentReferencesExpandAndUnknownOnesStayAsWritten) {
+  ASSERT_TRUE(SetEnvironmentVariableA("CLEANLUM_TEST_DIR", "C:\\Data"));
+  const char source[] = "%cleanlum_test_dir%\\App %CLEANLUM_NO_SUCH% 100%";
+  const std::string expected = "C:\\Data\\App %CLEANLUM_NO_SUCH% 100%";
+  char out[MAX_PATH];
+  EXPECT_EQ(expected.size() + 1, ExpandEnvironmentStringsA(source, out, sizeof out));
+  EXPECT_EQ(expected, out);
+  // Asked without a buffer, it tells the size the text needs.
+  EXPECT_GE(ExpandEnvironmentStringsA(source, nullptr, 0), expected.size() + 1);
+  SetEnvironmentVariableA("CLEANLUM_TEST_DIR", nullptr);
 }

@@ -54,6 +54,9 @@ const char kBoardKey[] = "Software\\Velmora\\Imaging Board";
 const char kLibraryKey[] = "Software\\Velmora\\Velmora Imaging Library";
 const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
 const char kVendorProvider[] = "Velmorex Ltd.- Imaging";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kUninstallKey32[] = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kUserUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The catalogue products whose cached package each step sees (by row).
 struct CatalogueProduct {
@@ -85,7 +88,7 @@ class Claims {
 
 class Generator {
  public:
-  Generator(uint64_t seed, const Options& options) : rng_(seed) {
+  Generator(uint64_t seed, const Options& options) : rng_(seed), applications_(seed ^ 0xA5F1C3D7E9B2460Full) {
     m_.seed = seed;
     m_.options = options;
     // Every catalogue row is the vendor's whether this machine has it or
@@ -115,6 +118,9 @@ class Generator {
 
  private:
   Random rng_;
+  // The other applications draw from a stream of their own, so that adding
+  // them left every other choice of a seed as it was.
+  Random applications_;
   Machine m_;
   Claims fileClaims_;
   Claims keyClaims_;
@@ -123,6 +129,7 @@ class Generator {
   std::set<std::string> foreignItems_;  // ids of foreign items (keys of foreign values)
   bool allowLongPath_ = false;
   std::vector<std::string> linkTargets_;  // foreign folders a link may point at
+  std::string otherApplication_;          // another vendor's registered install location
   std::vector<std::string> boardNames_;
 
   bool sim() const { return m_.options.simulatedOnly; }
@@ -414,9 +421,36 @@ class Generator {
     linkTargets_ = {"C:\\Data\\Shared", "C:\\Data", m_.windowsDirectory, OnDrive(":\\Program Files"),
                     "C:\\"};
 
+    File(OnDrive(":\\Program Files\\Common Files\\Contoso\\shared.dll"), Owner::Foreign, "MZ shared component");
+    AddOtherApplications();
+
     Key(Hive::LocalMachine, "SOFTWARE\\Contoso\\Viewer", Owner::Foreign);
     Value(Hive::LocalMachine, "SOFTWARE\\Contoso\\Viewer", "Version", kRegSz, Sz("1.0"), Owner::Foreign);
     Value(Hive::CurrentUser, "Software\\Contoso", "Theme", kRegDword, std::string("\x02\0\0\0", 4), Owner::Foreign);
+  }
+
+  // Another vendor's application registered in one of the three Uninstall
+  // keys, which a "Directory" value may name or hold; and the vendor's own
+  // registered product inside the default folder, which refuses nothing.
+  void AddOtherApplications() {
+    otherApplication_ = "C:\\Apps\\Contoso Scope " + Hex(applications_.Next(), 2);
+    size_t view = applications_.Below(3);
+    if (view == 1 && !m_.amd64) view = 0;  // 32-bit Windows has no 32-bit view of its own
+    Hive hive = view == 2 ? Hive::CurrentUser : Hive::LocalMachine;
+    std::string key = std::string(view == 0 ? kUninstallKey : view == 1 ? kUninstallKey32 : kUserUninstallKey) +
+                      "\\Contoso Scope";
+    if (Key(hive, key, Owner::Foreign)) {
+      Value(hive, key, "Publisher", kRegSz, Sz("Contoso Ltd."), Owner::Foreign);
+      Value(hive, key, "InstallLocation", kRegSz, Sz(otherApplication_ + (applications_.Chance(50) ? "\\" : "")),
+            Owner::Foreign);
+    }
+    File(otherApplication_ + "\\scope.exe", Owner::Foreign, "MZ other application");
+    std::string vendorKey = std::string(kUninstallKey) + "\\Velmora Imaging Lum Runtime";
+    if (applications_.Chance(50) && Key(Hive::LocalMachine, vendorKey, Owner::Foreign)) {
+      Value(Hive::LocalMachine, vendorKey, "Publisher", kRegSz, Sz("Velmora Imaging, Inc."), Owner::Foreign);
+      Value(Hive::LocalMachine, vendorKey, "InstallLocation", kRegSz, Sz(m_.defaultInstallDirectory + "\\bin"),
+            Owner::Foreign);
+    }
   }
 
   // Catalogue rows, each with values and a random subtree.
@@ -611,6 +645,12 @@ class Generator {
         d + ":\\Documents and Settings",
         d + ":\\Program Files (x86)",
         d + ":\\Program Files.",
+        d + ":\\Program Files\\.\\Velmora Imaging",
+        d + ":\\Program Files\\Common Files",
+        d + ":\\Users\\Public",
+        otherApplication_,
+        otherApplication_ + "\\",
+        "C:\\Apps",
         "\\\\?\\" + m_.defaultInstallDirectory,
         "\\\\server\\share\\Velmora",
         d + ":\\PROGRA~1\\VELMOR~1",
@@ -903,6 +943,7 @@ class Generator {
         if (sim() && m_.options.blockers && rng_.Chance(10)) file->inUse = true;
         m_.vendorInfs.insert(UpperText(infPath));
         if (rng_.Chance(80)) File(pnf, Owner::Vendor, "PNF");
+        if (sim() && rng_.Chance(60)) AddPackage(infPath, Owner::Vendor);
       } else {
         static const char* const kProviders[] = {"\"Contoso\"", "\"velmorex ltd.- imaging\"", "\"Velmorex Ltd.- Imaging2\"",
                                                  "\" Velmorex Ltd.- Imaging\"", "\"Velmorex Ltd.-  Imaging\""};
@@ -910,11 +951,30 @@ class Generator {
                                      : Inf(std::string("Mfg=") + rng_.Pick(kProviders) + "\r\n", true);
         if (!File(infPath, Owner::Foreign, text)) continue;
         if (rng_.Chance(70)) File(pnf, Owner::Foreign, "PNF");
+        if (sim() && rng_.Chance(50)) AddPackage(infPath, Owner::Foreign);
       }
     }
     if (rng_.Chance(40)) File(inf + "machine.inf", Owner::Foreign, Inf(std::string("Mfg=\"") + kVendorProvider + "\"\r\n", true));
     if (rng_.Chance(30)) File(inf + "xoem6.inf", Owner::Foreign, Inf(std::string("Mfg=\"") + kVendorProvider + "\"\r\n", true));
     if (rng_.Chance(30)) File(inf + "oem999.PNF", Owner::Foreign, "orphan PNF");
+  }
+
+  // The driver store's copy of a published INF: a FileRepository folder with
+  // the original INF and its catalogue; some in use, some refused.
+  void AddPackage(const std::string& infPath, Owner owner) {
+    std::string publishedName = infPath.substr(infPath.rfind('\\') + 1);
+    for (const PackageItem& package : m_.packages)
+      if (UpperText(package.publishedName) == UpperText(publishedName)) return;
+    std::string original = owner == Owner::Vendor ? "velmora" : "contoso";
+    std::string folder = m_.systemDirectory + "\\DriverStore\\FileRepository\\" + original + ".inf_amd64_" +
+                         Hex(rng_.Next(), 16);
+    if (!Dir(folder, owner)) return;
+    File(folder + "\\" + original + ".inf", owner, "INF");
+    File(folder + "\\" + original + ".cat", owner, "catalogue");
+    PackageItem package{publishedName, folder, owner};
+    package.inUse = rng_.Chance(30);
+    if (rng_.Chance(10)) package.refuseError = 5;
+    m_.packages.push_back(package);
   }
 
   // The three background processes of the library, in any case and any

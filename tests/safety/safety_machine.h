@@ -2,9 +2,9 @@
 // holds any subset of the vendor's items (registry catalogue keys, board keys,
 // installer products with cached packages, environment values, the
 // installation directory and the other folders the run removes, shortcuts,
-// System32 libraries and drivers, INF packages, background processes) mixed
-// with look-alikes that are not the vendor's, and "Directory" values of every
-// dangerous form.
+// System32 libraries and drivers, INF packages with their driver store
+// copies on the simulation, background processes) mixed with look-alikes that
+// are not the vendor's, and "Directory" values of every dangerous form.
 //
 // The machine is a plain description (no Windows types), so that the same
 // machine can stand on the simulation and, built through the Win32 API, in a
@@ -96,6 +96,17 @@ struct ServiceItem {
   Owner owner;
 };
 
+// A package of the simulated driver store: its published INF (one of the
+// files, in the Windows INF directory) and its FileRepository folder (one of
+// the folders, with the package's files) share its owner.
+struct PackageItem {
+  std::string publishedName;  // "oem12.inf"
+  std::string storeFolder;
+  Owner owner;
+  bool inUse = false;        // refused without SUOI_FORCEDELETE
+  uint32_t refuseError = 0;  // the store refuses its removal with this error
+};
+
 // What the generator may use. The simulation takes everything; a Wine prefix
 // has no way to hold files in use, refuse keys or run the background
 // processes, keeps Windows in C:\windows, and shows file links as files.
@@ -126,6 +137,7 @@ struct Machine {
   std::vector<LinkItem> links;
   std::vector<ProcessItem> processes;
   std::vector<ServiceItem> services;
+  std::vector<PackageItem> packages;  // simulation only: Wine has no driver store
 
   // How the generator meant the install-directory step to go.
   bool newerRelease = false;

@@ -666,15 +666,37 @@ class Model {
       if (DeleteDirectoryTree(folder) == 0) break;
   }
 
+  // The guard takes a "Directory" value at or above another application's
+  // registered install location as not read; the vendor's own registrations
+  // (by publisher) refuse nothing.
+  bool DirectoryUsed() const {
+    if (!m_.directoryAccepted) return false;
+    std::string value = CanonicalPath(m_.directoryText);
+    for (const ValueItem& location : m_.values) {
+      if (UpperText(location.name) != "INSTALLLOCATION" || UpperText(location.path).find("\\UNINSTALL\\") == std::string::npos)
+        continue;
+      bool vendor = false;
+      for (const ValueItem& publisher : m_.values)
+        if (publisher.hive == location.hive && publisher.path == location.path &&
+            UpperText(publisher.name) == "PUBLISHER" && publisher.data.find("Velmora Imaging") != std::string::npos)
+          vendor = true;
+      std::string canonical = CanonicalPath(location.data.substr(0, location.data.find('\0')));
+      if (!vendor && !canonical.empty() && (canonical == value || StartsWithNoCase(canonical, value + "\\")))
+        return false;
+    }
+    return true;
+  }
+
   void RemoveInstallDirectory() {
     DeleteCachedPackage("1AA2C1FDC6EE8A564A38006F73D6564B");
     DeleteDirectoryTree("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
     DeleteDirectoryTree(
         "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    bool directoryUsed = DirectoryUsed();
     if (m_.newerRelease) {
       DeleteDirectoryTree(OnDrive(":\\Parlow"));
-      StopAndDeleteTree(m_.directoryAccepted ? m_.directoryText : m_.defaultInstallDirectory, 4);
-    } else if (m_.directoryAccepted) {
+      StopAndDeleteTree(directoryUsed ? m_.directoryText : m_.defaultInstallDirectory, 4);
+    } else if (directoryUsed) {
       for (size_t i = 0; i < m_.processes.size(); ++i)
         if (processReasons_[i].empty()) processReasons_[i] = "the older release stops no process";
       DeleteDirectoryTree(m_.directoryText);
@@ -728,7 +750,11 @@ class Model {
       DeleteFile(system32 + "\\" + library);
   }
 
-  // Only a file whose "Strings" section names the vendor goes, with its PNF.
+  // Only a file whose "Strings" section names the vendor goes, with its PNF:
+  // first through the driver store, where Windows has the call (XP and later)
+  // and the store publishes a package under its name and does not refuse it
+  // (then the INF, PNF and store folder go whatever their attributes); then,
+  // whatever is left, by plain deletion.
   void DeleteVendorInfs() {
     std::string directory = m_.windowsDirectory + "\\inf";
     FsNode* folder = Node(directory, false);
@@ -738,11 +764,35 @@ class Model {
       if (MatchesStar(child.second->name, "oem", ".inf")) names.push_back(child.second->name);
     for (const std::string& name : names) {
       std::string path = directory + "\\" + name;
+      std::string companion = path.substr(0, path.rfind('.') + 1) + "PNF";
       FsNode* node = Node(path, false);
       if (!node || node->directory || node->denyAccess || !m_.vendorInfs.count(UpperText(path))) continue;
+      if (const PackageItem* package = PackageOf(name)) {
+        if (m_.majorVersion < 5) {
+          MarkLeft(Node(package->storeFolder, false), "Windows before XP has no call to remove a store package");
+        } else if (package->refuseError) {
+          MarkLeft(Node(package->storeFolder, false), "the driver store refused its removal");
+        } else {
+          RemoveFromStore(path);
+          RemoveFromStore(companion);
+          RemoveFromStore(package->storeFolder);
+        }
+      }
       DeleteFile(path);
-      DeleteFile(path.substr(0, path.rfind('.') + 1) + "PNF");
+      DeleteFile(companion);
     }
+  }
+
+  const PackageItem* PackageOf(const std::string& publishedName) const {
+    for (const PackageItem& package : m_.packages)
+      if (UpperText(package.publishedName) == UpperText(publishedName)) return &package;
+    return nullptr;
+  }
+
+  void RemoveFromStore(const std::string& path) {
+    FsNode* parent = nullptr;
+    FsNode* node = Node(path, false, &parent);
+    if (node && parent) parent->children.erase(node->name);
   }
 };
 

@@ -220,10 +220,11 @@ TEST_F(FileStepTest, AReadOnlyLibrarySurvivesAndPyxlibGoesByItsRowOnly) {
   EXPECT_TRUE(PathExists(system32 + "\\drivers\\Tarvel.sys"));  // in use: passed over
 }
 
-TEST_F(FileStepTest, With44HiddenRunsInOrderBetweenTheTwoSteps) {
+TEST_F(FileStepTest, ProtectedDriversTake44HiddenRunsInOrderBetweenTheTwoSteps) {
   M().system.windowsDirectory = "D:\\WINNT";
   M().system.systemDirectory = "D:\\WINNT\\system32";
   winsim::MakeFile("D:\\WINNT\\system32\\cmd.exe", "MZ");
+  SeedDrivers("D:\\WINNT\\System32\\drivers");
 
   RemoveLibraryFiles(context_);
 

@@ -214,22 +214,33 @@ TEST_F(ForceDeleteSimTest, EachOfTheFourCommandsIsNeededForAProtectedDriver) {
   }
 }
 
-TEST_F(ForceDeleteSimTest, AFileInUseOrAMissingFileRunsAllFourAndNothingElseHappens) {
+TEST_F(ForceDeleteSimTest, AFileInUseRunsAllFourAMissingOneRunsNothingAndNothingElseHappens) {
   MakeFile("C:\\D\\busy.sys", "", FILE_ATTRIBUTE_READONLY).inUse = true;
 
   ForceDeleteFile("C:\\D\\busy.sys");
   ForceDeleteFile("C:\\D\\missing.sys");
+  ForceDeleteFile("C:\\Missing\\missing.sys");
 
   EXPECT_TRUE(PathExists("C:\\D\\busy.sys"));
-  std::vector<std::string> expected = ForceLines("C:\\D\\busy.sys");
-  for (const std::string& line : ForceLines("C:\\D\\missing.sys")) expected.push_back(line);
-  EXPECT_EQ(expected, RunLines());
+  EXPECT_EQ(ForceLines("C:\\D\\busy.sys"), RunLines());
   EXPECT_TRUE(M().ui.messageBoxes.empty());
+}
+
+TEST_F(ForceDeleteSimTest, AFileTheOrdinaryDeletionReachesGoesWithoutAProcessKeepingNoAttribute) {
+  MakeFile("C:\\D\\Tuv.sys", "MZ", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  MakeFile("C:\\D\\Tarvel.sys", "MZ", FILE_ATTRIBUTE_ARCHIVE);
+
+  ForceDeleteFile("C:\\D\\Tuv.sys");
+  ForceDeleteFile("C:\\D\\Tarvel.sys");
+
+  EXPECT_FALSE(PathExists("C:\\D\\Tuv.sys"));
+  EXPECT_FALSE(PathExists("C:\\D\\Tarvel.sys"));
+  EXPECT_TRUE(M().processes.runs.empty());
 }
 
 TEST_F(ForceDeleteSimTest, WithoutACommandInterpreterFourStartsFailAndTheFileStays) {
   FindNode("C:\\Windows\\system32")->children.erase("cmd.exe");
-  MakeFile("C:\\D\\Tuv.sys", "", FILE_ATTRIBUTE_READONLY);
+  MakeFile("C:\\D\\Tuv.sys", "", FILE_ATTRIBUTE_READONLY).denyAccess = true;
 
   ForceDeleteFile("C:\\D\\Tuv.sys");
 
@@ -243,8 +254,8 @@ TEST_F(ForceDeleteSimTest, LongestPathThatFitsTheCommandBufferRunsOneCharacterMo
   const std::string fits = folder + "\\" + std::string(217 - folder.size() - 1, 'x');
   const std::string tooLong = fits + "y";
   ASSERT_EQ(217u, fits.size());
-  MakeFile(fits);
-  MakeFile(tooLong);
+  MakeFile(fits).denyAccess = true;  // only the commands reach it
+  MakeFile(tooLong).denyAccess = true;
 
   ForceDeleteFile(tooLong.c_str());
   EXPECT_TRUE(M().processes.runs.empty());

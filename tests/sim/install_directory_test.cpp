@@ -462,7 +462,7 @@ INSTANTIATE_TEST_SUITE_P(
         "", "Program Files\\Velmora Imaging", "\\Program Files\\Velmora Imaging",
         "C:Program Files\\Velmora Imaging", "\\\\server\\share\\Velmora Imaging",
         "\\\\?\\C:\\Program Files\\Velmora Imaging", "C:\\Program Files\\Velmora Imaging\\..",
-        "C:\\Tools\\..\\Tools\\Velmora Imaging",
+        "C:\\Tools\\..\\Tools\\Velmora Imaging", "C:\\Tools\\.\\Velmora Imaging",
         // drive roots
         "C:", "C:\\", "c:\\\\", "C:/", "D:\\", "C:\\.",
         // the Windows and system directories, inside them and above them

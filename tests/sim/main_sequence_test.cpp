@@ -109,6 +109,25 @@ TEST_F(MainSequenceTest, CancelAtConfirmationEndsWithZeroAndNoLog) {
   EXPECT_EQ(nullptr, winsim::ProgressWindow());
 }
 
+// A service, session 0 or a remote shell: the confirmation could never be
+// answered, so it counts as Cancel; "silent" asks nothing and runs as usual.
+TEST_F(MainSequenceTest, InvisibleWindowStationCancelsUnlessSilent) {
+  M().ui.visibleWindowStation = false;
+  winsim::SetString(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Imaging Board\\Parlow-CL", "", "");
+  auto before = winsim::DumpRegistry(HKEY_LOCAL_MACHINE);
+
+  EXPECT_EQ(0, RunProgram("noreboot"));
+  EXPECT_TRUE(M().ui.messageBoxes.empty());
+  EXPECT_TRUE(M().processes.runs.empty());
+  EXPECT_EQ(before, winsim::DumpRegistry(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(winsim::PathExists("C:\\Temp\\LUMInstall.log"));
+
+  EXPECT_EQ(0, RunProgram("silent noreboot"));
+  EXPECT_TRUE(M().ui.messageBoxes.empty());
+  EXPECT_FALSE(winsim::KeyExists(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Imaging Board"));
+  EXPECT_NE(std::string::npos, Log().find("Call to C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf"));
+}
+
 TEST_F(MainSequenceTest, OkAtConfirmationRunsTheWholeSequence) {
   M().ui.messageBoxAnswers.push_back(IDOK);
   EXPECT_EQ(0, RunProgram("noreboot"));

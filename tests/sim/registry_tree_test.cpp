@@ -39,6 +39,8 @@ TEST_F(RegistryTreeSimTest, ChildThatRefusesDeletionStopsTheWalkWithoutLooping) 
   // Once at the start of its own walk, once at its end: never again.
   EXPECT_EQ(2u, AttemptsOn("HKCU\\" + tree + "\\b"));
   EXPECT_EQ(0u, AttemptsOn("HKCU\\" + tree + "\\c"));
+  // The tree key keeps b: after its first attempt no call is spent on it.
+  EXPECT_EQ(1u, AttemptsOn("HKCU\\" + tree));
 }
 
 TEST_F(RegistryTreeSimTest, KeyThatCannotBeOpenedKeepsItsSubtreeAndGivesFalse) {

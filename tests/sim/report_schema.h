@@ -44,7 +44,7 @@ inline std::vector<std::string> CheckReportSchema(const nlohmann::json& report) 
   const std::set<std::string> kinds = {"board", "service", "process", "folder", "file", "registry key", "registry value",
                                        "installer product"};
   const std::set<std::string> statuses = {"present", "removed", "remaining", "pending restart", "unreadable"};
-  const std::set<std::string> fields = {"kind", "step", "path", "value", "files", "bytes", "commands",
+  const std::set<std::string> fields = {"kind", "step", "path", "value", "package", "files", "bytes", "commands",
                                         "status", "error", "reason", "kept"};
   if (need(report, "items", &J::is_array, "")) {
     for (const auto& item : report["items"]) {

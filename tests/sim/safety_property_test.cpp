@@ -81,6 +81,14 @@ void Build(const safety::Machine& machine) {
     process->isProtected = item.isProtected;
   }
   for (const safety::ServiceItem& item : machine.services) winsim::AddService(item.name);
+  for (const safety::PackageItem& item : machine.packages) {
+    winsim::DriverPackage package;
+    package.publishedName = item.publishedName;
+    package.storeFolder = item.storeFolder;
+    package.inUse = item.inUse;
+    package.refuseError = item.refuseError;
+    M().driverStore.packages.push_back(package);
+  }
   // The vendor's tools do nothing here; the run relies on nothing they do.
   for (const char* tool : {"drvmanage.exe", "drvinst.exe", "lumdrv.exe", "LumNetworkServer.exe", "MsiCleanup.exe"})
     winsim::SetProgramBehaviour(tool, [](const winsim::ChildRun&) { return winsim::ChildOutcome(); });
@@ -230,6 +238,8 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   std::set<std::string> unseen;
   for (const auto& item : result.outcome.vendor) {
     if (item.second.find("cannot be opened") != std::string::npos) unseen.insert(item.first);
+    // Before the driver store's calls, its folders cannot be told as a package's.
+    if (item.second.find("has no call to remove a store package") != std::string::npos) unseen.insert(item.first);
     if (before.count(item.first)) vendor.insert(item.first);
     if (!item.second.empty() && after.count(item.first)) survivors.insert(item.first);
   }
@@ -312,7 +322,9 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
-    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim"};
+    "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
+    "driver store refused", "no call to remove", "store package in use", "foreign store package",
+    "directory above a folder of the machine"};
 
 void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcome, std::map<std::string, int>& seen) {
   for (const auto& item : outcome.vendor)
@@ -321,8 +333,18 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  // A "Directory" at or above a shared folder or another application's.
+  for (const safety::ValueItem& value : machine.values)
+    if (value.name == "Directory" && !machine.directoryAccepted &&
+        (value.data.find("Common Files") != std::string::npos || value.data.find("Public") != std::string::npos ||
+         value.data.find("Apps") != std::string::npos))
+      seen["directory above a folder of the machine"]++;
   for (const safety::FileItem& file : machine.files)
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
+  for (const safety::PackageItem& package : machine.packages) {
+    if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
+    else if (package.inUse && !package.refuseError && machine.majorVersion >= 5) seen["store package in use"]++;
+  }
 }
 
 const uint64_t kDefaultSeeds = 500;

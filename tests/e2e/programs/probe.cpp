@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -61,6 +62,20 @@ int main(int argc, char** argv) {
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes) return 1;
     std::fwrite(bytes, 1, SizeofResource(module, resource), stdout);
+    return 0;
+  }
+  // The text of message ID (hexadecimal) of a program's message table, with
+  // one insertion string, as Event Viewer formats an event of that program.
+  if (argc == 5 && !std::strcmp(argv[1], "message")) {
+    HMODULE module = LoadLibraryExA(argv[2], nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return 1;
+    DWORD id = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 16));
+    DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(argv[4])};
+    char text[1024];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0,
+                                  text, sizeof text, reinterpret_cast<va_list*>(inserts));
+    if (length == 0) return 1;
+    std::fwrite(text, 1, length, stdout);
     return 0;
   }
   return 2;

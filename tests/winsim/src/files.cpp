@@ -348,6 +348,32 @@ BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags) {
   return 1;
 }
 
+// Each component found by its long name or its 8.3 alias and written as its
+// long name. The length without the terminator when it fits, else the size
+// needed with it; 0 with ERROR_FILE_NOT_FOUND when a component does not exist.
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+  if (!shortPath || !*shortPath) return Fail(ERROR_INVALID_PARAMETER, 0u);
+  std::vector<std::string> parts = SplitPath(FullPath(shortPath));
+  FsNode* node = parts.empty() ? nullptr : Drive(parts[0][0], false);
+  if (!node) return Fail(ERROR_FILE_NOT_FOUND, 0u);
+  std::string out = parts[0];
+  for (size_t i = 1; i < parts.size(); ++i) {
+    FsNode* next = nullptr;
+    auto it = node->children.find(parts[i]);
+    if (it != node->children.end()) next = it->second.get();
+    for (auto& child : node->children)
+      if (!next && !child.second->shortName.empty() && EqualsNoCase(child.second->shortName, parts[i]))
+        next = child.second.get();
+    if (!next) return Fail(ERROR_FILE_NOT_FOUND, 0u);
+    out += "\\" + next->name;
+    node = next;
+  }
+  if (parts.size() == 1) out += "\\";
+  if (!longPath || out.size() + 1 > size) return static_cast<DWORD>(out.size() + 1);
+  std::memcpy(longPath, out.c_str(), out.size() + 1);
+  return static_cast<DWORD>(out.size());
+}
+
 DWORD GetFileAttributesA(LPCSTR path) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, INVALID_FILE_ATTRIBUTES);

@@ -157,6 +157,7 @@ void ResetMachine() {
   m.system.environment["PATH"] = "C:\\Windows\\system32;C:\\Windows";
   m.system.environment["ComSpec"] = "C:\\Windows\\system32\\cmd.exe";
   m.system.environment["SystemRoot"] = "C:\\Windows";
+  m.system.environment["SystemDrive"] = "C:";
   MakeDirectory("C:\\Windows\\system32\\drivers");
   MakeDirectory("C:\\Windows\\inf");
   MakeDirectory("C:\\Temp");

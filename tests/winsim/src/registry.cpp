@@ -10,7 +10,9 @@
 // come back exactly as stored, without a terminator when stored without one;
 // the "A" functions that take a subkey path convert it through the thread's
 // static Unicode buffer of 261 characters, so a path of more than 260
-// characters fails with ERROR_MORE_DATA whatever it names.
+// characters fails with ERROR_MORE_DATA whatever it names; on AMD64,
+// RegOpenKeyExA with KEY_WOW64_32KEY sees HKLM\SOFTWARE through its 32-bit
+// view, HKLM\SOFTWARE\WOW6432Node.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -293,10 +295,31 @@ std::vector<std::string> DumpRegistry(HKEY root) {
 
 using namespace winsim;
 
+namespace {
+
+// The 32-bit view that KEY_WOW64_32KEY asks for on 64-bit Windows: HKLM\SOFTWARE
+// (but not its Classes) lies below HKLM\SOFTWARE\WOW6432Node.
+std::string RegistryView(HKEY root, const char* subKey, REGSAM access) {
+  std::string path = subKey ? subKey : "";
+  if (root != HKEY_LOCAL_MACHINE || !(access & KEY_WOW64_32KEY) ||
+      M().system.processorArchitecture != PROCESSOR_ARCHITECTURE_AMD64)
+    return path;
+  std::vector<std::string> parts = SplitKeyPath(path);
+  if (parts.empty() || path[0] == '\\' || !EqualsNoCase(parts[0], "SOFTWARE")) return path;
+  if (parts.size() > 1 && (EqualsNoCase(parts[1], "Classes") || EqualsNoCase(parts[1], "WOW6432Node")))
+    return path;
+  std::string rest = path.substr(parts[0].size());
+  return parts[0] + "\\WOW6432Node" + rest;
+}
+
+}  // namespace
+
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   if (SubKeyTooLong(subKey)) return ERROR_MORE_DATA;
   std::shared_ptr<RegKey> key;
+  std::string viewed = RegistryView(root, subKey, access);
+  if (subKey) subKey = viewed.c_str();
   LONG rc = Resolve(root, subKey, false, &key);
   if (rc != ERROR_SUCCESS) return rc;
   if (key->refuseOpen) return ERROR_ACCESS_DENIED;

@@ -20,6 +20,16 @@
 //   with ERROR_WRONG_INF_STYLE.
 //
 // Trace: "inf-open: <full path>" for every file that SetupOpenInfFileA reads.
+//
+// The driver store (see DriverStoreState): SetupUninstallOEMInfA takes the
+// bare published name of a package and removes its published INF, the PNF and
+// the store folder. Refusals, checked in this order: a name with a path or
+// none (ERROR_INVALID_PARAMETER), a caller without administrator rights
+// (ERROR_ACCESS_DENIED), a name the store does not publish
+// (ERROR_NOT_AN_INSTALLED_OEM_INF), the package's own refusal, a package in use
+// without SUOI_FORCEDELETE (ERROR_INF_IN_USE_BY_DEVICES).
+// Trace: "uninstall-oem-inf: <name> <flags> -> <error code>" for every call.
+#include <cstdio>
 #include <cstring>
 
 #include <setupapi.h>
@@ -520,5 +530,104 @@ BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key, 
     std::memcpy(buffer, text.c_str(), required);
   }
   M().system.lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+// ---- Driver store ------------------------------------------------------------------
+namespace winsim {
+namespace {
+
+std::string InfDirectory() { return M().system.windowsDirectory + "\\inf"; }
+
+std::string CompanionName(const std::string& infName) {
+  size_t period = infName.rfind('.');
+  return (period == std::string::npos ? infName + "." : infName.substr(0, period + 1)) + "PNF";
+}
+
+// Removes a file or a whole folder from the simulated file system.
+void RemoveNode(const std::string& path) {
+  std::string full = FullPath(path);
+  size_t slash = full.find_last_of('\\');
+  if (slash == std::string::npos) return;
+  FsNode* parent = FindNode(full.substr(0, slash + 1));
+  if (parent) parent->children.erase(full.substr(slash + 1));
+}
+
+}  // namespace
+
+DriverPackage& AddDriverPackage(const std::string& publishedName, const std::string& originalName,
+                                const std::string& infText) {
+  std::deque<DriverPackage>& packages = M().driverStore.packages;
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "%08x", 0x5a17c0deu + static_cast<unsigned>(packages.size()) * 0x9e37u);
+  std::string lower = originalName;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  DriverPackage package;
+  package.publishedName = publishedName;
+  package.storeFolder = M().system.systemDirectory + "\\DriverStore\\FileRepository\\" + lower + "_amd64_" + suffix;
+  MakeFile(InfDirectory() + "\\" + publishedName, infText);
+  MakeFile(InfDirectory() + "\\" + CompanionName(publishedName), "PNF");
+  MakeFile(package.storeFolder + "\\" + originalName, infText);
+  MakeFile(package.storeFolder + "\\" + originalName.substr(0, originalName.rfind('.')) + ".cat", "catalogue");
+  packages.push_back(package);
+  return packages.back();
+}
+
+DriverPackage* FindDriverPackage(const std::string& publishedName) {
+  for (DriverPackage& package : M().driverStore.packages)
+    if (!package.removed && EqualsNoCase(package.publishedName, publishedName)) return &package;
+  return nullptr;
+}
+
+}  // namespace winsim
+
+BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID) {
+  DWORD error = ERROR_SUCCESS;
+  DriverPackage* package = nullptr;
+  if (!infFileName || !*infFileName || std::strpbrk(infFileName, "\\/:"))
+    error = ERROR_INVALID_PARAMETER;
+  else if (!M().system.isAdmin)
+    error = ERROR_ACCESS_DENIED;
+  else if (!(package = FindDriverPackage(infFileName)))
+    error = ERROR_NOT_AN_INSTALLED_OEM_INF;
+  else if (package->refuseError)
+    error = package->refuseError;
+  else if (package->inUse && !(flags & SUOI_FORCEDELETE))
+    error = ERROR_INF_IN_USE_BY_DEVICES;
+  Trace("uninstall-oem-inf: " + std::string(infFileName ? infFileName : "(null)") + " " + std::to_string(flags) +
+        " -> " + std::to_string(error));
+  if (error) return Fail(error, FALSE);
+  RemoveNode(InfDirectory() + "\\" + package->publishedName);
+  RemoveNode(InfDirectory() + "\\" + CompanionName(package->publishedName));
+  RemoveNode(package->storeFolder);
+  package->removed = true;
+  M().system.lastError = ERROR_SUCCESS;
+  return TRUE;
+}
+
+// The store copy of a published INF: the INF file inside the package's
+// FileRepository folder. Takes the published name or its path in the INF
+// directory; ERROR_FILE_NOT_FOUND for anything the store does not publish.
+BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID, PCSTR, PSTR buffer, DWORD bufferSize,
+                                      PDWORD requiredSize) {
+  if (!fileName || !*fileName) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  std::string name = fileName;
+  size_t slash = name.find_last_of("\\/");
+  if (slash != std::string::npos) {
+    if (!EqualsNoCase(name.substr(0, slash), InfDirectory())) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    name = name.substr(slash + 1);
+  }
+  DriverPackage* package = FindDriverPackage(name);
+  FsNode* folder = package && !package->removed ? FindNode(package->storeFolder) : nullptr;
+  std::string location;
+  if (folder)
+    for (const auto& child : folder->children)
+      if (child.first.size() > 4 && EqualsNoCase(child.first.substr(child.first.size() - 4), ".inf"))
+        location = package->storeFolder + "\\" + child.second->name;
+  if (location.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+  if (requiredSize) *requiredSize = static_cast<DWORD>(location.size() + 1);
+  if (!buffer || bufferSize < location.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  std::memcpy(buffer, location.c_str(), location.size() + 1);
   return TRUE;
 }

@@ -1,7 +1,8 @@
-// kernel32 system facts, errors, environment and Sleep; shell32's IsUserAnAdmin.
+// kernel32 system facts, errors, environment, Sleep and modules; shell32's IsUserAnAdmin.
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <string>
 
 #include "internal.h"
 
@@ -85,6 +86,34 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
   return TRUE;
 }
 
+// %NAME% references replaced by the environment's values (names compared
+// without regard to case); an unknown name or a lone '%' stays as written.
+// The size needed, terminator included; the text is written only when it fits.
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+  if (!source) return winsim::Fail(ERROR_INVALID_PARAMETER, 0u);
+  const auto& env = M().system.environment;
+  std::string text = source;
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+    if (close == std::string::npos) {
+      out += text[i++];
+      continue;
+    }
+    auto it = env.find(text.substr(i + 1, close - i - 1));
+    if (close > i + 1 && it != env.end()) {
+      out += it->second;
+      i = close + 1;
+    } else {
+      out += text.substr(i, close - i);  // the closing '%' may open the next name
+      i = close;
+    }
+  }
+  DWORD needed = static_cast<DWORD>(out.size() + 1);
+  if (destination && needed <= size) std::memcpy(destination, out.c_str(), needed);
+  return needed;
+}
+
 // Nothing sleeps in the simulation: the pause is recorded.
 void Sleep(DWORD milliseconds) {
   M().system.sleeps.push_back(milliseconds);
@@ -97,7 +126,71 @@ DWORD GetTickCount() {
   return total;
 }
 
-HMODULE GetModuleHandleA(LPCSTR) { return reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x400000)); }
+// ---- Modules ------------------------------------------------------------------
+// The program's own module and the system DLLs whose functions the simulation
+// provides, each always loaded. GetProcAddress knows the exports that programs
+// look up at run time.
+namespace {
+
+const char* const kModules[] = {"kernel32.dll", "ntdll.dll", "advapi32.dll", "user32.dll", "shell32.dll",
+                                "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll"};
+const uintptr_t kProgramModule = 0x400000;
+const uintptr_t kFirstSystemModule = 0x70000000;
+const uintptr_t kModuleSpacing = 0x100000;
+
+HMODULE ModuleHandle(uintptr_t value) { return reinterpret_cast<HMODULE>(value); }
+
+// The module of a name as LoadLibraryA takes it: any folder is dropped, and
+// ".dll" is added to a name without an extension. Null when it is not one.
+HMODULE FindModule(const std::string& name) {
+  size_t slash = name.find_last_of("\\/");
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (base.find('.') == std::string::npos) base += ".dll";
+  for (size_t i = 0; i < sizeof kModules / sizeof kModules[0]; ++i)
+    if (winsim::EqualsNoCase(base, kModules[i])) return ModuleHandle(kFirstSystemModule + i * kModuleSpacing);
+  return nullptr;
+}
+
+bool IsModule(HMODULE module, const char* name) { return module && module == FindModule(name); }
+
+bool UninstallEntryPresent() {
+  const auto& s = M().system;
+  bool beforeXp = s.majorVersion < 5 || (s.majorVersion == 5 && s.minorVersion == 0);
+  return !beforeXp && !M().driverStore.uninstallEntryMissing;
+}
+
+}  // namespace
+
+HMODULE GetModuleHandleA(LPCSTR name) {
+  if (!name) return ModuleHandle(kProgramModule);
+  HMODULE module = FindModule(name);
+  return module ? module : winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+}
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, static_cast<HMODULE>(nullptr));
+  return GetModuleHandleA(name);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  uintptr_t value = reinterpret_cast<uintptr_t>(module);
+  bool known = value == kProgramModule ||
+               (value >= kFirstSystemModule && (value - kFirstSystemModule) % kModuleSpacing == 0 &&
+                (value - kFirstSystemModule) / kModuleSpacing < sizeof kModules / sizeof kModules[0]);
+  return known ? TRUE : winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  if (!module) return winsim::Fail(ERROR_INVALID_HANDLE, static_cast<FARPROC>(nullptr));
+  if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupUninstallOEMInfA") == 0 &&
+      UninstallEntryPresent())
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupUninstallOEMInfA));
+  // The store lookup comes with the store: where the removal call is missing, so is it.
+  if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
+      UninstallEntryPresent())
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
+  return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
+}
 
 BOOL IsUserAnAdmin() { return M().system.isAdmin ? TRUE : FALSE; }
 

@@ -64,6 +64,13 @@ BOOL AttachConsole(DWORD) {
 
 BOOL FreeConsole() { return TRUE; }
 
+// A program of the GUI subsystem started without redirection has no standard handles.
+HANDLE GetStdHandle(DWORD which) {
+  if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE)
+    return winsim::Fail(ERROR_INVALID_HANDLE, INVALID_HANDLE_VALUE);
+  return nullptr;
+}
+
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
   if (!size) return winsim::Fail(ERROR_INVALID_PARAMETER, FALSE);
   const std::string& name = M().system.computerName;

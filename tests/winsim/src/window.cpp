@@ -199,3 +199,19 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
   if (M().ui.onExitWindows) M().ui.onExitWindows();
   return TRUE;
 }
+
+// The process's one window station; its handle is not to be closed.
+static HWINSTA const kWindowStation = reinterpret_cast<HWINSTA>(static_cast<uintptr_t>(0x7A10));
+
+HWINSTA GetProcessWindowStation() { return kWindowStation; }
+
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length,
+                               LPDWORD lengthNeeded) {
+  if (object != static_cast<HANDLE>(kWindowStation)) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (index != UOI_FLAGS) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  if (lengthNeeded) *lengthNeeded = sizeof(USEROBJECTFLAGS);
+  if (!info || length < sizeof(USEROBJECTFLAGS)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+  USEROBJECTFLAGS flags = {FALSE, FALSE, M().ui.visibleWindowStation ? DWORD{WSF_VISIBLE} : DWORD{0}};
+  std::memcpy(info, &flags, sizeof flags);
+  return TRUE;
+}

@@ -4,7 +4,7 @@
 
 #include "winsim/wintypes.h"
 
-// ---- kernel32: errors, handles, system facts (system.cpp) --------------
+// ---- kernel32: errors, handles, system facts, modules (system.cpp) --------------
 DWORD GetLastError();
 void SetLastError(DWORD error);
 BOOL CloseHandle(HANDLE handle);
@@ -20,20 +20,26 @@ void GetLocalTime(LPSYSTEMTIME time);
 LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
+HMODULE LoadLibraryA(LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 
 // ---- kernel32 consoles, code pages, the computer's name (text.cpp) --------
 BOOL AttachConsole(DWORD processId);
+HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
 
-// ---- shell32 (system.cpp) ----------------------------------------------
+// ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
+HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -63,6 +69,7 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
@@ -126,6 +133,9 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
+HWINSTA GetProcessWindowStation();
+BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID info, DWORD length,
+                               LPDWORD lengthNeeded);
 
 // ---- setupapi (setupapi.cpp) ------------------------------------------------------
 HINF SetupOpenInfFileA(PCSTR fileName, PCSTR infClass, DWORD infStyle, PUINT errorLine);
@@ -134,6 +144,18 @@ BOOL SetupFindFirstLineA(HINF inf, PCSTR section, PCSTR key, PINFCONTEXT context
 BOOL SetupFindNextLine(PINFCONTEXT contextIn, PINFCONTEXT contextOut);
 BOOL SetupGetLineTextA(PINFCONTEXT context, HINF inf, PCSTR section, PCSTR key,
                        PSTR buffer, DWORD bufferSize, PDWORD requiredSize);
+BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID reserved);
+BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID alternatePlatform, PCSTR localeName, PSTR buffer,
+                                      DWORD bufferSize, PDWORD requiredSize);
 
 // ---- C runtime (process.cpp) --------------------------------------------------------
 intptr_t _spawnlp(int mode, const char* file, const char* arg0, ...);
+
+// ---- advapi32 event log, kernel32 named mutexes and module (eventlog.cpp) ---------
+HANDLE RegisterEventSourceA(LPCSTR serverName, LPCSTR sourceName);
+BOOL ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID userSid,
+                  WORD stringCount, DWORD dataSize, LPCSTR* strings, LPVOID rawData);
+BOOL DeregisterEventSource(HANDLE eventLog);
+HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+void GetSystemTime(LPSYSTEMTIME time);

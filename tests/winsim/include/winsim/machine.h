@@ -52,6 +52,11 @@ struct SystemState {
   std::string commandLine = "C:\\Tools\\CleanLum.exe";  // what GetCommandLineA returns
   SYSTEMTIME localTime = {2026, 12, 2, 8, 9, 5, 3, 0};
   std::map<std::string, std::string, NoCaseLess> environment;
+  // What SHGetFolderPathA reports, by CSIDL, where a test wants other than the
+  // layout of Windows 10 on the drive of the Windows directory for the user
+  // TokenState::user; "" makes the call fail with E_FAIL. A folder that does
+  // not exist in the file system is not reported (S_FALSE).
+  std::map<int, std::string> shellFolders;
   std::vector<DWORD> sleeps;  // every Sleep, in order (nothing really sleeps)
   DWORD lastError = 0;
 };
@@ -225,6 +230,36 @@ struct ServiceState {
 // Adds a running service.
 SimService& AddService(const std::string& name);
 
+// ---- Driver store ---------------------------------------------------------------
+// Driver packages as Windows keeps them since Vista: the package whole in the
+// store's FileRepository folder, published in the INF directory under a
+// generated oemNN.inf name with its oemNN.PNF (AddDriverPackage makes all of
+// them). SetupUninstallOEMInfA removes a package by its published name: the
+// published INF, its PNF and the store folder.
+struct DriverPackage {
+  std::string publishedName;  // "oem12.inf"
+  std::string storeFolder;    // full path of its FileRepository folder
+  // Devices were installed with it: refused with ERROR_INF_IN_USE_BY_DEVICES
+  // unless SUOI_FORCEDELETE is given.
+  bool inUse = false;
+  DWORD refuseError = 0;  // when non-zero, every removal fails with it
+  bool removed = false;
+};
+
+struct DriverStoreState {
+  std::deque<DriverPackage> packages;  // a deque: references stay valid as packages are added
+  // GetProcAddress does not find SetupUninstallOEMInfA (as before Windows XP,
+  // which the system version also gives).
+  bool uninstallEntryMissing = false;
+};
+
+// Publishes a package: <windows>\inf\<publishedName> holding infText, its PNF,
+// and <system32>\DriverStore\FileRepository\<originalName>_amd64_<n>\ with the
+// original INF and its catalogue.
+DriverPackage& AddDriverPackage(const std::string& publishedName, const std::string& originalName,
+                                const std::string& infText);
+DriverPackage* FindDriverPackage(const std::string& publishedName);
+
 // ---- Tokens and privileges -------------------------------------------------------
 // The program's process token, and the impersonation token that ImpersonateSelf
 // gives its one thread (a copy of the process token, privileges as they stand).
@@ -284,6 +319,9 @@ struct UiState {
   // Runs inside ExitWindowsEx, before it returns: a forced restart may end the
   // program at that point, so this shows what the machine holds by then.
   std::function<void()> onExitWindows;
+  // The process's window station has visible display surfaces (WSF_VISIBLE):
+  // false for a service, session 0 or a remote shell.
+  bool visibleWindowStation = true;
 };
 
 SimWindow* FindSimWindow(HWND window);
@@ -293,6 +331,25 @@ SimWindow* ProgressWindow();
 HWND AddForeignWindow(const std::string& className, const std::string& title,
                       std::function<LRESULT(UINT, WPARAM, LPARAM)> onMessage = nullptr);
 
+// ---- Event log, named mutexes, the program file -----------------------------------------
+// One event reported through ReportEventA. Trace: "event: <source> <type> <id>".
+struct SimEvent {
+  std::string source;
+  WORD type = 0;
+  DWORD eventId = 0;
+  std::vector<std::string> strings;
+};
+
+struct EventLogState {
+  std::vector<SimEvent> events;
+  bool failRegister = false;  // RegisterEventSourceA fails with ERROR_ACCESS_DENIED
+  // Named kernel objects that exist on the machine, e.g. "Global\\_MSIExecute";
+  // OpenMutexA opens one, or fails with ERROR_ACCESS_DENIED when it is in refusedMutexes.
+  std::set<std::string> mutexes;
+  std::set<std::string> refusedMutexes;
+  std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -300,8 +357,10 @@ struct Machine {
   FileSystemState files;
   ProcessState processes;
   ServiceState services;
+  DriverStoreState driverStore;
   TokenState tokens;
   UiState ui;
+  EventLogState eventLog;
   std::vector<std::string> trace;
 };
 

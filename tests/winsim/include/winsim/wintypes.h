@@ -77,6 +77,7 @@ typedef HMENU__* HMENU;
 struct SC_HANDLE__ { int unused; };
 typedef SC_HANDLE__* SC_HANDLE;
 typedef PVOID HINF;
+typedef INT_PTR (*FARPROC)();
 
 #ifndef TRUE
 #define TRUE 1
@@ -86,6 +87,50 @@ typedef PVOID HINF;
 #endif
 
 #define MAX_PATH 260
+
+// ---- HRESULT -------------------------------------------------------------
+typedef LONG HRESULT;
+#define S_OK ((HRESULT)0L)
+#define S_FALSE ((HRESULT)1L)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+// ---- Shell folders (shlobj.h) -----------------------------------------------
+#define CSIDL_PROGRAMS 0x0002
+#define CSIDL_PERSONAL 0x0005
+#define CSIDL_STARTUP 0x0007
+#define CSIDL_STARTMENU 0x000b
+#define CSIDL_MYMUSIC 0x000d
+#define CSIDL_MYVIDEO 0x000e
+#define CSIDL_DESKTOPDIRECTORY 0x0010
+#define CSIDL_FONTS 0x0014
+#define CSIDL_TEMPLATES 0x0015
+#define CSIDL_COMMON_STARTMENU 0x0016
+#define CSIDL_COMMON_PROGRAMS 0x0017
+#define CSIDL_COMMON_STARTUP 0x0018
+#define CSIDL_COMMON_DESKTOPDIRECTORY 0x0019
+#define CSIDL_APPDATA 0x001a
+#define CSIDL_LOCAL_APPDATA 0x001c
+#define CSIDL_COMMON_APPDATA 0x0023
+#define CSIDL_WINDOWS 0x0024
+#define CSIDL_SYSTEM 0x0025
+#define CSIDL_PROGRAM_FILES 0x0026
+#define CSIDL_MYPICTURES 0x0027
+#define CSIDL_PROFILE 0x0028
+#define CSIDL_SYSTEMX86 0x0029
+#define CSIDL_PROGRAM_FILESX86 0x002a
+#define CSIDL_PROGRAM_FILES_COMMON 0x002b
+#define CSIDL_PROGRAM_FILES_COMMONX86 0x002c
+#define CSIDL_COMMON_TEMPLATES 0x002d
+#define CSIDL_COMMON_DOCUMENTS 0x002e
+#define CSIDL_COMMON_MUSIC 0x0035
+#define CSIDL_COMMON_PICTURES 0x0036
+#define CSIDL_COMMON_VIDEO 0x0037
+#define CSIDL_FLAG_CREATE 0x8000
+#define SHGFP_TYPE_CURRENT 0
+#define SHGFP_TYPE_DEFAULT 1
 #define INFINITE 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -122,6 +167,7 @@ typedef PVOID HINF;
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_BUSY 170L
@@ -488,16 +534,45 @@ typedef INFCONTEXT* PINFCONTEXT;
 #define ERROR_SECTION_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x101)
 #define ERROR_LINE_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x102)
 #define ERROR_CLASS_MISMATCH (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x201)
+#define ERROR_NOT_AN_INSTALLED_OEM_INF (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23C)
+#define ERROR_INF_IN_USE_BY_DEVICES (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x23D)
+#define SUOI_FORCEDELETE 0x00000001
 
 // ---- C runtime spawn ---------------------------------------------------
 #define _P_WAIT 0
 #define _P_NOWAIT 1
 
+// ---- Window stations -----------------------------------------------------
+struct HWINSTA__;
+typedef HWINSTA__* HWINSTA;
+struct USEROBJECTFLAGS {
+  BOOL fInherit;
+  BOOL fReserved;
+  DWORD dwFlags;
+};
+typedef USEROBJECTFLAGS* PUSEROBJECTFLAGS;
+#define UOI_FLAGS 1
+#define WSF_VISIBLE 0x0001L
+
+// ---- Event log and named objects ------------------------------------------
+typedef void* PSID;
+#define EVENTLOG_SUCCESS 0x0000
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+#define ERROR_ELEVATION_REQUIRED 740L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 // ---- Code pages, consoles, the computer's name -------------------------------
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define ATTACH_PARENT_PROCESS ((DWORD)-1)
+#define STD_INPUT_HANDLE ((DWORD)-10)
+#define STD_OUTPUT_HANDLE ((DWORD)-11)
+#define STD_ERROR_HANDLE ((DWORD)-12)
 #define MAX_COMPUTERNAME_LENGTH 15
 
 // ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
