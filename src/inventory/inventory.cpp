@@ -54,7 +54,7 @@ const char* RootName(RegistryCatalogue::Root root) {
   return "";
 }
 
-HKEY RootFromName(const std::string& path, std::string& rest) {
+HKEY RootOfItemPath(const std::string& path, std::string& rest) {
   struct Known {
     const char* name;
     RegistryCatalogue::Root root;
@@ -566,14 +566,14 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
       error = GetLastError();
       return !IsMissing(error);
     case ItemKind::RegistryValue: {
-      HKEY root = RootFromName(item.path, rest);
+      HKEY root = RootOfItemPath(item.path, rest);
       error = root ? ProbeValue(root, rest.c_str(), item.valueName.c_str()) : ERROR_FILE_NOT_FOUND;
       return !IsMissing(error);
     }
     case ItemKind::Board:
     case ItemKind::RegistryKey:
     case ItemKind::InstallerProduct: {
-      HKEY root = RootFromName(item.path, rest);
+      HKEY root = RootOfItemPath(item.path, rest);
       error = root ? ProbeKey(root, rest.c_str()) : ERROR_FILE_NOT_FOUND;
       return !IsMissing(error);
     }
@@ -617,7 +617,7 @@ std::string RemainingReason(const InventoryItem& item, bool processLeft) {
     }
     default: {
       std::string rest;
-      HKEY root = RootFromName(item.path, rest);
+      HKEY root = RootOfItemPath(item.path, rest);
       if (root && ProbeKey(root, rest.c_str(), KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED) return "access denied";
       return "";
     }
@@ -625,6 +625,8 @@ std::string RemainingReason(const InventoryItem& item, bool processLeft) {
 }
 
 }  // namespace
+
+HKEY SplitRegistryItemPath(const std::string& path, std::string& rest) { return RootOfItemPath(path, rest); }
 
 std::string ReadRevision() {
   char revision[kTextLength + 1];

@@ -47,5 +47,9 @@ std::string ReadRevision();
 // remaining (with the reason where known) or pending the logon command.
 void CheckAfterRun(Inventory& start);
 
+// The root of a registry item's path ("HKLM\\...") and the rest after it; null
+// for a path that names no known root.
+HKEY SplitRegistryItemPath(const std::string& path, std::string& rest);
+
 const char* ItemKindName(ItemKind kind);
 const char* ItemStatusName(ItemStatus status);

@@ -128,7 +128,7 @@ bool WriteWholeFile(const std::string& path, const std::string& content) {
 }
 
 // Creates every missing folder of path, from the top down.
-bool CreateFolders(const std::string& path) {
+bool CreateFoldersOf(const std::string& path) {
   if (path.empty()) return true;  // the root of the current drive
   for (size_t i = 0; i <= path.size(); ++i) {
     if (i != path.size() && path[i] != '\\' && path[i] != '/') continue;
@@ -148,6 +148,10 @@ bool CreateFolders(const std::string& path) {
 }
 
 }  // namespace
+
+bool CreateReportFolder(const std::string& folder) { return CreateFoldersOf(folder); }
+
+std::string FileTimestamp(const SYSTEMTIME& time) { return Timestamp(time, "", "-", ""); }
 
 bool HasArgument(const char* arguments, const char* word) {
   for (const std::string& argument : SplitArguments(arguments))
@@ -214,6 +218,15 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   if (!inventory.logonCommandKey.empty())
     out += std::string(preview ? "\nLogon command a run writes:\n" : "\nLogon command the run wrote:\n") + "  " +
            inventory.logonCommandKey + " = " + inventory.logonCommand + "\n";
+  if (header.backup) {
+    const RegistryBackup& backup = *header.backup;
+    if (backup.written)
+      out += "\nRegistry backup: " + backup.path + " (" + std::to_string(backup.keys) + " keys, " +
+             std::to_string(backup.values) + " values)\n  restore: reg import \"" + backup.path + "\"\n";
+    else
+      out += "\nRegistry backup: not written\n";
+    for (const std::string& missing : backup.missing) out += "  not in the backup: " + missing + "\n";
+  }
   if (!header.outcome.empty())
     out += "\nOutcome: " + header.outcome + " (exit code " + std::to_string(header.exitCode) + ")\n";
   out += "\n" + ReportSummaryLine(header, inventory) + "\n";
@@ -254,6 +267,17 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     items.push_back(entry);
   }
   report["items"] = items;
+  if (header.backup) {
+    const RegistryBackup& backup = *header.backup;
+    ordered_json missing = ordered_json::array();
+    for (const std::string& what : backup.missing) missing.push_back(AnsiToUtf8(what));
+    report["backup"] = {{"file", backup.written ? ordered_json(AnsiToUtf8(backup.path)) : ordered_json(nullptr)},
+                        {"restore", backup.written ? ordered_json(AnsiToUtf8("reg import \"" + backup.path + "\""))
+                                                   : ordered_json(nullptr)},
+                        {"keys", backup.keys},
+                        {"values", backup.values},
+                        {"missing", missing}};
+  }
   if (!header.outcome.empty()) {
     report["exitCode"] = header.exitCode;
     report["outcome"] = AnsiToUtf8(header.outcome);
@@ -278,7 +302,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
 bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
                   std::string* jsonPath) {
   try {
-    if (!CreateFolders(folder)) return false;
+    if (!CreateFoldersOf(folder)) return false;
     std::string base = folder;
     if (!base.empty() && base.back() != '\\' && base.back() != '/') base += "\\";
     base += std::string("CleanLum-") + header.mode + "-" + Timestamp(header.started, "", "-", "");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "inventory/inventory.h"
+#include "inventory/registry_backup.h"
 
 // The JSON report's schema version: raised whenever a field changes meaning or goes away.
 const int kReportSchema = 1;
@@ -16,6 +17,8 @@ struct ReportHeader {
   const char* mode;  // "preview" or "result"
   SYSTEMTIME started;
   SYSTEMTIME ended;
+  // The registry backup a real run took before deleting anything (none: null).
+  const RegistryBackup* backup = nullptr;
   // A managed run's exit code and why (none when outcome is empty).
   std::string outcome;
   DWORD exitCode = 0;
@@ -45,6 +48,12 @@ std::string AnsiToUtf8(const std::string& text);
 // jsonPath, when given, receives the JSON report's path once it is written.
 bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
                   std::string* jsonPath = nullptr);
+
+// Creates folder and the folders above it when missing; false when it cannot be had.
+bool CreateReportFolder(const std::string& folder);
+
+// "YYYYMMDD-HHMMSS", as the report files are named.
+std::string FileTimestamp(const SYSTEMTIME& time);
 
 // Prints text to the standard output the starter redirected, else on the
 // console of the process that started this one, when there is one.

@@ -94,6 +94,15 @@ void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
   outcome_ = outcome;
 }
 
+void ResultReport::BackUpRegistry() {
+  if (!start_) return;
+  try {
+    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_, started_)));
+  } catch (const std::exception&) {
+    backup_.reset();
+  }
+}
+
 void ResultReport::Check() {
   if (!start_ || checked_) return;
   try {
@@ -117,6 +126,7 @@ void ResultReport::Finish() {
     header.started = started_;
     header.outcome = outcome_;
     header.exitCode = exitCode_;
+    header.backup = backup_.get();
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
     WriteReports(folder_, header, *start_, &jsonPath_);

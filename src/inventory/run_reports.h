@@ -13,6 +13,7 @@
 #include "drivers/drivers.h"
 
 #include "inventory/inventory.h"
+#include "inventory/registry_backup.h"
 
 // "preview": reads the machine, writes the preview report to the report
 // folder and prints it on the parent's console. Returns the exit code 0.
@@ -23,6 +24,9 @@ int RunPreview(const char* arguments);
 class ResultReport {
  public:
   void Begin(const char* arguments, const char* revisionText);
+  // Exports, before anything is deleted, every registry key and value of the
+  // start inventory into the report folder (see registry_backup.h).
+  void BackUpRegistry();
   // Looks at the machine again (Finish does it when it has not been done).
   void Check();
   void Finish();
@@ -52,6 +56,7 @@ class ResultReport {
   void DescribeInfRemovals(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
   std::string folder_;
+  std::unique_ptr<RegistryBackup> backup_;
   std::string outcome_;
   DWORD exitCode_ = 0;
   size_t remaining_ = 0;

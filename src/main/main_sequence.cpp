@@ -185,6 +185,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   log << kRule;
   LogTime(log, "Riruv Lum started at ", start);
   log << "\n";
+  // Before the first step deletes anything: what it will delete, restorable.
+  report.BackUpRegistry();
 
   CleanupContext context;
   context.progressWindow = ProgressWindow::Create(instance);

@@ -271,26 +271,29 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath
     NoteMissing(backup, keyName, opened);
     return;
   }
+  // Each value under the name it is stored with: names match without regard
+  // to case, and the restore gives back the stored one.
   bool headerWritten = false;
+  std::vector<char> name(kMaxValueName);
   std::vector<unsigned char> data(4096);
-  for (size_t i = 0; i < count; ++i) {
-    if (!names[i]) continue;
+  for (DWORD index = 0;; ++index) {
+    DWORD nameLength = 0;
     DWORD type = 0;
-    DWORD size = static_cast<DWORD>(data.size());
-    LONG status = RegQueryValueExA(key, names[i], nullptr, &type, data.data(), &size);
-    if (status == ERROR_MORE_DATA) {
-      data.resize(size);
-      size = static_cast<DWORD>(data.size());
-      status = RegQueryValueExA(key, names[i], nullptr, &type, data.data(), &size);
-    }
-    if (status == ERROR_FILE_NOT_FOUND) continue;
+    DWORD size = 0;
+    LONG status = ReadValue(key, index, name, nameLength, type, data, size);
+    if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) {
-      NoteMissing(backup, keyName + " value " + names[i], status);
-      continue;
+      NoteMissing(backup, keyName + " (values from index " + std::to_string(index) + " on)", status);
+      break;
     }
+    std::string stored(name.data(), nameLength);
+    bool wanted = false;
+    for (size_t i = 0; i < count && !wanted; ++i)
+      wanted = names[i] && UpperAscii(names[i]) == UpperAscii(stored);
+    if (!wanted) continue;
     if (!headerWritten) AppendHeader(backup, keyName);
     headerWritten = true;
-    AppendValue(backup, names[i], std::strlen(names[i]), type, data.data(), size);
+    AppendValue(backup, stored.data(), stored.size(), type, data.data(), size);
   }
   RegCloseKey(key);
   if (headerWritten) AppendAscii(backup, "\r\n");

@@ -129,6 +129,33 @@ class ReportTest(WineTestCase):
         self.assertIn('Summary: %d items: %d removed, %d remaining, 1 pending restart, 0 unreadable'
                       % (len(report['items']), len(report['items']) - len(expected), remaining), text)
 
+    def test_the_registry_backup_restores_the_vendors_keys_with_reg_import(self):
+        sample.install_sample(self.prefix)
+        # The reference: Wine's own reg export of every vendor key, and the environment.
+        keys = sorted(sample.VENDOR_REGISTRY)
+        reference = {key: self.prefix.read_registry(key) for key in keys}
+        environment = self.prefix.read_registry(sample.ENVIRONMENT).key(sample.ENVIRONMENT)
+
+        run = self.prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER)
+
+        self.assertEqual(0, run.exit_code)
+        self.assertEqual([], [key for key in keys if self.prefix.key_exists(key)])
+        report, text = self.reports(self.prefix.temp_directory(), 'result')
+        backup = report['backup']
+        self.assertEqual([], backup['missing'])
+        self.assertEqual('reg import "%s"' % backup['file'], backup['restore'])
+        self.assertIn(backup['restore'], text)
+        content = self.prefix.read_file(backup['file'])
+        self.assertEqual(b'\xff\xfeW\x00i\x00n\x00', content[:8])
+
+        self.prefix.wine('reg', 'import', backup['file'], check=True)
+
+        self.assertEqual(reference, {key: self.prefix.read_registry(key) for key in keys})
+        restored = self.prefix.read_registry(sample.ENVIRONMENT).key(sample.ENVIRONMENT)
+        self.assertEqual({name: environment[name] for name in environment if name in restored}, restored)
+        self.assertEqual([], [name for name in sample.VENDOR_ENVIRONMENT
+                              if name.lower() not in (n.lower() for n in restored)])
+
 
 if __name__ == '__main__':
     unittest.main()

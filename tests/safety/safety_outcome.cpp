@@ -808,6 +808,11 @@ bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& 
   if (id.compare(0, report.size(), report) == 0 &&
       (EndsWithNoCase(id, ".TXT") || EndsWithNoCase(id, ".JSON")) && id.find('\\', report.size()) == std::string::npos)
     return true;
+  // The registry backup taken before the first deletion, beside them.
+  const std::string backup = FileId(tempDirectory + "\\CleanLum-registry-backup-");
+  if (id.compare(0, backup.size(), backup) == 0 && EndsWithNoCase(id, ".REG") &&
+      id.find('\\', backup.size()) == std::string::npos)
+    return true;
   if (id == "value " + runOnce + " : DELLUMDIR") return true;
   // The logon command's key, and the keys above it when they were missing.
   if (id.compare(0, 4, "key ") == 0) {

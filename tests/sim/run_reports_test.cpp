@@ -169,7 +169,7 @@ TEST(ReportText, AnsiTextBecomesUtf8AndInvalidTextNeverThrows) {
   InventoryItem item;
   item.path = "C:\\\xFF\xFE";
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, "", 0};
+  ReportHeader header = {"preview", {}, {}, nullptr, "", 0};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xC3\xBF\xC3\xBE", report["items"][0]["path"]);
 }

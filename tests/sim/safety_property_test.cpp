@@ -16,6 +16,7 @@
 // the processes still running and the services not deleted.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 #include <string>
@@ -214,6 +215,94 @@ std::string Missing(const std::set<std::string>& want, const std::set<std::strin
   return text;
 }
 
+// "reg import" of a backup file on the simulated machine: UTF-16LE text,
+// key sections, quoted strings, dword: and hex(N): data, continued lines.
+std::string Narrow(const std::vector<WCHAR>& wide) {
+  if (wide.empty()) return "";
+  std::string text(wide.size() * 2 + 1, '\0');
+  int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0],
+                                  static_cast<int>(text.size()), nullptr, nullptr);
+  text.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+  return text;
+}
+
+std::vector<WCHAR> Units(const std::string& bytes) {
+  std::vector<WCHAR> units;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    units.push_back(static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8));
+  return units;
+}
+
+// The quoted text at the start of line (after its opening quote), unescaped; pos moves past it.
+std::vector<WCHAR> Quoted(const std::vector<WCHAR>& line, size_t& pos) {
+  std::vector<WCHAR> out;
+  for (++pos; pos < line.size() && line[pos] != '"'; ++pos) {
+    if (line[pos] == '\\' && pos + 1 < line.size()) ++pos;
+    out.push_back(line[pos]);
+  }
+  ++pos;
+  return out;
+}
+
+void ImportRegFile(const std::string& content) {
+  std::vector<WCHAR> units = Units(content.size() >= 2 ? content.substr(2) : "");
+  std::vector<std::vector<WCHAR>> lines(1);
+  for (WCHAR unit : units) {
+    if (unit == '\n') {
+      lines.emplace_back();
+    } else if (unit != '\r') {
+      lines.back().push_back(unit);
+    }
+  }
+  HKEY key = nullptr;
+  std::vector<WCHAR> pending;
+  for (std::vector<WCHAR>& physical : lines) {
+    size_t start = 0;
+    while (!pending.empty() && start < physical.size() && physical[start] == ' ') ++start;
+    pending.insert(pending.end(), physical.begin() + static_cast<long>(start), physical.end());
+    if (!pending.empty() && pending.back() == '\\' && pending[0] != '[') {
+      pending.pop_back();
+      continue;
+    }
+    std::vector<WCHAR> line;
+    line.swap(pending);
+    if (line.empty()) continue;
+    if (line[0] == '[') {
+      if (key) RegCloseKey(key);
+      key = nullptr;
+      std::string name = Narrow(std::vector<WCHAR>(line.begin() + 1, line.end() - 1));
+      std::string root = name.substr(0, name.find('\\'));
+      HKEY rootKey = root == "HKEY_CLASSES_ROOT" ? HKEY_CLASSES_ROOT : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
+                     : root == "HKEY_USERS" ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+      RegCreateKeyExA(rootKey, name.substr(root.size() + 1).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr);
+      continue;
+    }
+    if (!key || (line[0] != '"' && line[0] != '@')) continue;
+    size_t pos = 0;
+    std::string name = line[0] == '@' ? (pos = 1, std::string()) : Narrow(Quoted(line, pos));
+    ++pos;  // '='
+    std::string rest = Narrow(std::vector<WCHAR>(line.begin() + static_cast<long>(pos), line.end()));
+    DWORD type = REG_SZ;
+    std::string data;
+    if (rest[0] == '"') {
+      size_t at = pos;
+      data = Narrow(Quoted(line, at)) + '\0';
+    } else if (rest.compare(0, 6, "dword:") == 0) {
+      type = REG_DWORD;
+      unsigned long number = std::strtoul(rest.c_str() + 6, nullptr, 16);
+      for (int i = 0; i < 4; ++i) data += static_cast<char>((number >> (8 * i)) & 0xFF);
+    } else {
+      type = rest.compare(0, 4, "hex:") == 0 ? REG_BINARY : static_cast<DWORD>(std::strtoul(rest.c_str() + 4, nullptr, 16));
+      for (size_t at = rest.find(':') + 1; at + 1 < rest.size() + 1 && at < rest.size(); at += 3)
+        data += static_cast<char>(std::strtoul(rest.substr(at, 2).c_str(), nullptr, 16));
+      if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) data = Narrow(Units(data));
+    }
+    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+  }
+  if (key) RegCloseKey(key);
+}
+
 // One seed's machine, run, and checked.
 SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   winsim::ResetMachine();
@@ -285,6 +374,44 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
           result.problems.push_back("the result report says " + file + " is " + word + "; the model: " +
                                     (model == result.outcome.vendor.end() ? "not the vendor's" : model->second));
       }
+    }
+  }
+  // The registry backup restores every vendor key and value the run deleted,
+  // except what it names as unreadable.
+  std::string backupPath;
+  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
+    if (line.compare(0, 25, "CleanLum-registry-backup-") == 0) backupPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+  if (backupPath.empty()) {
+    result.problems.push_back("no registry backup");
+  } else {
+    std::vector<std::string> unreadable;
+    if (!report.is_discarded() && report.contains("backup"))
+      for (const auto& missing : report["backup"]["missing"]) {
+        std::string what = Ansi(missing);
+        what = what.substr(0, what.find(": error"));
+        what = what.substr(0, what.find(" (values"));
+        what = what.substr(0, what.find(" (subkeys"));
+        what = what.substr(0, what.find(" value "));
+        const char* roots[][2] = {{"HKEY_LOCAL_MACHINE\\", "HKLM\\"}, {"HKEY_CURRENT_USER\\", "HKCU\\"},
+                                  {"HKEY_USERS\\", "HKU\\"}, {"HKEY_CLASSES_ROOT\\", "HKLM\\SOFTWARE\\Classes\\"}};
+        for (const auto& root : roots)
+          if (what.compare(0, std::strlen(root[0]), root[0]) == 0) what = root[1] + what.substr(std::strlen(root[0]));
+        unreadable.push_back(winsim::Upper(what));
+      }
+    ImportRegFile(winsim::ReadFileText(backupPath));
+    safety::Snapshot restored = Snap();
+    for (const auto& item : result.outcome.vendor) {
+      const std::string& id = item.first;
+      if ((id.compare(0, 4, "key ") != 0 && id.compare(0, 6, "value ") != 0) || !before.count(id) || after.count(id))
+        continue;
+      std::string path = winsim::Upper(id.substr(id[0] == 'k' ? 4 : 6));
+      bool named = false;
+      for (const std::string& key : unreadable)
+        if (path.compare(0, key.size(), key) == 0) named = true;
+      if (named) continue;
+      auto back = restored.find(id);
+      if (back == restored.end() || back->second != before.at(id))
+        result.problems.push_back("the registry backup does not restore " + id);
     }
   }
   for (const std::string& problem :
