@@ -165,22 +165,38 @@ LONG ReadValue(HKEY key, DWORD index, std::vector<char>& name, DWORD& nameLength
   }
 }
 
-// The values of an open key, in enumeration order.
-void AppendValues(RegistryExport& backup, HKEY key, const std::string& keyName) {
+std::string UpperAscii(std::string text);
+
+// The values of an open key, in enumeration order: all of them, or (names
+// given) those whose names match one of names without regard to case, each
+// written under the name it is stored with. Unless headerWritten, the key's
+// header goes before the first value written. True when a value was written.
+bool AppendValues(RegistryExport& backup, HKEY key, const std::string& keyName, const char* const* names,
+                  size_t count, bool headerWritten) {
   std::vector<char> name(kMaxValueName);
   std::vector<unsigned char> data(4096);
+  bool written = false;
   for (DWORD index = 0;; ++index) {
     DWORD nameLength = 0;
     DWORD type = 0;
     DWORD size = 0;
     LONG status = ReadValue(key, index, name, nameLength, type, data, size);
-    if (status == ERROR_NO_MORE_ITEMS) return;
+    if (status == ERROR_NO_MORE_ITEMS) break;
     if (status != ERROR_SUCCESS) {
       NoteMissing(backup, keyName + " (values from index " + std::to_string(index) + " on)", status);
-      return;
+      break;
     }
-    AppendValue(backup, name.data(), nameLength, type, data.data(), size);
+    std::string stored(name.data(), nameLength);
+    bool wanted = !names;
+    for (size_t i = 0; names && i < count && !wanted; ++i)
+      wanted = names[i] && UpperAscii(names[i]) == UpperAscii(stored);
+    if (!wanted) continue;
+    if (!headerWritten) AppendHeader(backup, keyName);
+    headerWritten = true;
+    AppendValue(backup, stored.data(), stored.size(), type, data.data(), size);
+    written = true;
   }
+  return written;
 }
 
 bool IsBelowWrittenSubtree(const RegistryExport& backup, const std::string& upperName) {
@@ -207,7 +223,7 @@ void ExportKey(RegistryExport& backup, HKEY root, const std::string& path, int d
     return;
   }
   AppendHeader(backup, keyName);
-  AppendValues(backup, key, keyName);
+  AppendValues(backup, key, keyName, nullptr, 0, true);
   AppendAscii(backup, "\r\n");
 
   // Child names first, then each child: the walk reads only.
@@ -271,32 +287,9 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath
     NoteMissing(backup, keyName, opened);
     return;
   }
-  // Each value under the name it is stored with: names match without regard
-  // to case, and the restore gives back the stored one.
-  bool headerWritten = false;
-  std::vector<char> name(kMaxValueName);
-  std::vector<unsigned char> data(4096);
-  for (DWORD index = 0;; ++index) {
-    DWORD nameLength = 0;
-    DWORD type = 0;
-    DWORD size = 0;
-    LONG status = ReadValue(key, index, name, nameLength, type, data, size);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) {
-      NoteMissing(backup, keyName + " (values from index " + std::to_string(index) + " on)", status);
-      break;
-    }
-    std::string stored(name.data(), nameLength);
-    bool wanted = false;
-    for (size_t i = 0; i < count && !wanted; ++i)
-      wanted = names[i] && UpperAscii(names[i]) == UpperAscii(stored);
-    if (!wanted) continue;
-    if (!headerWritten) AppendHeader(backup, keyName);
-    headerWritten = true;
-    AppendValue(backup, stored.data(), stored.size(), type, data.data(), size);
-  }
+  bool written = AppendValues(backup, key, keyName, names, count, false);
   RegCloseKey(key);
-  if (headerWritten) AppendAscii(backup, "\r\n");
+  if (written) AppendAscii(backup, "\r\n");
 }
 
 bool WriteRegistryExport(const RegistryExport& backup, const char* path) {
