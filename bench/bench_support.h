@@ -10,6 +10,20 @@
 
 namespace bench {
 
+// Runs a command line hidden and waits for it to end.
+inline void RunHidden(char* commandLine) {
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION process;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    return;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
 inline double NowMs() {
   static LARGE_INTEGER frequency = [] {
     LARGE_INTEGER f;

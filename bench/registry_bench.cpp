@@ -57,16 +57,7 @@ int Make(size_t keys) {
 
 void RunReg() {
   std::string line = std::string("reg.exe delete \"HKEY_LOCAL_MACHINE\\") + kTree + "\" /f";
-  STARTUPINFOA startup;
-  PROCESS_INFORMATION process;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process))
-    return;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  bench::RunHidden(&line[0]);
 }
 
 // The counted calls of the product's walk.

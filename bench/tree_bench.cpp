@@ -41,16 +41,7 @@ bool BareDelete(const std::string& path) {
 
 void RunRd(const char* path) {
   std::string line = std::string("cmd.exe /c rd /s /q \"") + path + "\"";
-  STARTUPINFOA startup;
-  PROCESS_INFORMATION process;
-  std::memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process))
-    return;
-  WaitForSingleObject(process.hProcess, INFINITE);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  bench::RunHidden(&line[0]);
 }
 
 // The counted calls of the product's walk.

@@ -104,10 +104,10 @@ bool ReadText(HKEY key, const char* name, char (&text)[kTextLength + 1]) {
 // Files and bytes below folder; links are counted as entries, never followed.
 void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes, int depth) {
   if (depth > kMaxTreeDepth) return;
-  char spec[MAX_PATH];
-  if (!BuildText(spec, folder, "\\*")) return;
+  char searchPattern[MAX_PATH];
+  if (!BuildText(searchPattern, folder, "\\*")) return;
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(spec, &entry);
+  HANDLE search = FindFirstFileA(searchPattern, &entry);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
     if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
@@ -129,6 +129,21 @@ class Reader {
   explicit Reader(Inventory& inventory) : inventory_(inventory) {}
 
   void SetStep(const char* step) { step_ = step; }
+
+  // The files of folder whose names match pattern, as the pattern deletion finds them.
+  void AddMatchingFiles(const char* folder, const char* pattern) {
+    char searchPattern[MAX_PATH];
+    char path[MAX_PATH];
+    if (!BuildText(searchPattern, folder, "\\", pattern)) return;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(searchPattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      if (BuildText(path, folder, "\\", entry.cFileName)) AddFile(path);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
 
   InventoryItem& Add(ItemKind kind, const std::string& path) {
     InventoryItem item;
@@ -351,18 +366,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
                    std::string("refused by the \"Directory\" guard: ") + choice.rule);
   if (!choice.newerRelease && choice.source == InstallDirectorySource::RegistryValue) {
     char systemDirectory[MAX_PATH];
-    char spec[MAX_PATH];
-    if (QuerySystemDirectory(systemDirectory) && BuildText(spec, systemDirectory, "\\", kLibraryPattern)) {
-      WIN32_FIND_DATAA entry;
-      HANDLE search = FindFirstFileA(spec, &entry);
-      if (search != INVALID_HANDLE_VALUE) {
-        do {
-          if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-          if (BuildText(path, systemDirectory, "\\", entry.cFileName)) reader.AddFile(path);
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-      }
-    }
+    if (QuerySystemDirectory(systemDirectory)) reader.AddMatchingFiles(systemDirectory, kLibraryPattern);
   }
   if (haveDrive)
     for (const char* folder : kSharedDocumentsFolders)
@@ -446,18 +450,7 @@ void ReadLibraryFiles(Reader& reader, const char* windowsDirectory) {
   if (!windowsDirectory[0]) return;
   char folder[MAX_PATH];
   char path[MAX_PATH];
-  char spec[MAX_PATH];
-  if (BuildText(folder, windowsDirectory, kSystemFolder) && BuildText(spec, folder, "\\", kLibraryPattern)) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(spec, &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (BuildText(path, folder, "\\", entry.cFileName)) reader.AddFile(path);
-      } while (FindNextFileA(search, &entry));
-      FindClose(search);
-    }
-  }
+  if (BuildText(folder, windowsDirectory, kSystemFolder)) reader.AddMatchingFiles(folder, kLibraryPattern);
   if (BuildText(path, windowsDirectory, kDmaDriver)) reader.AddFile(path);
   for (const char* driver : kBoardDrivers)
     if (BuildText(path, windowsDirectory, kDriversFolder, driver)) reader.AddFile(path);
@@ -505,14 +498,14 @@ std::string FileReason(const char* path) {
 // clears attributes) stopped: a file in use or denied, or a path too long.
 bool FindBlockedFile(const char* folder, std::string& path, std::string& reason, int depth) {
   if (depth > kMaxTreeDepth) return false;
-  char spec[MAX_PATH];
-  if (!BuildText(spec, folder, "\\*")) {
+  char searchPattern[MAX_PATH];
+  if (!BuildText(searchPattern, folder, "\\*")) {
     path = folder;
     reason = "too long a path to delete";
     return true;
   }
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(spec, &entry);
+  HANDLE search = FindFirstFileA(searchPattern, &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
   bool found = false;
   do {
