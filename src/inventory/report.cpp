@@ -20,41 +20,6 @@
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The arguments one by one: blanks separate, double quotes group and are dropped.
-std::vector<std::string> SplitArguments(const char* arguments) {
-  std::vector<std::string> words;
-  if (!arguments) return words;
-  const char* p = arguments;
-  while (*p) {
-    while (IsBlank(*p)) ++p;
-    if (!*p) break;
-    std::string word;
-    bool quoted = false;
-    for (; *p && (quoted || !IsBlank(*p)); ++p) {
-      if (*p == '"')
-        quoted = !quoted;
-      else
-        word += *p;
-    }
-    words.push_back(word);
-  }
-  return words;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t length = std::strlen(prefix);
-  if (text.size() < length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
-
-const char kReportDirWord[] = "reportdir=";
-
 std::string TwoDigits(unsigned number) {
   char text[8];
   std::snprintf(text, sizeof text, "%02u", number % 100);
@@ -153,16 +118,8 @@ bool CreateReportFolder(const std::string& folder) { return CreateFoldersOf(fold
 
 std::string FileTimestamp(const SYSTEMTIME& time) { return Timestamp(time, "", "-", ""); }
 
-bool HasArgument(const char* arguments, const char* word) {
-  for (const std::string& argument : SplitArguments(arguments))
-    if (argument.size() == std::strlen(word) && StartsWithNoCase(argument, word)) return true;
-  return false;
-}
-
-std::string ReportFolder(const char* arguments) {
-  for (const std::string& argument : SplitArguments(arguments))
-    if (StartsWithNoCase(argument, kReportDirWord) && argument.size() > std::strlen(kReportDirWord))
-      return argument.substr(std::strlen(kReportDirWord));
+std::string ReportFolder(const std::string& requested) {
+  if (!requested.empty()) return requested;
   // The run log's folder: TEMP as the log takes it (undefined: the root of the current drive).
   const char* temp = std::getenv("TEMP");
   return temp ? temp : "";

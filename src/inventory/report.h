@@ -1,6 +1,6 @@
 // The reports of an inventory: one text file for people and one JSON file for
-// programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the words
-// of the command line that ask for them.
+// programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the folder
+// they go to.
 #pragma once
 
 #include <windows.h>
@@ -27,14 +27,10 @@ struct ReportHeader {
 // The report's summary line ("Summary: N items: ...").
 std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory);
 
-// True when one of the whitespace-separated arguments (double quotes group)
-// equals word, ignoring ASCII case.
-bool HasArgument(const char* arguments, const char* word);
-
-// The folder of the reports: the value of the first "reportdir=PATH"
-// argument, else (or when that value is empty) the folder of the run log:
-// TEMP, or the root of the current drive when TEMP is not defined.
-std::string ReportFolder(const char* arguments);
+// The folder of the reports: the folder asked for ("reportdir="), else (when
+// that is empty) the folder of the run log: TEMP, or the root of the current
+// drive when TEMP is not defined.
+std::string ReportFolder(const std::string& requested);
 
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
 // Never throws: text that is not valid in the ANSI code page is replaced.

@@ -20,7 +20,7 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-int RunPreview(const char* arguments) {
+int RunPreview(const Options& options) {
   try {
     ReportHeader header;
     header.mode = "preview";
@@ -28,7 +28,7 @@ int RunPreview(const char* arguments) {
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
-    WriteReports(ReportFolder(arguments), header, inventory);
+    WriteReports(ReportFolder(options.reportDir), header, inventory);
     PrintToParentConsole(ReportText(header, inventory));
   } catch (const std::exception&) {
     // Nothing to report with: the preview still changed nothing.
@@ -68,10 +68,10 @@ void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
   }
 }
 
-void ResultReport::Begin(const char* arguments, const char* revisionText) {
+void ResultReport::Begin(const Options& options, const char* revisionText) {
   try {
     GetLocalTime(&started_);
-    folder_ = ReportFolder(arguments);
+    folder_ = ReportFolder(options.reportDir);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
     start_.reset();

@@ -14,16 +14,17 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
+#include "run/options.h"
 
 // "preview": reads the machine, writes the preview report to the report
 // folder and prints it on the parent's console. Returns the exit code 0.
-int RunPreview(const char* arguments);
+int RunPreview(const Options& options);
 
 // The result report of a real run: Begin at the run's start, Finish just
 // before the restart request.
 class ResultReport {
  public:
-  void Begin(const char* arguments, const char* revisionText);
+  void Begin(const Options& options, const char* revisionText);
   // Exports, before anything is deleted, every registry key and value of the
   // start inventory into the report folder (see registry_backup.h).
   void BackUpRegistry();

@@ -16,6 +16,7 @@
 #include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
 #include "run/event_log.h"
+#include "run/options.h"
 #include "run/progress_window.h"
 #include "run/result_marker.h"
 #include "run/run_log.h"
@@ -117,21 +118,20 @@ int CheckPrerequisiteTools() {
 }
 
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
-  if (!arguments) arguments = "";
+  const Options options = ReadOptions(GetCommandLineA(), arguments);
   MsiMode = 0;
   // Reads only, and needs no administrator rights.
-  if (HasArgument(arguments, "preview")) return RunPreview(arguments);
+  if (options.preview) return RunPreview(options);
   OSVERSIONINFOA version = QueryVersion();
-  const char* commandLine = GetCommandLineA();
   // For deployment engines: silent, no restart of its own, and exit codes
   // they understand. Without it every code and behaviour is the usual one.
-  bool managed = HasArgument(arguments, "managed");
+  const bool managed = options.managed;
   ResultReport report;
 
   if (managed) {
     // Before anything changes; no message box in this mode.
     std::string revisionText = ReadRevision();
-    report.Begin(arguments, revisionText.c_str());
+    report.Begin(options, revisionText.c_str());
     if (!IsUserAnAdmin())
       return EndManagedRun(report, kManagedNotElevated, "not started with administrator rights");
     if (IsInstallerTransactionRunning())
@@ -153,8 +153,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   QueryWindowsDirectory(windowsDirectory);
 
   // The words are looked for in the full command line, program path included.
-  if (ContainsText(commandLine, "msi")) MsiMode = 1;
-  if (!managed && !ContainsText(commandLine, "silent")) {
+  if (options.msi) MsiMode = 1;
+  if (!managed && !options.silent) {
     // Nobody can answer a confirmation on an invisible window station: that
     // counts as Cancel, so the run changes nothing instead of waiting for ever.
     if (!HasInteractiveWindowStation()) return 0;
@@ -176,7 +176,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
     RegCloseKey(libraryKey);
   }
 
-  if (!managed) report.Begin(arguments, revision);
+  if (!managed) report.Begin(options, revision);
 
   RunLog log;
   SYSTEMTIME start;
@@ -228,7 +228,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
                                    : "items remain; the report says which and why");
   } else {
     report.Finish();
-    if (!RestartSystem(arguments, version, log)) return 1;
+    if (!RestartSystem(options, version, log)) return 1;
   }
 
   ProgressWindow::Destroy(context.progressWindow);

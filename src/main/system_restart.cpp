@@ -1,9 +1,7 @@
 // System restart: the two warnings, the shutdown privilege on the NT platform
-// and the forced reboot request. Only the entry point's arguments count for
-// "noreboot" and "silent" here, not the program's own path.
+// and the forced reboot request. Only the entry point's argument string counts
+// for "noreboot" and "silent" here, not the program's own path.
 #include "main/system_restart.h"
-
-#include "system/text.h"
 
 namespace {
 
@@ -44,9 +42,9 @@ bool EnableShutdownPrivilege() {
 
 }  // namespace
 
-bool RestartSystem(const char* arguments, const OSVERSIONINFOA& version, RunLog& log) {
-  if (ContainsText(arguments, "noreboot")) return true;
-  if (!ContainsText(arguments, "silent")) {
+bool RestartSystem(const Options& options, const OSVERSIONINFOA& version, RunLog& log) {
+  if (options.noReboot) return true;
+  if (!options.restartSilent) {
     MessageBoxA(nullptr, "You must reboot your system.", kSetupCaption, MB_OK | MB_ICONINFORMATION);
     MessageBoxA(nullptr,
                 "Riruv Lum will now restart your computer.\n"
