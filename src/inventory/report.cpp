@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/output_file.h"
+
 
 #ifndef CLEANLUM_VERSION
 #define CLEANLUM_VERSION "0"
@@ -81,13 +83,9 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
 namespace {
 
 bool WriteWholeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file = CreateOutputFile(path.c_str());
   if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = content.size() < 0x7fffffff &&
-            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-            written == content.size();
+  bool ok = WriteAll(file, content.data(), content.size());
   CloseHandle(file);
   return ok;
 }
@@ -278,28 +276,4 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
   } catch (const std::exception&) {
     return false;
   }
-}
-
-void PrintToParentConsole(const std::string& text) {
-  std::string lines = "\r\n";
-  for (char c : text) {
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  if (lines.size() >= 0x7fffffff) return;
-  DWORD written = 0;
-  // Output redirected to a file or a pipe by the starter goes there.
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output && output != INVALID_HANDLE_VALUE) {
-    WriteFile(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
-    return;
-  }
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-  HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  if (console != INVALID_HANDLE_VALUE) {
-    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
-    CloseHandle(console);
-  }
-  FreeConsole();
 }

@@ -50,7 +50,3 @@ bool CreateReportFolder(const std::string& folder);
 
 // "YYYYMMDD-HHMMSS", as the report files are named.
 std::string FileTimestamp(const SYSTEMTIME& time);
-
-// Prints text to the standard output the starter redirected, else on the
-// console of the process that started this one, when there is one.
-void PrintToParentConsole(const std::string& text);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "inventory/report.h"
+#include "system/starter_output.h"
 
 namespace {
 
@@ -18,6 +19,9 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
+// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
+bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
+
 }  // namespace
 
 int RunPreview(const Options& options) {
@@ -29,11 +33,16 @@ int RunPreview(const Options& options) {
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
     WriteReports(ReportFolder(options.reportDir), header, inventory);
-    PrintToParentConsole(ReportText(header, inventory));
+    PrintToStarter(ReportText(header, inventory));
+    // The answer detection and remediation scripts ask for: 1 when anything a
+    // run would act on is there (unreadable counts: it was not seen gone).
+    for (const InventoryItem& item : inventory.items)
+      if (IsActedOn(item)) return 1;
+    return 0;
   } catch (const std::exception&) {
-    // Nothing to report with: the preview still changed nothing.
+    // Nothing could be looked at: that is no proof that nothing is there.
+    return 1;
   }
-  return 0;
 }
 
 void ResultReport::NoteInfOutcome(const VendorInfOutcome& outcome, void* report) {
@@ -77,9 +86,6 @@ void ResultReport::Begin(const Options& options, const char* revisionText) {
     start_.reset();
   }
 }
-
-// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
-static bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
 
 size_t ResultReport::Found() const {
   if (!start_) return 0;

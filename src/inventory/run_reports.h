@@ -17,7 +17,9 @@
 #include "run/options.h"
 
 // "preview": reads the machine, writes the preview report to the report
-// folder and prints it on the parent's console. Returns the exit code 0.
+// folder and prints it for the starter. Returns the exit code: 0 when nothing
+// a run would act on is present (items it keeps by design do not count), 1
+// when something is.
 int RunPreview(const Options& options);
 
 // The result report of a real run: Begin at the run's start, Finish just

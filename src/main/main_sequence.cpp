@@ -21,6 +21,7 @@
 #include "run/result_marker.h"
 #include "run/run_log.h"
 #include "main/system_restart.h"
+#include "main/usage.h"
 #include "registry/registry.h"
 #include "system/system.h"
 #include "system/system_facts.h"
@@ -108,6 +109,17 @@ int EndManagedRun(ResultReport& report, DWORD exitCode, const std::string& outco
   return static_cast<int>(exitCode);
 }
 
+// A run that ends before it changes anything because the box it would show
+// could be seen by nobody (a service, session 0, a remote shell): the result
+// report says why, and the run ends with the code the box would have led to.
+int EndUnseenRun(ResultReport& report, const Options& options, int exitCode, const std::string& outcome) {
+  std::string revisionText = ReadRevision();
+  report.Begin(options, revisionText.c_str());
+  report.SetOutcome(static_cast<DWORD>(exitCode), outcome + "; no message box on an invisible window station");
+  report.Finish();
+  return exitCode;
+}
+
 }  // namespace
 
 int CheckPrerequisiteTools() {
@@ -120,6 +132,9 @@ int CheckPrerequisiteTools() {
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
   const Options options = ReadOptions(GetCommandLineA(), arguments);
   MsiMode = 0;
+  // Nothing else happens, and neither needs administrator rights.
+  if (options.help) return ShowToStarter(UsageText());
+  if (options.version) return ShowToStarter(VersionLine() + "\n");
   // Reads only, and needs no administrator rights.
   if (options.preview) return RunPreview(options);
   OSVERSIONINFOA version = QueryVersion();
@@ -141,12 +156,20 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       return EndManagedRun(report, kManagedToolMissing,
                            std::string(missing->name) + " is missing from the working directory");
   } else {
+    const bool visible = HasInteractiveWindowStation();
     if (!IsUserAnAdmin()) {
+      if (!visible) return EndUnseenRun(report, options, 1, "not started with administrator rights");
       MessageBoxA(nullptr, "Riruv Lum can't continue because you don't have administrator rights",
                   "Error!", MB_OK);
       return 1;
     }
-    if (CheckPrerequisiteTools() == 1) return -1;
+    if (!visible) {
+      if (const RequiredTool* missing = FindMissingTool())
+        return EndUnseenRun(report, options, -1,
+                            std::string(missing->name) + " is missing from the working directory");
+    } else if (CheckPrerequisiteTools() == 1) {
+      return -1;
+    }
   }
 
   char windowsDirectory[1024];
@@ -157,7 +180,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   if (!managed && !options.silent) {
     // Nobody can answer a confirmation on an invisible window station: that
     // counts as Cancel, so the run changes nothing instead of waiting for ever.
-    if (!HasInteractiveWindowStation()) return 0;
+    if (!HasInteractiveWindowStation())
+      return EndUnseenRun(report, options, 0, "the confirmation could not be asked; nothing was changed");
     if (MessageBoxA(nullptr, "Are you sure you want to uninstall LUM?", "Velmora Imaging Uninstall",
                     MB_OKCANCEL) != IDOK)
       return 0;

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "system/output_file.h"
+
 namespace {
 
 const DWORD kMaxValueName = 16384;  // 16,383 characters and the terminator
@@ -294,11 +296,9 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath
 
 bool WriteRegistryExport(const RegistryExport& backup, const char* path) {
   if (!path || !*path) return false;
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateOutputFile(path);
   if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  DWORD size = static_cast<DWORD>(backup.bytes.size());
-  bool complete = WriteFile(file, backup.bytes.data(), size, &written, nullptr) && written == size;
+  bool complete = WriteAll(file, reinterpret_cast<const char*>(backup.bytes.data()), backup.bytes.size());
   CloseHandle(file);
   if (!complete) DeleteFileA(path);  // a cut backup would restore only part, silently
   return complete;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inventory/report.h"
+#include "main/main_sequence.h"
 #include "report_schema.h"
 #include "sim_fixture.h"
 
@@ -79,7 +80,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
   M().system.isAdmin = false;
   std::vector<std::string> before = WholeState();
 
-  EXPECT_EQ(0, RunProgram("PreView"));
+  EXPECT_EQ(1, RunProgram("PreView"));  // the vendor's items are there
 
   std::vector<std::string> after = WholeState();
   std::vector<std::string> added;
@@ -93,7 +94,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
 }
 
 TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
-  EXPECT_EQ(0, RunProgram("preview"));
+  EXPECT_EQ(1, RunProgram("preview"));
   nlohmann::json report = Json("C:\\Temp\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("preview", report["mode"]);
   EXPECT_EQ("WINSIM", report["machine"]);
@@ -121,6 +122,26 @@ TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   std::string text = winsim::ReadFileText("C:\\Temp\\CleanLum-preview-20261208-090503.txt");
   EXPECT_EQ(0u, text.find("\xEF\xBB\xBF" "CleanLum "));
   EXPECT_NE(std::string::npos, text.find("runs: C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet\r\n"));
+}
+
+// Exit 0 means "nothing of the vendor's here" to detection scripts: items a
+// run keeps by design do not count, anything a run would act on does.
+TEST(PreviewExitCode, ZeroOnlyWhenNothingARunWouldActOnIsPresent) {
+  winsim::ResetMachine();
+  M().system.isAdmin = false;
+  M().system.commandLine = "C:\\Tools\\CleanLum.exe preview";
+  EXPECT_EQ(0, RunCleanLum(nullptr, "preview"));
+
+  winsim::AddService("TrkServer");  // kept without a Tarvel board, and listed as kept
+  M().system.localTime.wSecond = 10;
+  EXPECT_EQ(0, RunCleanLum(nullptr, "preview"));
+  nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-preview-20261208-090510.json"));
+  ASSERT_EQ(1u, report["items"].size());
+  EXPECT_TRUE(report["items"][0].contains("kept"));
+
+  winsim::MakeFile("C:\\Windows\\system32\\lumcore.dll", "MZ");
+  EXPECT_EQ(1, RunCleanLum(nullptr, "preview"));
+  EXPECT_TRUE(winsim::PathExists("C:\\Windows\\system32\\lumcore.dll"));
 }
 
 TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {

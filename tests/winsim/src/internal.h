@@ -14,7 +14,7 @@ namespace winsim {
 // Process: a child's handle from CreateProcessA; OpenedProcess: a handle from
 // OpenProcess (no SYNCHRONIZE right, so it cannot be waited on).
 enum class HandleKind {
-  Process, Thread, Search, File, Token, Inf, Service, ServiceManager, OpenedProcess, Snapshot, EventSource, Mutex
+  Process, Thread, Search, File, Token, Inf, Service, ServiceManager, OpenedProcess, Snapshot, EventSource, Mutex, Console
 };
 
 struct HandleEntry {

@@ -32,6 +32,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL AttachConsole(DWORD processId);
 HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
+BOOL WriteConsoleA(HANDLE console, const void* text, DWORD count, LPDWORD written, LPVOID reserved);
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,

@@ -46,6 +46,12 @@ struct SystemState {
   bool isAdmin = true;
   std::string computerName = "WINSIM";
   bool parentConsole = false;  // AttachConsole(ATTACH_PARENT_PROCESS) succeeds
+  // The program is of the GUI subsystem: it has a standard output only when
+  // its starter redirected one into this file ("": none), and the console's
+  // once it attached to its parent's. What it wrote to that console:
+  std::string standardOutputFile;
+  std::string consoleOutput;
+  bool consoleAttached = false;
   std::string windowsDirectory = "C:\\Windows";
   std::string systemDirectory = "C:\\Windows\\system32";
   std::string currentDirectory = "C:\\Tools";
