@@ -75,8 +75,8 @@ def main():
 
         preview = prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
         preview_text, preview_data = report(prefix, temp, 'preview')
-        print('\nRan CleanLum.exe preview: exit code %s; it changed nothing and wrote to %s:\n'
-              % (preview.exit_code, temp))
+        print('\nRan CleanLum.exe preview: exit code %s (1: something of the vendor\'s is there); '
+              'it changed nothing and wrote to %s:\n' % (preview.exit_code, temp))
         sys.stdout.write(preview_text)
 
         if os.path.exists(SCREENSHOT):
@@ -139,7 +139,7 @@ def main():
         else:
             print('No screenshot was taken')
         ok = (run.exit_code == 0 and not vendor_left and not foreign_changed and taken and taken[0]
-              and preview.exit_code == 0 and preview_data and result_data and not disagree)
+              and preview.exit_code == 1 and preview_data and result_data and not disagree)
         return 0 if ok else 1
     finally:
         prefix.close(remove=False)
