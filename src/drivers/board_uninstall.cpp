@@ -12,11 +12,13 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <new>
 
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -84,9 +86,9 @@ void ReadDrive(char (&drive)[2]) {
 
 // Runs a command line of the board loop without time-out in its own console,
 // then records the attempt; an empty (unbuildable) command line is skipped.
-void RunLogged(RunLog& log, char* commandLine) {
+void RunLogged(CleanupContext& context, RunLog& log, char* commandLine) {
   if (!commandLine[0]) return;
-  RunAndWait(commandLine, 0, INFINITE);
+  RunRecorded(context, "boards", commandLine, 0, INFINITE);
   log << "Call to " << commandLine << "\n";
 }
 
@@ -117,21 +119,33 @@ void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSyste
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
   BoardCommandLines lines;
   BuildBoardCommandLines(system, directory, board, lines);
-  RunLogged(log, lines.driver);
+  RunLogged(context, log, lines.driver);
   if (!IsGigeBoard(board)) return;
-  RunLogged(log, lines.filter);
+  RunLogged(context, log, lines.filter);
   ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
-  RunLogged(log, lines.blockService);
-  RunLogged(log, lines.stopService);
+  RunLogged(context, log, lines.blockService);
+  RunLogged(context, log, lines.stopService);
   Sleep(75000);  // the service takes its time to stop before it can be deleted
-  RunLogged(log, lines.deleteService);
+  RunLogged(context, log, lines.deleteService);
 }
 
 // Closes the board monitor (started first so that its window can be found and
 // told to release the boards), then stops and deletes its TrkServer service.
-void ShutDownMonitor() {
+void ShutDownMonitor(CleanupContext& context) {
+  DWORD startedAt = GetTickCount();
   intptr_t monitor = _spawnlp(_P_NOWAIT, "pyxmon.exe", "pyxmon.exe", static_cast<const char*>(nullptr));
   if (monitor != -1) CloseHandle(reinterpret_cast<HANDLE>(monitor));  // never waited for
+  if (context.record) {
+    ChildRecord child;
+    child.step = "boards";
+    child.program = child.commandLine = "pyxmon.exe";
+    child.awaited = false;
+    child.facts.result = monitor != -1 ? RunResult::Finished : RunResult::NotStarted;
+    // The runtime's spawn says why only through errno: the file was not found, or it would not start.
+    if (monitor == -1) child.facts.startError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_BAD_FORMAT;
+    child.facts.milliseconds = GetTickCount() - startedAt;
+    context.record->NoteChild(child);
+  }
   Sleep(2000);
   HWND window = FindWindowA("PyxMonWnd", nullptr);
   if (window) {
@@ -154,7 +168,7 @@ void ShutDownMonitor() {
 void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& system, const char* board) {
   char caption[kTextSize];
   if (BuildText(caption, "Uninstall ", board)) ProgressWindow::SetCaption(context.progressWindow, caption);
-  if (IsTarvelBoard(board)) ShutDownMonitor();
+  if (IsTarvelBoard(board)) ShutDownMonitor(context);
   if (HasBoardTool(system)) UninstallBoardDriver(context, log, system, board);
   Sleep(500);
 }
@@ -240,7 +254,7 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
   DriverCommand commandLine;
   BuildBoardNetworkServerCommandLine(system, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, INFINITE);
+  if (commandLine[0]) RunRecorded(context, "boards", commandLine, 0, INFINITE);
 
   delete[] boards;
   ProgressWindow::Step(context.progressWindow);

@@ -10,6 +10,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -106,12 +107,12 @@ void UninstallDma(CleanupContext& context, const char* revisionText) {
   if (tool == DmaTool::None) return;
   DriverCommand commandLine;
   BuildDmaCommandLine(tool, directory, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
+  if (commandLine[0]) RunRecorded(context, "dma", commandLine, 0, kToolTimeoutMs);
   ProgressWindow::Step(context.progressWindow);
 
   // The working directory is read anew for the network server.
   char current[kTextSize];
   if (!QueryCurrentDirectory(current)) return;
   BuildDmaNetworkServerCommandLine(current, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
+  if (commandLine[0]) RunRecorded(context, "dma", commandLine, 0, kToolTimeoutMs);
 }

@@ -5,6 +5,7 @@
 // awaited to its end, whatever the one before achieved.
 #include "files/files.h"
 
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/text.h"
 
@@ -52,7 +53,7 @@ bool DeleteClearingAttributes(const char* path, DWORD attributes) {
 
 }  // namespace
 
-void ForceDeleteFile(const char* path) {
+void ForceDeleteFile(const char* path, RunRecord* record) {
   if (!IsQuotableFilePath(path)) return;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -81,6 +82,6 @@ void ForceDeleteFile(const char* path) {
 
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);
-    RunAndWait(commandLine, CREATE_NO_WINDOW, INFINITE);
+    RunRecorded(record, "library files", commandLine, CREATE_NO_WINDOW, INFINITE);
   }
 }

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "system/output_file.h"
+#include "system/utf8.h"
 
 
 #ifndef CLEANLUM_VERSION
@@ -123,23 +124,6 @@ std::string ReportFolder(const std::string& requested) {
   return temp ? temp : "";
 }
 
-std::string AnsiToUtf8(const std::string& text) {
-  if (text.empty()) return "";
-  if (text.size() > 0x3fffffff) return "";
-  int length = static_cast<int>(text.size());
-  int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (wideLength <= 0) return "";
-  std::vector<WCHAR> wide(static_cast<size_t>(wideLength));
-  if (MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), wideLength) != wideLength) return "";
-  int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (utf8Length <= 0) return "";
-  std::string utf8(static_cast<size_t>(utf8Length), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], utf8Length, nullptr, nullptr) !=
-      utf8Length)
-    return "";
-  return utf8;
-}
-
 std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   bool preview = IsPreview(header);
   std::string out;
@@ -182,6 +166,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
       out += "\nRegistry backup: not written\n";
     for (const std::string& missing : backup.missing) out += "  not in the backup: " + missing + "\n";
   }
+  if (!header.restorePoint.empty()) out += "\nRestore point: " + header.restorePoint + "\n";
   if (!header.outcome.empty())
     out += "\nOutcome: " + header.outcome + " (exit code " + std::to_string(header.exitCode) + ")\n";
   out += "\n" + ReportSummaryLine(header, inventory) + "\n";
@@ -233,6 +218,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
                         {"values", backup.values},
                         {"missing", missing}};
   }
+  if (!header.restorePoint.empty()) report["restorePoint"] = AnsiToUtf8(header.restorePoint);
   if (!header.outcome.empty()) {
     report["exitCode"] = header.exitCode;
     report["outcome"] = AnsiToUtf8(header.outcome);

@@ -9,6 +9,7 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
+#include "system/utf8.h"  // AnsiToUtf8, the reports' encoding
 
 // The JSON report's schema version: raised whenever a field changes meaning or goes away.
 const int kReportSchema = 1;
@@ -22,6 +23,8 @@ struct ReportHeader {
   // A managed run's exit code and why (none when outcome is empty).
   std::string outcome;
   DWORD exitCode = 0;
+  // What became of the restore point asked for ("restorepoint"; empty: none asked).
+  std::string restorePoint;
 };
 
 // The report's summary line ("Summary: N items: ...").
@@ -36,8 +39,6 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory);
 // Never throws: text that is not valid in the ANSI code page is replaced.
 std::string ReportJson(const ReportHeader& header, const Inventory& inventory);
 
-// ANSI code page text as UTF-8 (the reports' encoding); empty on failure.
-std::string AnsiToUtf8(const std::string& text);
 
 // Creates folder (and the folders above it) when missing, then writes both
 // files. False when either could not be written; nothing is thrown.

@@ -133,9 +133,18 @@ void ResultReport::Finish() {
     header.outcome = outcome_;
     header.exitCode = exitCode_;
     header.backup = backup_.get();
+    header.restorePoint = restorePoint_;
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
-    WriteReports(folder_, header, *start_, &jsonPath_);
+    for (const InventoryItem& item : start_->items) {
+      if (!IsActedOn(item) || item.status == ItemStatus::Removed) continue;
+      std::string line = std::string(ItemStatusName(item.status)) + " " + ItemKindName(item.kind) + " " + item.path;
+      if (!item.valueName.empty()) line += " : " + item.valueName;
+      if (!item.reason.empty()) line += ": " + item.reason;
+      left_.push_back(line);
+    }
+    if (WriteReports(folder_, header, *start_, &jsonPath_) && jsonPath_.size() > 5)
+      textPath_ = jsonPath_.substr(0, jsonPath_.size() - 5) + ".txt";
   } catch (const std::exception&) {
   }
   start_.reset();

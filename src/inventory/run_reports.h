@@ -37,14 +37,22 @@ class ResultReport {
   // Items a run would remove that the start inventory found (items kept by
   // design, and a refused "Directory" value listed for the record, not counted).
   size_t Found() const;
-  // A managed run's exit code and why, written into the report by Finish.
+  // The run's exit code and why, written into the report by Finish.
   void SetOutcome(DWORD exitCode, const std::string& outcome);
+  // What became of the restore point asked for, written into the report by Finish.
+  void SetRestorePoint(const std::string& description) { restorePoint_ = description; }
   // After Check: the items found that are still there for a reason other
   // than the logon command (remaining or unreadable), the summary line, and
   // the JSON report's path ("" when it could not be written), after Finish.
   size_t Remaining() const { return remaining_; }
   const std::string& Summary() const { return summary_; }
   const std::string& JsonPath() const { return jsonPath_; }
+  // After Finish: the text report's path ("" when it could not be written),
+  // the registry backup taken (null: none), and one line for each item found
+  // that is still there ("remaining file C:\\...: in use").
+  const std::string& TextPath() const { return textPath_; }
+  const RegistryBackup* Backup() const { return backup_.get(); }
+  const std::vector<std::string>& Left() const { return left_; }
 
   // A VendorInfOutcomeSink (context: the report): how each driver package left.
   static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
@@ -66,5 +74,8 @@ class ResultReport {
   bool checked_ = false;
   std::string summary_;
   std::string jsonPath_;
+  std::string textPath_;
+  std::string restorePoint_;
+  std::vector<std::string> left_;
   SYSTEMTIME started_ = {};
 };

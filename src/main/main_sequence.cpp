@@ -4,6 +4,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -15,15 +16,18 @@
 #include "files/files.h"
 #include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
+#include "run/admin_log.h"
 #include "run/event_log.h"
 #include "run/options.h"
 #include "run/progress_window.h"
 #include "run/result_marker.h"
+#include "run/run_record.h"
 #include "run/run_log.h"
 #include "main/system_restart.h"
 #include "main/usage.h"
 #include "registry/registry.h"
 #include "system/system.h"
+#include "system/restore_point.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 
@@ -66,12 +70,12 @@ void LogTime(RunLog& log, const char* label, const SYSTEMTIME& time) {
 
 // The installer-script clean-up tool, hidden, up to 60000 ms. Skipped when the
 // working directory or the command line would not fit in full.
-void RunMsiCleanup() {
+void RunMsiCleanup(CleanupContext& context) {
   char directory[MAX_PATH];
   char commandLine[1024];
   if (!QueryCurrentDirectory(directory)) return;
   if (!BuildText(commandLine, directory, kMsiCleanupCommand)) return;
-  RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
+  RunRecorded(context, "installer scripts", commandLine, CREATE_NO_WINDOW, 60000);
 }
 
 // The first driver tool this system needs that is not in the working
@@ -96,28 +100,143 @@ const DWORD kManagedFailed = 1603;         // ERROR_INSTALL_FAILURE
 const DWORD kManagedRetry = 1618;          // ERROR_INSTALL_ALREADY_RUNNING
 const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 
+std::string YesNo(bool value) { return value ? "yes" : "no"; }
+
+// The administrator's log of this run: beside the reports, named by the
+// run's start. The run goes on without it when it cannot be written.
+void OpenAdminLog(AdminLog& adminLog, const Options& options) {
+  std::string folder = ReportFolder(options.reportDir);
+  // A folder asked for is made; the default one (TEMP) is never made here, so
+  // that a missing TEMP still means no run log, as it always did.
+  if (!options.reportDir.empty() && !CreateReportFolder(folder)) return;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  std::string path = folder;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += "\\";
+  adminLog.Open(path + "CleanLum-" + FileTimestamp(now) + ".log");
+}
+
+// Who runs what, where: the first lines of every run's log.
+void LogRunStart(AdminLog& adminLog, const Options& options, const OSVERSIONINFOA& version) {
+  adminLog.Info("CleanLum", VersionLine() + " started");
+  adminLog.Info("CleanLum", std::string("Command line: ") + GetCommandLineA());
+  adminLog.Info("CleanLum", "Arguments: " + options.arguments);
+  for (const std::string& ignored : options.ignored)
+    adminLog.Warning("CleanLum", "Argument not understood, passed over: \"" + ignored + "\"");
+  int elevation = QueryElevation();
+  adminLog.Info("CleanLum", "Account: " + QueryAccountName() + "; administrator rights: " + YesNo(IsUserAnAdmin()) +
+                                "; elevated: " + (elevation < 0 ? std::string("not known") : YesNo(elevation == 1)));
+  char directory[MAX_PATH];
+  QueryCurrentDirectory(directory);
+  adminLog.Info("CleanLum", "Windows " + std::to_string(version.dwMajorVersion) + "." +
+                                std::to_string(version.dwMinorVersion) + " build " +
+                                std::to_string(version.dwBuildNumber) + ", processor architecture " +
+                                std::to_string(QueryProcessorArchitecture()) + "; working directory " + directory +
+                                "; window station " + (HasInteractiveWindowStation() ? "visible" : "invisible"));
+  adminLog.Info("CleanLum", std::string("Mode: ") + (options.managed ? "managed" : "interactive") +
+                                "; silent: " + YesNo(options.silent || options.managed) +
+                                "; noreboot: " + YesNo(options.noReboot || options.managed) +
+                                "; msi: " + YesNo(options.msi) + "; restorepoint: " + YesNo(options.restorePoint));
+}
+
+std::string ExitCodeText(DWORD code) {
+  std::string text = std::to_string(code);
+  if (code >= 0x80000000) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+    text += std::string(" (") + hex + ")";
+  }
+  return text;
+}
+
+// One line for each child as it ends: its exit code and how long it ran.
+void LogChild(AdminLog& adminLog, const ChildRecord& child) {
+  const char* step = child.step.c_str();
+  const ChildFacts& facts = child.facts;
+  if (facts.result == RunResult::NotStarted) {
+    adminLog.Error(step, "Could not start (Win32 error " + std::to_string(facts.startError) + "): " +
+                             child.commandLine);
+  } else if (!child.awaited) {
+    adminLog.Info(step, "Started, not waited for: " + child.commandLine);
+  } else if (facts.result == RunResult::TimedOut) {
+    adminLog.Warning(step, "Still running at the time limit of " + Seconds(child.timeoutMs) + ", left running: " +
+                               child.commandLine);
+  } else {
+    std::string line = "Exit code " + ExitCodeText(facts.exitCode) + " after " + Seconds(facts.milliseconds) +
+                       ": " + child.commandLine;
+    adminLog.Write(facts.exitCode == 0 ? LogType::Info : LogType::Warning, step, line);
+  }
+}
+
+void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command) {
+  std::string value = command.key + "\\" + command.value;
+  if (command.error == ERROR_SUCCESS)
+    adminLog.Info("install directory", "Wrote the logon command " + value + " = " + command.data);
+  else
+    adminLog.Error("install directory", "Could not write the logon command " + value + " (Win32 error " +
+                                            std::to_string(command.error) + ")");
+}
+
+// The end of every run that got as far as its report: what it left, where the
+// report and the backup are, and the exit code.
+int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, const std::string& outcome) {
+  for (const std::string& left : report.Left()) adminLog.Warning("result", "Still there: " + left);
+  if (!report.Summary().empty()) adminLog.Info("result", report.Summary());
+  if (!report.TextPath().empty())
+    adminLog.Info("result", "Result report: " + report.TextPath() + " and " + report.JsonPath());
+  else
+    adminLog.Error("result", "The result report could not be written");
+  if (const RegistryBackup* backup = report.Backup()) {
+    if (backup->written)
+      adminLog.Info("result", "Registry backup: " + backup->path + " (restore: reg import \"" + backup->path + "\")");
+    for (const std::string& missing : backup->missing) adminLog.Error("result", "Not in the backup: " + missing);
+  }
+  adminLog.Write(exitCode == 0 || exitCode == static_cast<int>(kManagedRestartNeeded) ? LogType::Info : LogType::Error,
+                 "CleanLum", "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
+  return exitCode;
+}
+
 // Ends a managed run: the result report with the outcome, the marker for the
 // engines' detection rules and the Application event. None of them can stop
 // the run; each is skipped when it cannot be written.
-int EndManagedRun(ResultReport& report, DWORD exitCode, const std::string& outcome) {
+int EndManagedRun(ResultReport& report, AdminLog& adminLog, DWORD exitCode, const std::string& outcome) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
-  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str());
+  if (!WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str()))
+    adminLog.Error("result", "The result marker HKLM\\SOFTWARE\\CleanLum could not be written");
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;
   ReportRunEvent(summary.c_str(), !success);
-  return static_cast<int>(exitCode);
+  return LogRunEnd(adminLog, report, static_cast<int>(exitCode), outcome);
 }
 
 // A run that ends before it changes anything because the box it would show
 // could be seen by nobody (a service, session 0, a remote shell): the result
 // report says why, and the run ends with the code the box would have led to.
-int EndUnseenRun(ResultReport& report, const Options& options, int exitCode, const std::string& outcome) {
+int EndUnseenRun(ResultReport& report, AdminLog& adminLog, const Options& options, int exitCode,
+                 const std::string& outcome) {
   std::string revisionText = ReadRevision();
   report.Begin(options, revisionText.c_str());
-  report.SetOutcome(static_cast<DWORD>(exitCode), outcome + "; no message box on an invisible window station");
+  std::string why = outcome + "; no message box on an invisible window station";
+  report.SetOutcome(static_cast<DWORD>(exitCode), why);
   report.Finish();
+  return LogRunEnd(adminLog, report, exitCode, why);
+}
+
+// An interactive run that ends at a box, before anything is written but this log.
+int EndAtBox(AdminLog& adminLog, int exitCode, const std::string& outcome) {
+  adminLog.Write(exitCode == 0 ? LogType::Info : LogType::Error, "CleanLum",
+                 "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
   return exitCode;
+}
+
+// Runs one clean-up step between two lines of the administrator's log.
+template <typename Step>
+void LogStep(AdminLog& adminLog, const char* component, const char* name, Step step) {
+  adminLog.Info(component, std::string(name) + ": started");
+  DWORD started = GetTickCount();
+  step();
+  adminLog.Info(component, std::string(name) + ": done after " + Seconds(GetTickCount() - started));
 }
 
 }  // namespace
@@ -142,33 +261,36 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // they understand. Without it every code and behaviour is the usual one.
   const bool managed = options.managed;
   ResultReport report;
+  AdminLog adminLog;
+  OpenAdminLog(adminLog, options);
+  LogRunStart(adminLog, options, version);
 
   if (managed) {
     // Before anything changes; no message box in this mode.
     std::string revisionText = ReadRevision();
     report.Begin(options, revisionText.c_str());
     if (!IsUserAnAdmin())
-      return EndManagedRun(report, kManagedNotElevated, "not started with administrator rights");
+      return EndManagedRun(report, adminLog, kManagedNotElevated, "not started with administrator rights");
     if (IsInstallerTransactionRunning())
-      return EndManagedRun(report, kManagedRetry, "another Windows Installer transaction is running");
-    if (report.Found() == 0) return EndManagedRun(report, kManagedSuccess, "nothing of the vendor's was found");
+      return EndManagedRun(report, adminLog, kManagedRetry, "another Windows Installer transaction is running");
+    if (report.Found() == 0)
+      return EndManagedRun(report, adminLog, kManagedSuccess, "nothing of the vendor's was found");
     if (const RequiredTool* missing = FindMissingTool())
-      return EndManagedRun(report, kManagedToolMissing,
+      return EndManagedRun(report, adminLog, kManagedToolMissing,
                            std::string(missing->name) + " is missing from the working directory");
   } else {
     const bool visible = HasInteractiveWindowStation();
     if (!IsUserAnAdmin()) {
-      if (!visible) return EndUnseenRun(report, options, 1, "not started with administrator rights");
+      if (!visible) return EndUnseenRun(report, adminLog, options, 1, "not started with administrator rights");
       MessageBoxA(nullptr, "Riruv Lum can't continue because you don't have administrator rights",
                   "Error!", MB_OK);
-      return 1;
+      return EndAtBox(adminLog, 1, "not started with administrator rights");
     }
-    if (!visible) {
-      if (const RequiredTool* missing = FindMissingTool())
-        return EndUnseenRun(report, options, -1,
-                            std::string(missing->name) + " is missing from the working directory");
-    } else if (CheckPrerequisiteTools() == 1) {
-      return -1;
+    if (const RequiredTool* missing = FindMissingTool()) {
+      std::string why = std::string(missing->name) + " is missing from the working directory";
+      if (!visible) return EndUnseenRun(report, adminLog, options, -1, why);
+      MessageBoxA(nullptr, missing->missingMessage, "Error!", MB_OK);
+      return EndAtBox(adminLog, -1, why);
     }
   }
 
@@ -181,10 +303,20 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
     // Nobody can answer a confirmation on an invisible window station: that
     // counts as Cancel, so the run changes nothing instead of waiting for ever.
     if (!HasInteractiveWindowStation())
-      return EndUnseenRun(report, options, 0, "the confirmation could not be asked; nothing was changed");
+      return EndUnseenRun(report, adminLog, options, 0, "the confirmation could not be asked; nothing was changed");
     if (MessageBoxA(nullptr, "Are you sure you want to uninstall LUM?", "Velmora Imaging Uninstall",
                     MB_OKCANCEL) != IDOK)
-      return 0;
+      return EndAtBox(adminLog, 0, "cancelled at the confirmation; nothing was changed");
+  }
+
+  // Asked for before the first change; whatever Windows answers, the run goes on.
+  RestorePoint restorePoint;
+  if (options.restorePoint) {
+    adminLog.Info("restore point", "Asking Windows for a restore point");
+    restorePoint = BeginRestorePoint("CleanLum: removal of the Velmora imaging library");
+    adminLog.Write(restorePoint.outcome == RestorePointOutcome::Created ? LogType::Info : LogType::Warning,
+                   "restore point", "Restore point " + DescribeRestorePoint(restorePoint));
+    report.SetRestorePoint(DescribeRestorePoint(restorePoint));
   }
 
   // One byte beyond the 1024 offered keeps a value stored without a
@@ -199,6 +331,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
+  adminLog.Info("CleanLum", std::string("Library revision: ") + (revision[0] ? revision : "(none)"));
 
   if (!managed) report.Begin(options, revision);
 
@@ -206,53 +339,73 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   SYSTEMTIME start;
   GetLocalTime(&start);
   log.Open();
+  if (!log.IsOpen()) adminLog.Warning("CleanLum", "The run log %TEMP%\\LUMInstall.log could not be opened");
   log << kRule;
   LogTime(log, "Riruv Lum started at ", start);
   log << "\n";
   // Before the first step deletes anything: what it will delete, restorable.
   report.BackUpRegistry();
 
+  RunRecord record;
+  record.onChild = [&adminLog](const ChildRecord& child) { LogChild(adminLog, child); };
+  record.onLogonCommand = [&adminLog](const LogonCommandRecord& command) { LogLogonCommand(adminLog, command); };
   CleanupContext context;
+  context.record = &record;
   context.progressWindow = ProgressWindow::Create(instance);
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
 
-  UninstallAllBoards(context, log);
-  UninstallDma(context, revision);
-  RemoveShortcuts(context);
+  LogStep(adminLog, "boards", "Board uninstall", [&] { UninstallAllBoards(context, log); });
+  LogStep(adminLog, "dma", "DMA driver removal", [&] { UninstallDma(context, revision); });
+  LogStep(adminLog, "shortcuts", "Shortcut removal", [&] { RemoveShortcuts(context); });
   log << "Deleted Lum Shortcuts " << "\n";
-  RemoveInstallDirectory(context, revision);
+  LogStep(adminLog, "install directory", "Install directory removal",
+          [&] { RemoveInstallDirectory(context, revision); });
   log << "Deleted Lum Directory " << "\n";
-  DeleteRegistryKeys(context);
+  LogStep(adminLog, "registry", "Product registration clean-up", [&] { DeleteRegistryKeys(context); });
   log << "Deleted Lum Registry Keys " << "\n";
-  RemoveLibraryFiles(context);
+  LogStep(adminLog, "library files", "Library and driver file removal", [&] { RemoveLibraryFiles(context); });
   log << "Deleted Lum Dlls " << "\n";
   ProgressWindow::Step(context.progressWindow);
 
   char infDirectory[1024];
-  if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
+  LogStep(adminLog, "inf", "Vendor INF clean-up", [&] {
+    if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
+      DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
+  });
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {
     ProgressWindow::SetCaption(context.progressWindow, "Deleting script files");
-    RunMsiCleanup();
+    RunMsiCleanup(context);
   }
   ProgressWindow::Step(context.progressWindow);
   ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
+
+  if (restorePoint.outcome == RestorePointOutcome::Created) {
+    EndRestorePoint(restorePoint);
+    adminLog.Write(restorePoint.endStatus == ERROR_SUCCESS ? LogType::Info : LogType::Warning, "restore point",
+                   "End of the change told to System Restore (status " + std::to_string(restorePoint.endStatus) +
+                       ")");
+  }
 
   int exitCode = 0;
   if (managed) {
     // The restart belongs to the engine: 3010 asks it for one.
     report.Check();
     bool clean = report.Remaining() == 0;
-    exitCode = EndManagedRun(report, clean ? kManagedRestartNeeded : kManagedFailed,
+    exitCode = EndManagedRun(report, adminLog, clean ? kManagedRestartNeeded : kManagedFailed,
                              clean ? "removed; a restart completes the removal"
                                    : "items remain; the report says which and why");
   } else {
     report.Finish();
-    if (!RestartSystem(options, version, log)) return 1;
+    // Written before the restart request: a forced restart may end the
+    // program before it could write anything after it.
+    LogRunEnd(adminLog, report, 0,
+              options.noReboot ? "the run completed; no restart (noreboot)" : "the run completed; Windows restarts");
+    if (!RestartSystem(options, version, log, adminLog))
+      return EndAtBox(adminLog, 1, "the restart could not be prepared");
   }
 
   ProgressWindow::Destroy(context.progressWindow);

@@ -4,14 +4,21 @@
 
 #include <windows.h>
 
-// What became of a run, for diagnostics only: no caller acts on it.
+// What became of a run, for the records: the clean-up never acts on it.
 enum class RunResult { Finished, TimedOut, NotStarted };
+
+struct ChildFacts {
+  RunResult result = RunResult::NotStarted;
+  DWORD startError = 0;    // NotStarted: the Win32 error of the start
+  DWORD exitCode = 0;      // Finished: the child's exit code
+  DWORD milliseconds = 0;  // from just before the start to the end of the wait
+};
 
 // Runs commandLine (a writable buffer the caller owns; the platform resolves
 // the unquoted program path) with no inherited handles, the given creation
 // flags (0 or CREATE_NO_WINDOW), and waits up to timeoutMs (or INFINITE).
 // A child that outlives the wait is left running.
-RunResult RunAndWait(char* commandLine, DWORD creationFlags, DWORD timeoutMs);
+ChildFacts RunAndWait(char* commandLine, DWORD creationFlags, DWORD timeoutMs);
 
 // Enables or disables one named privilege in an open token (opened with
 // TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY). Failures are printed to standard output.

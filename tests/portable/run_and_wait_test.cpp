@@ -24,7 +24,7 @@ class RunAndWaitTest : public test_folders::PrivateFolderTest {
   static RunResult Run(const std::string& commandLine, DWORD flags, DWORD timeoutMs) {
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
-    return RunAndWait(buffer.data(), flags, timeoutMs);
+    return RunAndWait(buffer.data(), flags, timeoutMs).result;
   }
 };
 
@@ -61,11 +61,11 @@ TEST_F(RunAndWaitTest, MissingToolIsNotStartedAndLeavesTheCommandLineAsItWas) {
   std::vector<char> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back('\0');
 
-  EXPECT_EQ(RunResult::NotStarted, RunAndWait(buffer.data(), 0, INFINITE));
+  EXPECT_EQ(RunResult::NotStarted, RunAndWait(buffer.data(), 0, INFINITE).result);
   EXPECT_EQ(commandLine, std::string(buffer.data()));
 
   char empty[1] = "";
-  EXPECT_EQ(RunResult::NotStarted, RunAndWait(empty, 0, INFINITE));
+  EXPECT_EQ(RunResult::NotStarted, RunAndWait(empty, 0, INFINITE).result);
 }
 
 TEST_F(RunAndWaitTest, ChildOutlivingAShortTimeOutIsLeftRunning) {

@@ -149,7 +149,8 @@ TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
   M().ui.messageBoxAnswers.push_back(IDCANCEL);
   EXPECT_EQ(0, RunProgram("previews"));
   EXPECT_EQ(1u, M().ui.messageBoxes.size());
-  EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-").empty());
+  EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-preview-").empty());
+  EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-result-").empty());
 }
 
 TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
@@ -190,7 +191,7 @@ TEST(ReportText, AnsiTextBecomesUtf8AndInvalidTextNeverThrows) {
   InventoryItem item;
   item.path = "C:\\\xFF\xFE";
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, nullptr, "", 0};
+  ReportHeader header = {"preview", {}, {}, nullptr, "", 0, ""};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xC3\xBF\xC3\xBE", report["items"][0]["path"]);
 }

@@ -61,4 +61,8 @@ std::vector<std::string> SplitPath(const std::string& path);
 // "C:\\a\\..\\b" style paths made absolute against the current directory.
 std::string FullPath(const std::string& path);
 
+// The System Restore and COM exports that programs look up at run time, or
+// null (administration.cpp).
+FARPROC AdministrationExport(bool restoreClient, bool ole32, const char* name);
+
 }  // namespace winsim

@@ -133,7 +133,8 @@ DWORD GetTickCount() {
 namespace {
 
 const char* const kModules[] = {"kernel32.dll", "ntdll.dll", "advapi32.dll", "user32.dll", "shell32.dll",
-                                "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll"};
+                                "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll", "ole32.dll",
+                                "srclient.dll"};
 const uintptr_t kProgramModule = 0x400000;
 const uintptr_t kFirstSystemModule = 0x70000000;
 const uintptr_t kModuleSpacing = 0x100000;
@@ -169,6 +170,9 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 HMODULE LoadLibraryA(LPCSTR name) {
   if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, static_cast<HMODULE>(nullptr));
+  M().system.libraryLoads.push_back(name);
+  if (IsModule(FindModule(name), "srclient.dll") && !M().administration.restoreClientPresent)
+    return winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
   return GetModuleHandleA(name);
 }
 
@@ -189,6 +193,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
+  if (FARPROC administration = winsim::AdministrationExport(IsModule(module, "srclient.dll"),
+                                                              IsModule(module, "ole32.dll"), name))
+    return administration;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

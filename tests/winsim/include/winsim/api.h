@@ -160,3 +160,10 @@ BOOL DeregisterEventSource(HANDLE eventLog);
 HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 void GetSystemTime(LPSYSTEMTIME time);
+
+// ---- kernel32 time zone and thread, advapi32 account and elevation (administration.cpp) ----
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information);
+DWORD GetCurrentThreadId();
+BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                        DWORD length, PDWORD returnLength);

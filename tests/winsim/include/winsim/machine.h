@@ -64,6 +64,7 @@ struct SystemState {
   // not exist in the file system is not reported (S_FALSE).
   std::map<int, std::string> shellFolders;
   std::vector<DWORD> sleeps;  // every Sleep, in order (nothing really sleeps)
+  std::vector<std::string> libraryLoads;  // every LoadLibraryA name, as passed
   DWORD lastError = 0;
 };
 
@@ -356,6 +357,31 @@ struct EventLogState {
   std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
 };
 
+// ---- The time zone, the account's elevation, System Restore -----------------------------
+// SRSetRestorePointW of srclient.dll, found through LoadLibraryA and
+// GetProcAddress like every function looked up at run time; each call is
+// kept. Trace: "restore-point: <event type> <restore point type> <description>".
+struct RestorePointCall {
+  DWORD eventType = 0;
+  DWORD restorePointType = 0;
+  int64_t sequenceNumber = 0;
+  std::string description;  // ASCII only
+};
+
+struct AdministrationState {
+  LONG timeZoneBias = -60;  // UTC = local time + bias (Central European time)
+  LONG daylightBias = -60;
+  DWORD timeZoneId = TIME_ZONE_ID_STANDARD;
+  DWORD threadId = 4242;
+  bool elevated = true;            // TokenElevation
+  bool elevationUnknown = false;   // GetTokenInformation(TokenElevation) fails, as before Vista
+  bool restoreClientPresent = true;  // srclient.dll and its export exist
+  DWORD restoreStatus = ERROR_SUCCESS;  // what SRSetRestorePointW answers (not ERROR_SUCCESS: it fails)
+  int64_t nextSequenceNumber = 71;
+  std::vector<RestorePointCall> restoreCalls;
+  std::vector<std::string> comCalls;  // "CoInitializeEx", "CoInitializeSecurity", "CoUninitialize"
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -367,6 +393,7 @@ struct Machine {
   TokenState tokens;
   UiState ui;
   EventLogState eventLog;
+  AdministrationState administration;
   std::vector<std::string> trace;
 };
 
