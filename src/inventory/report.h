@@ -9,7 +9,6 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
-#include "system/utf8.h"  // AnsiToUtf8, the reports' encoding
 
 // The JSON report's schema version: raised whenever a field changes meaning or goes away.
 const int kReportSchema = 1;
@@ -35,6 +34,7 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
 // drive when TEMP is not defined.
 std::string ReportFolder(const std::string& requested);
 
+// Both reports are UTF-8, as every text they are given (inventory.h).
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
 // Never throws: text that is not valid in the ANSI code page is replaced.
 std::string ReportJson(const ReportHeader& header, const Inventory& inventory);

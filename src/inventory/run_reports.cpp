@@ -5,6 +5,7 @@
 
 #include "inventory/report.h"
 #include "system/starter_output.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int RunPreview(const Options& options) {
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
     WriteReports(ReportFolder(options.reportDir), header, inventory);
-    PrintToStarter(ReportText(header, inventory));
+    PrintToStarter(AnsiForDisplay(ReportText(header, inventory)));
     // The answer detection and remediation scripts ask for: 1 when anything a
     // run would act on is there (unreadable counts: it was not seen gone).
     for (const InventoryItem& item : inventory.items)

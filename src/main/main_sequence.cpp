@@ -30,6 +30,7 @@
 #include "system/restore_point.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -102,6 +103,9 @@ const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 
 std::string YesNo(bool value) { return value ? "yes" : "no"; }
 
+// Text of the machine read through the narrow calls, for the log (UTF-8).
+std::string Utf8(const std::string& ansi) { return Utf8FromAnsi(ansi); }
+
 // The administrator's log of this run: beside the reports, named by the
 // run's start. The run goes on without it when it cannot be written.
 void OpenAdminLog(AdminLog& adminLog, const Options& options) {
@@ -119,19 +123,19 @@ void OpenAdminLog(AdminLog& adminLog, const Options& options) {
 // Who runs what, where: the first lines of every run's log.
 void LogRunStart(AdminLog& adminLog, const Options& options, const OSVERSIONINFOA& version) {
   adminLog.Info("CleanLum", VersionLine() + " started");
-  adminLog.Info("CleanLum", std::string("Command line: ") + GetCommandLineA());
-  adminLog.Info("CleanLum", "Arguments: " + options.arguments);
+  adminLog.Info("CleanLum", "Command line: " + Utf8(GetCommandLineA()));
+  adminLog.Info("CleanLum", "Arguments: " + Utf8(options.arguments));
   for (const std::string& ignored : options.ignored)
-    adminLog.Warning("CleanLum", "Argument not understood, passed over: \"" + ignored + "\"");
+    adminLog.Warning("CleanLum", "Argument not understood, passed over: \"" + Utf8(ignored) + "\"");
   int elevation = QueryElevation();
-  adminLog.Info("CleanLum", "Account: " + QueryAccountName() + "; administrator rights: " + YesNo(IsUserAnAdmin()) +
+  adminLog.Info("CleanLum", "Account: " + Utf8(QueryAccountName()) + "; administrator rights: " + YesNo(IsUserAnAdmin()) +
                                 "; elevated: " + (elevation < 0 ? std::string("not known") : YesNo(elevation == 1)));
   char directory[MAX_PATH];
   QueryCurrentDirectory(directory);
   adminLog.Info("CleanLum", "Windows " + std::to_string(version.dwMajorVersion) + "." +
                                 std::to_string(version.dwMinorVersion) + " build " +
                                 std::to_string(version.dwBuildNumber) + ", processor architecture " +
-                                std::to_string(QueryProcessorArchitecture()) + "; working directory " + directory +
+                                std::to_string(QueryProcessorArchitecture()) + "; working directory " + Utf8(directory) +
                                 "; window station " + (HasInteractiveWindowStation() ? "visible" : "invisible"));
   adminLog.Info("CleanLum", std::string("Mode: ") + (options.managed ? "managed" : "interactive") +
                                 "; silent: " + YesNo(options.silent || options.managed) +
@@ -155,23 +159,23 @@ void LogChild(AdminLog& adminLog, const ChildRecord& child) {
   const ChildFacts& facts = child.facts;
   if (facts.result == RunResult::NotStarted) {
     adminLog.Error(step, "Could not start (Win32 error " + std::to_string(facts.startError) + "): " +
-                             child.commandLine);
+                             Utf8(child.commandLine));
   } else if (!child.awaited) {
-    adminLog.Info(step, "Started, not waited for: " + child.commandLine);
+    adminLog.Info(step, "Started, not waited for: " + Utf8(child.commandLine));
   } else if (facts.result == RunResult::TimedOut) {
     adminLog.Warning(step, "Still running at the time limit of " + Seconds(child.timeoutMs) + ", left running: " +
-                               child.commandLine);
+                               Utf8(child.commandLine));
   } else {
     std::string line = "Exit code " + ExitCodeText(facts.exitCode) + " after " + Seconds(facts.milliseconds) +
-                       ": " + child.commandLine;
+                       ": " + Utf8(child.commandLine);
     adminLog.Write(facts.exitCode == 0 ? LogType::Info : LogType::Warning, step, line);
   }
 }
 
 void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command) {
-  std::string value = command.key + "\\" + command.value;
+  std::string value = Utf8(command.key + "\\" + command.value);
   if (command.error == ERROR_SUCCESS)
-    adminLog.Info("install directory", "Wrote the logon command " + value + " = " + command.data);
+    adminLog.Info("install directory", "Wrote the logon command " + value + " = " + Utf8(command.data));
   else
     adminLog.Error("install directory", "Could not write the logon command " + value + " (Win32 error " +
                                             std::to_string(command.error) + ")");
@@ -183,7 +187,7 @@ int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, cons
   for (const std::string& left : report.Left()) adminLog.Warning("result", "Still there: " + left);
   if (!report.Summary().empty()) adminLog.Info("result", report.Summary());
   if (!report.TextPath().empty())
-    adminLog.Info("result", "Result report: " + report.TextPath() + " and " + report.JsonPath());
+    adminLog.Info("result", "Result report: " + Utf8(report.TextPath()) + " and " + Utf8(report.JsonPath()));
   else
     adminLog.Error("result", "The result report could not be written");
   if (const RegistryBackup* backup = report.Backup()) {
@@ -331,7 +335,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
-  adminLog.Info("CleanLum", std::string("Library revision: ") + (revision[0] ? revision : "(none)"));
+  adminLog.Info("CleanLum", "Library revision: " + (revision[0] ? Utf8(revision) : std::string("(none)")));
 
   if (!managed) report.Begin(options, revision);
 

@@ -5,7 +5,6 @@
 #include <exception>
 
 #include "system/output_file.h"
-#include "system/utf8.h"
 
 namespace {
 
@@ -78,9 +77,8 @@ void AdminLog::Write(LogType type, const char* component, const std::string& mes
   try {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    std::string line =
-        AnsiToUtf8(CmTraceLine(type, component, message, now, CurrentTimeBias(), GetCurrentThreadId())) + "\r\n";
-    if (line.size() > 2) WriteAll(file_, line.data(), line.size());
+    std::string line = CmTraceLine(type, component, message, now, CurrentTimeBias(), GetCurrentThreadId()) + "\r\n";
+    WriteAll(file_, line.data(), line.size());
   } catch (const std::exception&) {
     // A line that cannot be built is left out; the run goes on.
   }

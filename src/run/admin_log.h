@@ -24,7 +24,8 @@ class AdminLog {
   bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
   const std::string& Path() const { return path_; }
 
-  // Writes one line: message (ANSI code page text) from component.
+  // Writes one line: message (UTF-8, as the reports' texts; text of the
+  // machine read through the narrow calls is converted by the caller) from component.
   void Write(LogType type, const char* component, const std::string& message);
   void Info(const char* component, const std::string& message) { Write(LogType::Info, component, message); }
   void Warning(const char* component, const std::string& message) { Write(LogType::Warning, component, message); }

@@ -46,6 +46,12 @@ struct ProcessObject {
   ChildOutcome outcome;
 };
 
+// The code point of one Windows-1252 byte, and the byte of a code point (-1
+// when 1252 has none; with bestFit, Windows' best-fit table is tried too).
+unsigned WideOfAnsiByte(unsigned char byte);
+int AnsiByteOfCodePoint(unsigned codePoint, bool bestFit);
+unsigned UpperCodePoint(unsigned codePoint);
+
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>
 T Fail(DWORD error, T result) {
