@@ -129,5 +129,6 @@ std::string DescribeRestorePoint(const RestorePoint& point) {
     case RestorePointOutcome::Failed:
       break;
   }
+  if (point.status == 0) return "not made: System Restore answered that it made none, and gave no reason (status 0)";
   return "not made: System Restore refused it (status " + status + ")";
 }

@@ -27,15 +27,20 @@ class SigningTest(unittest.TestCase):
         cls.work = tempfile.TemporaryDirectory()
         w = cls.work.name
         cls.cert, cls.key, cls.p12 = (os.path.join(w, n) for n in ('cert.pem', 'key.pem', 'cert.p12'))
+        # The password file as an administrator keeps it: one line.
         cls.password = os.path.join(w, 'pass.txt')
         with open(cls.password, 'w') as f:
             f.write('throw-away\n')
+        pass_in = 'file:' + cls.password
         run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-sha256', '-days', '2', '-subj',
             '/CN=CleanLum test signing', '-addext', 'extendedKeyUsage=codeSigning', '-addext',
-            'keyUsage=critical,digitalSignature', '-keyout', cls.key, '-out', cls.cert,
-            '-passout', 'file:' + cls.password)
+            'keyUsage=critical,digitalSignature', '-keyout', cls.key, '-out', cls.cert, '-passout', pass_in)
+        # openssl reads -passin and -passout from one file as two lines: a copy for the output.
+        pass_out = os.path.join(w, 'pass-out.txt')
+        with open(pass_out, 'w') as f:
+            f.write('throw-away\n')
         run('openssl', 'pkcs12', '-export', '-inkey', cls.key, '-in', cls.cert, '-out', cls.p12,
-            '-passin', 'file:' + cls.password, '-passout', 'file:' + cls.password)
+            '-passin', pass_in, '-passout', 'file:' + pass_out)
 
     @classmethod
     def tearDownClass(cls):
