@@ -181,9 +181,15 @@ void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command) {
                                             std::to_string(command.error) + ")");
 }
 
-// The end of every run that got as far as its report: what it left, where the
-// report and the backup are, and the exit code.
-int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, const std::string& outcome) {
+void LogOutcome(AdminLog& adminLog, int exitCode, const std::string& outcome) {
+  bool success = exitCode == 0 || exitCode == static_cast<int>(kManagedRestartNeeded);
+  adminLog.Write(success ? LogType::Info : LogType::Error, "CleanLum",
+                 "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
+}
+
+// What a run that got as far as its report left, and where the report and
+// the backup are.
+void LogReports(AdminLog& adminLog, const ResultReport& report) {
   for (const std::string& left : report.Left()) adminLog.Warning("result", "Still there: " + left);
   if (!report.Summary().empty()) adminLog.Info("result", report.Summary());
   if (!report.TextPath().empty())
@@ -195,8 +201,12 @@ int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, cons
       adminLog.Info("result", "Registry backup: " + backup->path + " (restore: reg import \"" + backup->path + "\")");
     for (const std::string& missing : backup->missing) adminLog.Error("result", "Not in the backup: " + missing);
   }
-  adminLog.Write(exitCode == 0 || exitCode == static_cast<int>(kManagedRestartNeeded) ? LogType::Info : LogType::Error,
-                 "CleanLum", "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
+}
+
+// The end of a run that ends at its report: the report's lines, then the outcome.
+int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, const std::string& outcome) {
+  LogReports(adminLog, report);
+  LogOutcome(adminLog, exitCode, outcome);
   return exitCode;
 }
 
@@ -227,10 +237,9 @@ int EndUnseenRun(ResultReport& report, AdminLog& adminLog, const Options& option
   return LogRunEnd(adminLog, report, exitCode, why);
 }
 
-// An interactive run that ends at a box, before anything is written but this log.
+// An interactive run that ends at a box.
 int EndAtBox(AdminLog& adminLog, int exitCode, const std::string& outcome) {
-  adminLog.Write(exitCode == 0 ? LogType::Info : LogType::Error, "CleanLum",
-                 "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
+  LogOutcome(adminLog, exitCode, outcome);
   return exitCode;
 }
 
@@ -404,12 +413,11 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
                                    : "items remain; the report says which and why");
   } else {
     report.Finish();
-    // Written before the restart request: a forced restart may end the
-    // program before it could write anything after it.
-    LogRunEnd(adminLog, report, 0,
-              options.noReboot ? "the run completed; no restart (noreboot)" : "the run completed; Windows restarts");
+    LogReports(adminLog, report);
     if (!RestartSystem(options, version, log, adminLog))
       return EndAtBox(adminLog, 1, "the restart could not be prepared");
+    LogOutcome(adminLog, 0, options.noReboot ? "the run completed; no restart (noreboot)"
+                                             : "the run completed; Windows restarts");
   }
 
   ProgressWindow::Destroy(context.progressWindow);

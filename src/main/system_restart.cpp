@@ -73,7 +73,8 @@ bool RestartSystem(const Options& options, const OSVERSIONINFOA& version, RunLog
   // A forced restart may end this process before the log is closed: what has
   // been written so far goes to the file now.
   log.Flush();
-  adminLog.Info("restart", "Requesting a forced restart of Windows");
+  // The last line a forced restart may leave time for.
+  adminLog.Info("restart", "Requesting a forced restart of Windows; the run ends with exit code 0");
   if (!ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0))
     adminLog.Error("restart", "Windows refused the restart (Win32 error " + std::to_string(GetLastError()) + ")");
   return true;
