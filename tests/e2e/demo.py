@@ -9,6 +9,7 @@ build/mingw/wine/demo-progress.png. The prefix stays in build/mingw/wine/demo.""
 
 import json
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -100,6 +101,17 @@ def main():
         log = prefix.run_log(temp) or b''
         print('\nRun log block appended to %s\\LUMInstall.log:' % temp)
         sys.stdout.write(log[len(log_before):].decode('latin-1').replace('\r\n', '\n'))
+
+        admin_logs = sorted(n for n in os.listdir(prefix.unix_path(temp))
+                            if re.fullmatch(r'CleanLum-\d{8}-\d{6}\.log', n))
+        if admin_logs:
+            print('\n\nAdministrator\'s log %s\\%s (CMTrace format; type 1 information, 2 warning, 3 error):'
+                  % (temp, admin_logs[-1]))
+            data = prefix.read_file(temp + '\\' + admin_logs[-1]).decode('utf-8-sig')
+            for line in data.splitlines():
+                match = re.match(r'<!\[LOG\[(.*)\]LOG\]!><time="([^"]*)".*component="([^"]*)".*type="(\d)"', line)
+                if match:
+                    print('  %s %s %-17s %s' % (match.group(2), match.group(4), match.group(3), match.group(1)))
 
         print('\n\nVendor tools run, in order, with the progress title each one saw:')
         for record in prefix.tool_record():
