@@ -46,6 +46,11 @@ struct ProcessObject {
   ChildOutcome outcome;
 };
 
+// The run-time exports of loader.cpp that GetProcAddress hands out for module
+// (null when none), and whether LoadLibraryA may load the module of that name.
+FARPROC FindRuntimeExport(HMODULE module, const char* name);
+bool ModuleLoadable(const std::string& name);
+
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>
 T Fail(DWORD error, T result) {
