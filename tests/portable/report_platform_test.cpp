@@ -7,6 +7,7 @@
 #include <string>
 
 #include "files_test_support.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -72,6 +73,32 @@ TEST(Utf8Conversion, RoundTripsAndRefusesInvalidTextWhenAskedTo) {
   SetLastError(0xdeadbeef);
   EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, wide, 32));
   EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+}
+
+// The "A" view of a name: characters the code page lacks take their best fit
+// unless the caller forbids it, and the product's exact conversion refuses
+// every such name. This is how a fullwidth solidus becomes a separator in an
+// ANSI listing.
+TEST(AnsiCodePage, BestFitTurnsFullwidthFormsIntoAsciiUnlessForbidden) {
+  const WideString name = WIDE_TEXT("x\xFF0F\xFF0E\xFF0E\x0141");
+  char ansi[16] = {};
+  BOOL usedDefault = TRUE;
+  ASSERT_EQ(5, WideCharToMultiByte(CP_ACP, 0, name.data(), 5, ansi, sizeof ansi, nullptr, &usedDefault));
+  EXPECT_EQ(std::string("x/..L"), std::string(ansi, 5));
+  EXPECT_FALSE(usedDefault);  // a best fit is not the default character
+
+  ASSERT_EQ(5, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), 5, ansi, sizeof ansi, nullptr,
+                                   &usedDefault));
+  EXPECT_EQ(std::string("x????"), std::string(ansi, 5));
+  EXPECT_TRUE(usedDefault);
+
+  std::string exact = "untouched";
+  EXPECT_FALSE(AnsiFromWideExactly(name, exact));
+  EXPECT_EQ("untouched", exact);
+  EXPECT_TRUE(AnsiFromWideExactly(WIDE_TEXT("Menu D\x00E9marrer \x20AC"), exact));
+  EXPECT_EQ("Menu D\xE9marrer \x80", exact);
+  EXPECT_EQ(WIDE_TEXT("Menu D\x00E9marrer \x20AC"), WideFromAnsi(exact.c_str()));
+  EXPECT_EQ("x\xEF\xBC\x8F\xC5\x81", Utf8FromWide(WIDE_TEXT("x\xFF0F\x0141")));
 }
 
 }  // namespace

@@ -51,6 +51,12 @@ struct ProcessObject {
 FARPROC FindRuntimeExport(HMODULE module, const char* name);
 bool ModuleLoadable(const std::string& name);
 
+// The code point of one Windows-1252 byte, and the byte of a code point (-1
+// when 1252 has none; with bestFit, Windows' best-fit table is tried too).
+unsigned WideOfAnsiByte(unsigned char byte);
+int AnsiByteOfCodePoint(unsigned codePoint, bool bestFit);
+unsigned UpperCodePoint(unsigned codePoint);
+
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>
 T Fail(DWORD error, T result) {

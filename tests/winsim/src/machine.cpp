@@ -15,28 +15,7 @@ char UpperChar(char c) {
   return c;
 }
 
-std::string Upper(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) c = UpperChar(c);
-  return out;
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (UpperChar(a[i]) != UpperChar(b[i])) return false;
-  return true;
-}
-
-bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(UpperChar(a[i]));
-    unsigned char y = static_cast<unsigned char>(UpperChar(b[i]));
-    if (x != y) return x < y;
-  }
-  return a.size() < b.size();
-}
+// Upper, EqualsNoCase and NoCaseLess: names.cpp.
 
 static std::unique_ptr<Machine>& MachinePointer() {
   static std::unique_ptr<Machine> machine;

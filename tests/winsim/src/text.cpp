@@ -9,12 +9,6 @@ using winsim::M;
 
 namespace {
 
-// Windows-1252 bytes 0x80-0x9F; the five it leaves undefined map to the same code point, as Windows does.
-const WCHAR k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                             0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                             0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                             0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
 const WCHAR kReplacement = 0xFFFD;
 
 // Decodes UTF-8 into code points; false at the first invalid sequence when strict.
@@ -92,7 +86,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWS
   std::vector<WCHAR> result;
   if (codePage == CP_ACP) {
     for (size_t i = 0; i < n; ++i)
-      result.push_back(p[i] >= 0x80 && p[i] < 0xA0 ? k1252High[p[i] - 0x80] : static_cast<WCHAR>(p[i]));
+      result.push_back(static_cast<WCHAR>(winsim::WideOfAnsiByte(p[i])));
   } else {
     std::vector<unsigned> points;
     if (!DecodeUtf8(p, n, (flags & MB_ERR_INVALID_CHARS) != 0, points))
@@ -109,7 +103,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWS
   return Finish(result, wide, wideLength);
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH wide, int wideLength, LPSTR text, int length,
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar) {
   if (!wide || wideLength == 0 || length < 0 || (length > 0 && !text) ||
       (codePage != CP_ACP && codePage != CP_UTF8))
@@ -128,23 +122,15 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWCH wide, int wideLength, LPSTR
   for (size_t i = 0; i < n; ++i) {
     unsigned c = wide[i];
     if (codePage == CP_ACP) {
-      char byte = 0;
-      bool mapped = false;
-      if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-        byte = static_cast<char>(c);
-        mapped = true;
-      } else {
-        for (unsigned b = 0; b < 32; ++b)
-          if (k1252High[b] == c) {
-            byte = static_cast<char>(0x80 + b);
-            mapped = true;
-          }
-      }
-      if (!mapped) {
-        byte = defaultChar ? *defaultChar : '?';
+      // Without WC_NO_BEST_FIT_CHARS, characters 1252 lacks take their best
+      // fit (U+FF0F becomes '/'), which is not the default character.
+      int byte = winsim::AnsiByteOfCodePoint(c, (flags & WC_NO_BEST_FIT_CHARS) == 0);
+      if (byte < 0) {
+        result += defaultChar ? *defaultChar : '?';
         usedDefault = true;
+      } else {
+        result += static_cast<char>(byte);
       }
-      result += byte;
       continue;
     }
     unsigned cp = c;

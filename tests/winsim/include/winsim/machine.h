@@ -26,6 +26,20 @@ bool EqualsNoCase(const std::string& a, const std::string& b);
 struct NoCaseLess {
   bool operator()(const std::string& a, const std::string& b) const;
 };
+// Names are held as UTF-8. Upper and the comparisons fold ASCII, the Latin-1
+// and Latin Extended-A letters, Greek, Cyrillic and fullwidth Latin; a byte
+// that starts no valid UTF-8 sequence is taken as a Windows-1252 character.
+//
+// The "A" calls see names through the ANSI code page (Windows-1252): text
+// going in is converted exactly; names coming out go through Windows'
+// best-fit table (U+FF0F FULLWIDTH SOLIDUS becomes '/', U+0141 'L'), and a
+// character without a fit becomes '?', as WideCharToMultiByte does without
+// WC_NO_BEST_FIT_CHARS. lossy, when given, tells whether the ANSI text spells
+// the name differently.
+std::string Utf8FromAnsi(const std::string& ansi);
+std::string AnsiFromUtf8(const std::string& utf8, bool* lossy = nullptr);
+std::string Utf8FromWide(const std::u16string& wide);
+std::u16string WideFromUtf8(const std::string& utf8);
 
 // ---- Trace ----------------------------------------------------------------
 // One line per observable action, in order: "caption: ...", "step: 30",

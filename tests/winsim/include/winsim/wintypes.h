@@ -24,7 +24,7 @@ typedef unsigned int UINT;
 typedef int INT;
 typedef char CHAR;
 typedef short SHORT;
-typedef uint16_t WCHAR;
+typedef char16_t WCHAR;  // as wchar_t is on Windows: u"" literals are wide text
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef const CHAR* LPCCH;
@@ -569,6 +569,7 @@ typedef void* PSID;
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 #define ATTACH_PARENT_PROCESS ((DWORD)-1)
 #define STD_INPUT_HANDLE ((DWORD)-10)
 #define STD_OUTPUT_HANDLE ((DWORD)-11)
