@@ -164,10 +164,10 @@ void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts) {
 
 void RunMsiCleanupTool(CleanupContext& context, const StepFacts& facts) {
   ProgressWindow::SetCaption(context.progressWindow, "Deleting script files");
-  char commandLine[1024];
+  ChildCommand command;
   if (!facts.haveWorkingDirectory) return;
-  if (!BuildText(commandLine, facts.workingDirectory, kMsiCleanupCommand)) return;
-  RunRecorded(context, "install directory", commandLine, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
+  if (!BuildChildCommand(command, facts.workingDirectory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
+  RunRecorded(context.record, "install directory", command, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
 }
 
 void RemoveWindowsInstallerEntries(const StepFacts& facts) {

@@ -3,8 +3,6 @@
 
 #include <exception>
 
-#include "run/cleanup_context.h"
-
 void RunRecord::NoteChild(const ChildRecord& child) {
   try {
     children_.push_back(child);
@@ -22,30 +20,18 @@ void RunRecord::NoteLogonCommand(const LogonCommandRecord& command) {
   }
 }
 
-std::string ProgramOf(const char* commandLine) {
-  if (!commandLine) return "";
-  const char* p = commandLine;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '"') {
-    const char* end = p + 1;
-    while (*end && *end != '"') ++end;
-    return std::string(p + 1, end);
-  }
-  const char* end = p;
-  while (*end && *end != ' ' && *end != '\t') ++end;
-  return std::string(p, end);
-}
-
-ChildFacts RunRecorded(RunRecord* record, const char* step, char* commandLine, DWORD creationFlags,
-                       DWORD timeoutMs) {
+ChildFacts RunRecorded(RunRecord* record, const char* step, const char* program, char* commandLine,
+                       DWORD creationFlags, DWORD timeoutMs) {
   // Taken before the run: the child is handed the buffer itself.
   std::string asked = commandLine ? commandLine : "";
-  ChildFacts facts = RunAndWait(commandLine, creationFlags, timeoutMs);
-  if (record) {
+  ChildFacts facts = RunAndWait(program, commandLine, creationFlags, timeoutMs);
+  // A command that could not be built started nothing and is no child of the run.
+  bool built = program && program[0] && !asked.empty();
+  if (record && built) {
     try {
       ChildRecord child;
       child.step = step ? step : "";
-      child.program = ProgramOf(asked.c_str());
+      child.program = program ? program : "";
       child.commandLine = asked;
       child.timeoutMs = timeoutMs;
       child.facts = facts;
@@ -54,9 +40,4 @@ ChildFacts RunRecorded(RunRecord* record, const char* step, char* commandLine, D
     }
   }
   return facts;
-}
-
-ChildFacts RunRecorded(const CleanupContext& context, const char* step, char* commandLine, DWORD creationFlags,
-                       DWORD timeoutMs) {
-  return RunRecorded(context.record, step, commandLine, creationFlags, timeoutMs);
 }

@@ -12,12 +12,11 @@
 
 #include "system/system.h"
 
-struct CleanupContext;
 
 // One child process: what was asked for and what became of it.
 struct ChildRecord {
   std::string step;         // the step that started it: "boards", "dma", "install directory", ...
-  std::string program;      // the program the command line names (its first token, or the spawned name)
+  std::string program;      // the program file started, by its full path
   std::string commandLine;  // as the child was given it
   bool awaited = true;      // false for a start that is never waited for
   DWORD timeoutMs = INFINITE;
@@ -49,13 +48,12 @@ class RunRecord {
   std::vector<LogonCommandRecord> logonCommands_;
 };
 
-// Runs commandLine as RunAndWait does and notes the run in the context's
-// record (no record: nothing is noted). Returns what became of the child.
-ChildFacts RunRecorded(const CleanupContext& context, const char* step, char* commandLine, DWORD creationFlags,
-                       DWORD timeoutMs);
-ChildFacts RunRecorded(RunRecord* record, const char* step, char* commandLine, DWORD creationFlags,
-                       DWORD timeoutMs);
-
-// The program a command line names: its first token, as the platform would
-// take it (up to the first blank, or the quoted text).
-std::string ProgramOf(const char* commandLine);
+// Runs program with commandLine as RunAndWait does and notes the run in the
+// record (none: nothing is noted; an empty, unbuilt command is no run).
+// Returns what became of the child.
+ChildFacts RunRecorded(RunRecord* record, const char* step, const char* program, char* commandLine,
+                       DWORD creationFlags, DWORD timeoutMs);
+inline ChildFacts RunRecorded(RunRecord* record, const char* step, ChildCommand& command, DWORD creationFlags,
+                              DWORD timeoutMs) {
+  return RunRecorded(record, step, command.program, command.line, creationFlags, timeoutMs);
+}

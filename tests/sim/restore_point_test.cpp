@@ -35,7 +35,7 @@ TEST_P(RestorePointTest, IsAskedForBeforeTheFirstChangeAndNeverStopsTheRun) {
   EXPECT_EQ(0, RunProgram("silent noreboot RestorePoint"));
 
   EXPECT_FALSE(winsim::KeyExists(HKEY_LOCAL_MACHINE, kBoard));  // the run went on
-  const auto& loads = M().system.libraryLoads;
+  const auto& loads = M().loader.loads;
   EXPECT_NE(loads.end(), std::find(loads.begin(), loads.end(), "C:\\Windows\\system32\\srclient.dll"));
   const auto& calls = M().administration.restoreCalls;
   ASSERT_EQ(c.calls, calls.size());
@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"Created", nullptr, 2, "created (sequence number 71)"},
         RestoreCase{"TurnedOff", [] { M().administration.restoreStatus = ERROR_SERVICE_DISABLED; }, 1,
                     "not made: System Restore is turned off on this machine, by policy or by hand (status 1058)"},
-        RestoreCase{"NoSystemRestore", [] { M().administration.restoreClientPresent = false; }, 0,
+        RestoreCase{"NoSystemRestore", [] { M().loader.missingModules.insert("srclient.dll"); }, 0,
                     "not made: this Windows has no System Restore (Win32 error 126)"},
         RestoreCase{"Refused", [] { M().administration.restoreStatus = ERROR_DISK_FULL; }, 1,
                     "not made: System Restore refused it (status 112)"}),
@@ -84,8 +84,8 @@ TEST(RestorePointWord, WithoutItNothingIsAskedAndTheReportSaysNothing) {
   M().system.commandLine = "C:\\Tools\\CleanLum.exe silent noreboot";
   EXPECT_EQ(0, RunCleanLum(nullptr, "silent noreboot"));
   EXPECT_TRUE(M().administration.restoreCalls.empty());
-  EXPECT_TRUE(M().system.libraryLoads.empty() ||
-              std::none_of(M().system.libraryLoads.begin(), M().system.libraryLoads.end(),
+  EXPECT_TRUE(M().loader.loads.empty() ||
+              std::none_of(M().loader.loads.begin(), M().loader.loads.end(),
                            [](const std::string& l) { return l.find("srclient") != std::string::npos; }));
   nlohmann::json report =
       nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-result-20261208-090503.json"));

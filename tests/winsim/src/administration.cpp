@@ -63,8 +63,8 @@ FARPROC Export(Function function) {
 namespace winsim {
 
 FARPROC AdministrationExport(bool restoreClient, bool ole32, const char* name) {
-  if (!name) return nullptr;
-  if (restoreClient && M().administration.restoreClientPresent && std::strcmp(name, "SRSetRestorePointW") == 0)
+  if (!name || M().loader.missingExports.count(name)) return nullptr;
+  if (restoreClient && std::strcmp(name, "SRSetRestorePointW") == 0)
     return Export(&SimSetRestorePoint);
   if (ole32 && std::strcmp(name, "CoInitializeEx") == 0) return Export(&SimCoInitializeEx);
   if (ole32 && std::strcmp(name, "CoInitializeSecurity") == 0) return Export(&SimCoInitializeSecurity);

@@ -170,9 +170,7 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 HMODULE LoadLibraryA(LPCSTR name) {
   if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, static_cast<HMODULE>(nullptr));
-  M().system.libraryLoads.push_back(name);
-  if (IsModule(FindModule(name), "srclient.dll") && !M().administration.restoreClientPresent)
-    return winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
+  if (!winsim::ModuleLoadable(name)) return winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
   return GetModuleHandleA(name);
 }
 
@@ -193,9 +191,10 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
-  if (FARPROC administration = winsim::AdministrationExport(IsModule(module, "srclient.dll"),
-                                                              IsModule(module, "ole32.dll"), name))
-    return administration;
+  if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
+  if (FARPROC entry = winsim::AdministrationExport(IsModule(module, "srclient.dll"), IsModule(module, "ole32.dll"),
+                                                   name))
+    return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

@@ -78,7 +78,6 @@ struct SystemState {
   // not exist in the file system is not reported (S_FALSE).
   std::map<int, std::string> shellFolders;
   std::vector<DWORD> sleeps;  // every Sleep, in order (nothing really sleeps)
-  std::vector<std::string> libraryLoads;  // every LoadLibraryA name, as passed
   DWORD lastError = 0;
 };
 
@@ -371,10 +370,23 @@ struct EventLogState {
   std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
 };
 
+// ---- DLL loading (loader.cpp) -----------------------------------------------------------
+// LoadLibraryA finds the simulated system modules under any folder, unless a
+// module is listed as missing; GetProcAddress finds the exports that programs
+// look up at run time, unless an export is listed as missing (as on a Windows
+// older than the call). Trace: "load-library: <name as given>".
+struct LoaderState {
+  std::vector<std::string> loads;  // every LoadLibraryA name, as given
+  std::set<std::string, NoCaseLess> missingModules;  // "comctl32.dll": LoadLibraryA fails (126)
+  std::set<std::string> missingExports;              // "SetDefaultDllDirectories"
+  DWORD defaultDllDirectories = 0;                   // as SetDefaultDllDirectories last set it
+  std::vector<std::string> dllDirectories;           // every SetDllDirectoryA text ("(null)" for null)
+};
+
 // ---- The time zone, the account's elevation, System Restore -----------------------------
 // SRSetRestorePointW of srclient.dll, found through LoadLibraryA and
-// GetProcAddress like every function looked up at run time; each call is
-// kept. Trace: "restore-point: <event type> <restore point type> <description>".
+// GetProcAddress like every function looked up at run time (LoaderState's
+// missing modules and exports take it away); each call is kept. Trace: "restore-point: <event type> <restore point type> <description>".
 struct RestorePointCall {
   DWORD eventType = 0;
   DWORD restorePointType = 0;
@@ -389,7 +401,6 @@ struct AdministrationState {
   DWORD threadId = 4242;
   bool elevated = true;            // TokenElevation
   bool elevationUnknown = false;   // GetTokenInformation(TokenElevation) fails, as before Vista
-  bool restoreClientPresent = true;  // srclient.dll and its export exist
   DWORD restoreStatus = ERROR_SUCCESS;  // what SRSetRestorePointW answers (not ERROR_SUCCESS: it fails)
   int64_t nextSequenceNumber = 71;
   std::vector<RestorePointCall> restoreCalls;
@@ -407,6 +418,7 @@ struct Machine {
   TokenState tokens;
   UiState ui;
   EventLogState eventLog;
+  LoaderState loader;
   AdministrationState administration;
   std::vector<std::string> trace;
 };
