@@ -4,7 +4,6 @@
 
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -24,6 +23,7 @@
 #include "run/run_record.h"
 #include "run/run_log.h"
 #include "main/system_restart.h"
+#include "main/admin_log_lines.h"
 #include "main/usage.h"
 #include "registry/registry.h"
 #include "system/system.h"
@@ -101,115 +101,6 @@ const DWORD kManagedFailed = 1603;         // ERROR_INSTALL_FAILURE
 const DWORD kManagedRetry = 1618;          // ERROR_INSTALL_ALREADY_RUNNING
 const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 
-std::string YesNo(bool value) { return value ? "yes" : "no"; }
-
-// Text of the machine read through the narrow calls, for the log (UTF-8).
-std::string Utf8(const std::string& ansi) { return Utf8FromAnsi(ansi); }
-
-// The administrator's log of this run: beside the reports, named by the
-// run's start. The run goes on without it when it cannot be written.
-void OpenAdminLog(AdminLog& adminLog, const Options& options) {
-  std::string folder = ReportFolder(options.reportDir);
-  // A folder asked for is made; the default one (TEMP) is never made here, so
-  // that a missing TEMP still means no run log, as it always did.
-  if (!options.reportDir.empty() && !CreateReportFolder(folder)) return;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  std::string path = folder;
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += "\\";
-  adminLog.Open(path + "CleanLum-" + FileTimestamp(now) + ".log");
-}
-
-// Who runs what, where: the first lines of every run's log.
-void LogRunStart(AdminLog& adminLog, const Options& options, const OSVERSIONINFOA& version) {
-  adminLog.Info("CleanLum", VersionLine() + " started");
-  adminLog.Info("CleanLum", "Command line: " + Utf8(GetCommandLineA()));
-  adminLog.Info("CleanLum", "Arguments: " + Utf8(options.arguments));
-  for (const std::string& ignored : options.ignored)
-    adminLog.Warning("CleanLum", "Argument not understood, passed over: \"" + Utf8(ignored) + "\"");
-  int elevation = QueryElevation();
-  adminLog.Info("CleanLum", "Account: " + Utf8(QueryAccountName()) + "; administrator rights: " + YesNo(IsUserAnAdmin()) +
-                                "; elevated: " + (elevation < 0 ? std::string("not known") : YesNo(elevation == 1)));
-  char directory[MAX_PATH];
-  QueryCurrentDirectory(directory);
-  adminLog.Info("CleanLum", "Windows " + std::to_string(version.dwMajorVersion) + "." +
-                                std::to_string(version.dwMinorVersion) + " build " +
-                                std::to_string(version.dwBuildNumber) + ", processor architecture " +
-                                std::to_string(QueryProcessorArchitecture()) + "; working directory " + Utf8(directory) +
-                                "; window station " + (HasInteractiveWindowStation() ? "visible" : "invisible"));
-  adminLog.Info("CleanLum", std::string("Mode: ") + (options.managed ? "managed" : "interactive") +
-                                "; silent: " + YesNo(options.silent || options.managed) +
-                                "; noreboot: " + YesNo(options.noReboot || options.managed) +
-                                "; msi: " + YesNo(options.msi) + "; restorepoint: " + YesNo(options.restorePoint));
-}
-
-std::string ExitCodeText(DWORD code) {
-  std::string text = std::to_string(code);
-  if (code >= 0x80000000) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
-    text += std::string(" (") + hex + ")";
-  }
-  return text;
-}
-
-// One line for each child as it ends: its exit code and how long it ran.
-void LogChild(AdminLog& adminLog, const ChildRecord& child) {
-  const char* step = child.step.c_str();
-  const ChildFacts& facts = child.facts;
-  if (facts.result == RunResult::NotStarted) {
-    adminLog.Error(step, "Could not start (Win32 error " + std::to_string(facts.startError) + "): " +
-                             Utf8(child.commandLine));
-  } else if (!child.awaited) {
-    adminLog.Info(step, "Started, not waited for: " + Utf8(child.commandLine));
-  } else if (facts.result == RunResult::TimedOut) {
-    adminLog.Warning(step, "Still running at the time limit of " + Seconds(child.timeoutMs) + ", left running: " +
-                               Utf8(child.commandLine));
-  } else {
-    std::string line = "Exit code " + ExitCodeText(facts.exitCode) + " after " + Seconds(facts.milliseconds) +
-                       ": " + Utf8(child.commandLine);
-    adminLog.Write(facts.exitCode == 0 ? LogType::Info : LogType::Warning, step, line);
-  }
-}
-
-void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command) {
-  std::string value = Utf8(command.key + "\\" + command.value);
-  if (command.error == ERROR_SUCCESS)
-    adminLog.Info("install directory", "Wrote the logon command " + value + " = " + Utf8(command.data));
-  else
-    adminLog.Error("install directory", "Could not write the logon command " + value + " (Win32 error " +
-                                            std::to_string(command.error) + ")");
-}
-
-void LogOutcome(AdminLog& adminLog, int exitCode, const std::string& outcome) {
-  bool success = exitCode == 0 || exitCode == static_cast<int>(kManagedRestartNeeded);
-  adminLog.Write(success ? LogType::Info : LogType::Error, "CleanLum",
-                 "Outcome: " + outcome + "; exit code " + ExitCodeText(static_cast<DWORD>(exitCode)));
-}
-
-// What a run that got as far as its report left, and where the report and
-// the backup are.
-void LogReports(AdminLog& adminLog, const ResultReport& report) {
-  for (const std::string& left : report.Left()) adminLog.Warning("result", "Still there: " + left);
-  if (!report.Summary().empty()) adminLog.Info("result", report.Summary());
-  if (!report.TextPath().empty())
-    adminLog.Info("result", "Result report: " + Utf8(report.TextPath()) + " and " + Utf8(report.JsonPath()));
-  else
-    adminLog.Error("result", "The result report could not be written");
-  if (const RegistryBackup* backup = report.Backup()) {
-    if (backup->written)
-      adminLog.Info("result", "Registry backup: " + backup->path + " (restore: reg import \"" + backup->path + "\")");
-    for (const std::string& missing : backup->missing) adminLog.Error("result", "Not in the backup: " + missing);
-  }
-}
-
-// The end of a run that ends at its report: the report's lines, then the outcome.
-int LogRunEnd(AdminLog& adminLog, const ResultReport& report, int exitCode, const std::string& outcome) {
-  LogReports(adminLog, report);
-  LogOutcome(adminLog, exitCode, outcome);
-  return exitCode;
-}
-
 // Ends a managed run: the result report with the outcome, the marker for the
 // engines' detection rules and the Application event. None of them can stop
 // the run; each is skipped when it cannot be written.
@@ -241,15 +132,6 @@ int EndUnseenRun(ResultReport& report, AdminLog& adminLog, const Options& option
 int EndAtBox(AdminLog& adminLog, int exitCode, const std::string& outcome) {
   LogOutcome(adminLog, exitCode, outcome);
   return exitCode;
-}
-
-// Runs one clean-up step between two lines of the administrator's log.
-template <typename Step>
-void LogStep(AdminLog& adminLog, const char* component, const char* name, Step step) {
-  adminLog.Info(component, std::string(name) + ": started");
-  DWORD started = GetTickCount();
-  step();
-  adminLog.Info(component, std::string(name) + ": done after " + Seconds(GetTickCount() - started));
 }
 
 }  // namespace
@@ -344,7 +226,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
-  adminLog.Info("CleanLum", "Library revision: " + (revision[0] ? Utf8(revision) : std::string("(none)")));
+  adminLog.Info("CleanLum", "Library revision: " + (revision[0] ? Utf8FromAnsi(revision) : std::string("(none)")));
 
   if (!managed) report.Begin(options, revision);
 
