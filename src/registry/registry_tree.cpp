@@ -75,8 +75,9 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
     DWORD nameLength = kNameLength;
     while (RegEnumKeyExA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS) {
-      // A descent that does not fit the buffer is refused for this child.
-      if (!CopyText(path + slot, pathSize - slot, name) ||
+      // A descent that does not fit the buffer is refused for this child, and
+      // so is a name holding a zero (cut there, it would name another key).
+      if (std::memchr(name, '\0', nameLength) || !CopyText(path + slot, pathSize - slot, name) ||
           !DeleteRegistryTreeRecursive(root, path, pathSize)) {
         childLeft = true;
         break;
