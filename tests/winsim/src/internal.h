@@ -48,6 +48,11 @@ struct ProcessObject {
   ChildOutcome outcome;
 };
 
+// The run-time exports of loader.cpp that GetProcAddress hands out for module
+// (null when none), and whether LoadLibraryA may load the module of that name.
+FARPROC FindRuntimeExport(HMODULE module, const char* name);
+bool ModuleLoadable(const std::string& name);
+
 // The code point of one Windows-1252 byte, and the byte of a code point (-1
 // when 1252 has none; with bestFit, Windows' best-fit table is tried too).
 unsigned WideOfAnsiByte(unsigned char byte);

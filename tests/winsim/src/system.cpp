@@ -169,6 +169,7 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 HMODULE LoadLibraryA(LPCSTR name) {
   if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, static_cast<HMODULE>(nullptr));
+  if (!winsim::ModuleLoadable(name)) return winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
   return GetModuleHandleA(name);
 }
 
@@ -194,6 +195,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&NtDeleteKey));
   if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "RtlNtStatusToDosError") == 0)
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&RtlNtStatusToDosError));
+  if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

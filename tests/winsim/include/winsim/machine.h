@@ -392,6 +392,19 @@ struct EventLogState {
   std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
 };
 
+// ---- DLL loading (loader.cpp) -----------------------------------------------------------
+// LoadLibraryA finds the simulated system modules under any folder, unless a
+// module is listed as missing; GetProcAddress finds the exports that programs
+// look up at run time, unless an export is listed as missing (as on a Windows
+// older than the call). Trace: "load-library: <name as given>".
+struct LoaderState {
+  std::vector<std::string> loads;  // every LoadLibraryA name, as given
+  std::set<std::string, NoCaseLess> missingModules;  // "comctl32.dll": LoadLibraryA fails (126)
+  std::set<std::string> missingExports;              // "SetDefaultDllDirectories"
+  DWORD defaultDllDirectories = 0;                   // as SetDefaultDllDirectories last set it
+  std::vector<std::string> dllDirectories;           // every SetDllDirectoryA text ("(null)" for null)
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -403,6 +416,7 @@ struct Machine {
   TokenState tokens;
   UiState ui;
   EventLogState eventLog;
+  LoaderState loader;
   std::vector<std::string> trace;
 };
 
