@@ -136,9 +136,10 @@ int EndAtBox(AdminLog& adminLog, int exitCode, const std::string& outcome) {
 
 }  // namespace
 
-int CheckPrerequisiteTools() {
+int CheckPrerequisiteTools(std::string* missingName) {
   const RequiredTool* missing = FindMissingTool();
   if (!missing) return 0;
+  if (missingName) *missingName = missing->name;
   MessageBoxA(nullptr, missing->missingMessage, "Error!", MB_OK);
   return 1;
 }
@@ -181,11 +182,13 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
                   "Error!", MB_OK);
       return EndAtBox(adminLog, 1, "not started with administrator rights");
     }
-    if (const RequiredTool* missing = FindMissingTool()) {
-      std::string why = std::string(missing->name) + " is missing from the working directory";
-      if (!visible) return EndUnseenRun(report, adminLog, options, -1, why);
-      MessageBoxA(nullptr, missing->missingMessage, "Error!", MB_OK);
-      return EndAtBox(adminLog, -1, why);
+    std::string missing;
+    if (!visible) {
+      if (const RequiredTool* tool = FindMissingTool())
+        return EndUnseenRun(report, adminLog, options, -1,
+                            std::string(tool->name) + " is missing from the working directory");
+    } else if (CheckPrerequisiteTools(&missing) == 1) {
+      return EndAtBox(adminLog, -1, missing + " is missing from the working directory");
     }
   }
 
