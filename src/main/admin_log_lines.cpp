@@ -1,6 +1,8 @@
 // The lines the main sequence writes into the administrator's log.
 #include "main/admin_log_lines.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 
 #include "inventory/report.h"
