@@ -141,7 +141,9 @@ class Generator {
     static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static const char kOdd[] = " _-&%!^()[]{}#@~,;=+'`$.";
     static const char kKeyOnly[] = "/*?\"<>|:";
-    static const char kEightBit[] = "\xC0\xC9\xE9\xF6\xFC\xDF\xA7\xE8";
+    // Letters of the code page, in UTF-8 as every name is held.
+    static const char* const kEightBit[] = {"\u00C0", "\u00C9", "\u00E9", "\u00F6",
+                                            "\u00FC", "\u00DF", "\u00A7", "\u00E8"};
     std::string name;
     while (name.size() < length) {
       size_t kind = rng_.Below(10);
@@ -152,7 +154,7 @@ class Generator {
       else if (forKey && rng_.Chance(50))
         name += kKeyOnly[rng_.Below(sizeof kKeyOnly - 1)];
       else if (sim())
-        name += kEightBit[rng_.Below(sizeof kEightBit - 1)];
+        name += kEightBit[rng_.Below(sizeof kEightBit / sizeof kEightBit[0])];
       else
         name += kPlain[rng_.Below(sizeof kPlain - 1)];
     }

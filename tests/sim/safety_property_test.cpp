@@ -390,7 +390,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     std::vector<std::string> unreadable;
     if (!report.is_discarded() && report.contains("backup"))
       for (const auto& missing : report["backup"]["missing"]) {
-        std::string what = Ansi(missing);
+        std::string what = missing.get<std::string>();  // UTF-8, as the ids
         what = what.substr(0, what.find(": error"));
         what = what.substr(0, what.find(" (values"));
         what = what.substr(0, what.find(" (subkeys"));

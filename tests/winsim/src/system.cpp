@@ -191,6 +191,11 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
+  if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "NtDeleteKey") == 0 &&
+      !M().registry.ntDeleteKeyMissing)
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&NtDeleteKey));
+  if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "RtlNtStatusToDosError") == 0)
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&RtlNtStatusToDosError));
   if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }

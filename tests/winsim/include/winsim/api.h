@@ -57,6 +57,29 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataLength);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegDeleteKeyW(HKEY root, LPCWSTR subKey);
+LONG RegDeleteKeyExW(HKEY root, LPCWSTR subKey, REGSAM view, DWORD reserved);
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime);
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength);
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataLength);
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataLength);
+LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
+LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                      LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                      PFILETIME lastWriteTime);
+
+// ---- ntdll registry (registry.cpp), found through GetProcAddress -------------
+NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status);
 
 // ---- shlwapi (registry.cpp) ----------------------------------------------
 LSTATUS SHDeleteKeyA(HKEY root, LPCSTR subKey);
