@@ -3,6 +3,8 @@
 
 #include <exception>
 
+#include <shlobj.h>
+
 #include "inventory/report.h"
 #include "system/starter_output.h"
 #include "system/wide_text.h"
@@ -33,7 +35,9 @@ int RunPreview(const Options& options) {
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
-    WriteReports(ReportFolder(options.reportDir), header, inventory);
+    ReportFolder folder = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
+    header.folder = &folder;
+    WriteReports(folder.reports, header, inventory);
     PrintToStarter(AnsiForDisplay(ReportText(header, inventory)));
     // The answer detection and remediation scripts ask for: 1 when anything a
     // run would act on is there (unreadable counts: it was not seen gone).
@@ -81,7 +85,7 @@ void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
 void ResultReport::Begin(const Options& options, const char* revisionText) {
   try {
     GetLocalTime(&started_);
-    folder_ = ReportFolder(options.reportDir);
+    folder_ = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
     start_.reset();
@@ -104,7 +108,7 @@ void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
 void ResultReport::BackUpRegistry() {
   if (!start_) return;
   try {
-    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_, started_)));
+    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_.backup, started_, folder_.backupConcern)));
   } catch (const std::exception&) {
     backup_.reset();
   }
@@ -137,6 +141,7 @@ void ResultReport::Finish() {
     header.restorePoint = restorePoint_;
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
+    header.folder = &folder_;
     for (const InventoryItem& item : start_->items) {
       if (!IsActedOn(item) || item.status == ItemStatus::Removed) continue;
       std::string line = std::string(ItemStatusName(item.status)) + " " + ItemKindName(item.kind) + " " + item.path;
@@ -144,7 +149,7 @@ void ResultReport::Finish() {
       if (!item.reason.empty()) line += ": " + item.reason;
       left_.push_back(line);
     }
-    if (WriteReports(folder_, header, *start_, &jsonPath_) && jsonPath_.size() > 5)
+    if (WriteReports(folder_.reports, header, *start_, &jsonPath_) && jsonPath_.size() > 5)
       textPath_ = jsonPath_.substr(0, jsonPath_.size() - 5) + ".txt";
   } catch (const std::exception&) {
   }

@@ -15,6 +15,7 @@
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
 #include "run/options.h"
+#include "inventory/report_folder.h"
 
 // "preview": reads the machine, writes the preview report to the report
 // folder and prints it for the starter. Returns the exit code: 0 when nothing
@@ -53,6 +54,9 @@ class ResultReport {
   const std::string& TextPath() const { return textPath_; }
   const RegistryBackup* Backup() const { return backup_.get(); }
   const std::vector<std::string>& Left() const { return left_; }
+  // The registry backup's path (ANSI) and SHA-256, for the result marker ("" when none was written).
+  std::string BackupPath() const { return backup_ && backup_->written ? backup_->ansiPath : ""; }
+  std::string BackupSha256() const { return backup_ && backup_->written ? backup_->sha256 : ""; }
 
   // A VendorInfOutcomeSink (context: the report): how each driver package left.
   static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
@@ -66,7 +70,7 @@ class ResultReport {
   std::vector<InfOutcome> infOutcomes_;
   void DescribeInfRemovals(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
-  std::string folder_;
+  ReportFolder folder_;
   std::unique_ptr<RegistryBackup> backup_;
   std::string outcome_;
   DWORD exitCode_ = 0;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "inventory/report.h"
+#include "inventory/report_folder.h"
 #include "main/usage.h"
 #include "system/system_facts.h"
 #include "system/wide_text.h"
@@ -32,14 +33,13 @@ std::string ExitCodeText(DWORD code) {
 // The administrator's log of this run: beside the reports, named by the
 // run's start. The run goes on without it when it cannot be written.
 void OpenAdminLog(AdminLog& adminLog, const Options& options) {
-  std::string folder = ReportFolder(options.reportDir);
-  // A folder asked for is made; the default one (TEMP) is never made here, so
-  // that a missing TEMP still means no run log, as it always did.
-  if (!options.reportDir.empty() && !CreateReportFolder(folder)) return;
+  // Beside the reports: the same choice of folder, made (privately) when missing.
+  ReportFolder folder = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
+  if (folder.reports.path.empty()) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  std::string path = folder;
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += "\\";
+  std::string path = folder.reports.path;
+  if (path.back() != '\\' && path.back() != '/') path += "\\";
   adminLog.Open(path + "CleanLum-" + FileTimestamp(now) + ".log");
 }
 

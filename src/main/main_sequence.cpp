@@ -107,7 +107,8 @@ const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 int EndManagedRun(ResultReport& report, AdminLog& adminLog, DWORD exitCode, const std::string& outcome) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
-  if (!WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str()))
+  if (!WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
+                         report.BackupPath().c_str(), report.BackupSha256().c_str()))
     adminLog.Error("result", "The result marker HKLM\\SOFTWARE\\CleanLum could not be written");
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;

@@ -299,13 +299,3 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath
   RegCloseKey(key);
   if (written) AppendAscii(backup, "\r\n");
 }
-
-bool WriteRegistryExport(const RegistryExport& backup, const char* path) {
-  if (!path || !*path) return false;
-  HANDLE file = CreateOutputFile(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool complete = WriteAll(file, reinterpret_cast<const char*>(backup.bytes.data()), backup.bytes.size());
-  CloseHandle(file);
-  if (!complete) DeleteFileA(path);  // a cut backup would restore only part, silently
-  return complete;
-}

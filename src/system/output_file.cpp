@@ -6,7 +6,9 @@ HANDLE CreateOutputFile(const char* path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  return CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Always a new file: a file or link already at the name is never opened or followed.
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
 bool WriteAll(HANDLE file, const char* data, size_t length) {

@@ -75,9 +75,10 @@ def main():
         print('Sample installation seeded in %s' % root)
 
         preview = prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
-        preview_text, preview_data = report(prefix, temp, 'preview')
+        reports = sample.REPORT_FOLDER
+        preview_text, preview_data = report(prefix, reports, 'preview')
         print('\nRan CleanLum.exe preview: exit code %s (1: something of the vendor\'s is there); '
-              'it changed nothing and wrote to %s:\n' % (preview.exit_code, temp))
+              'it changed nothing and wrote to %s:\n' % (preview.exit_code, reports))
         sys.stdout.write(preview_text)
 
         if os.path.exists(SCREENSHOT):
@@ -102,12 +103,12 @@ def main():
         print('\nRun log block appended to %s\\LUMInstall.log:' % temp)
         sys.stdout.write(log[len(log_before):].decode('latin-1').replace('\r\n', '\n'))
 
-        admin_logs = sorted(n for n in os.listdir(prefix.unix_path(temp))
+        admin_logs = sorted(n for n in os.listdir(prefix.unix_path(reports))
                             if re.fullmatch(r'CleanLum-\d{8}-\d{6}\.log', n))
         if admin_logs:
             print('\n\nAdministrator\'s log %s\\%s (CMTrace format; type 1 information, 2 warning, 3 error):'
-                  % (temp, admin_logs[-1]))
-            data = prefix.read_file(temp + '\\' + admin_logs[-1]).decode('utf-8-sig')
+                  % (reports, admin_logs[-1]))
+            data = prefix.read_file(reports + '\\' + admin_logs[-1]).decode('utf-8-sig')
             for line in data.splitlines():
                 match = re.match(r'<!\[LOG\[(.*)\]LOG\]!><time="([^"]*)".*component="([^"]*)".*type="(\d)"', line)
                 if match:
@@ -127,8 +128,8 @@ def main():
             for _, was, now, verdict, item in (r for r in rows if r[0] == kind):
                 print('  %-7s  %-7s  %-11s  %s' % (was, now, verdict, item))
 
-        result_text, result_data = report(prefix, temp, 'result')
-        print('\nResult report of the run, in %s:\n' % temp)
+        result_text, result_data = report(prefix, reports, 'result')
+        print('\nResult report of the run, in %s:\n' % reports)
         sys.stdout.write(result_text)
         # The report and the table tell the same: a vendor item is left in the
         # table exactly when an item the report does not call removed holds it.

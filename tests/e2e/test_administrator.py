@@ -83,12 +83,10 @@ class AdministratorsLogTest(WineTestCase):
         p = self.prefix
         sample.install_sample(p)
         p.tool_settings('drvmanage.exe', exit_code=3)
-        temp = p.temp_directory()
-
         run = p.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER)
 
         self.assertEqual(0, run.exit_code)
-        logs = [path for path in p.list_tree(temp)
+        logs = [path for path in p.list_tree(sample.REPORT_FOLDER)
                 if re.search(r'\\CleanLum-\d{8}-\d{6}\.log$', path, re.IGNORECASE)]
         self.assertEqual(1, len(logs), logs)
         data = p.read_file(logs[0])

@@ -115,7 +115,7 @@ TEST_F(AdminLogTest, AFailedRestartPreparationSaysWhatFailedAndEndsWithCodeOne) 
   M().tokens.processPrivileges.erase(SE_SHUTDOWN_NAME);
   EXPECT_EQ(1, RunProgram("silent"));
   EXPECT_TRUE(M().ui.messageBoxes.empty());  // nobody could have answered it
-  std::vector<Line> lines = ParseLog(winsim::ReadFileText("C:\\Temp\\CleanLum-20261208-090503.log"));
+  std::vector<Line> lines = ParseLog(winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-20261208-090503.log"));
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ("No restart: Couldn't adjust privilege (Win32 error 1300)", lines[lines.size() - 2].message);
   EXPECT_EQ("Outcome: the restart could not be prepared; exit code 1", lines.back().message);

@@ -111,8 +111,10 @@ TEST_P(UnseenBoxTest, EndsAtOnceAndSaysWhyInItsReport) {
   EXPECT_TRUE(M().processes.runs.empty());
   EXPECT_EQ(registry, winsim::DumpRegistry(HKEY_LOCAL_MACHINE));
   EXPECT_FALSE(winsim::PathExists("C:\\Temp\\LUMInstall.log"));
+  // A run without administrator rights reports to the user's TEMP, others to the private default folder.
+  std::string folder = M().system.isAdmin ? "C:\\Windows\\Logs\\CleanLum" : "C:\\Temp";
   nlohmann::json report =
-      nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-result-20261208-090503.json"));
+      nlohmann::json::parse(winsim::ReadFileText(folder + "\\CleanLum-result-20261208-090503.json"));
   EXPECT_EQ(static_cast<DWORD>(c.exitCode), report["exitCode"].get<DWORD>());
   std::string outcome = report["outcome"];
   EXPECT_EQ(0u, outcome.find(c.outcome)) << outcome;

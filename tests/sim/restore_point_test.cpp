@@ -57,13 +57,13 @@ TEST_P(RestorePointTest, IsAskedForBeforeTheFirstChangeAndNeverStopsTheRun) {
     EXPECT_EQ(71, calls[1].sequenceNumber);
   }
   nlohmann::json report =
-      nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-result-20261208-090503.json"));
+      nlohmann::json::parse(winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json"));
   std::string said = report["restorePoint"];
   EXPECT_EQ(0u, said.find(c.reported)) << said;
-  std::string text = winsim::ReadFileText("C:\\Temp\\CleanLum-result-20261208-090503.txt");
+  std::string text = winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.txt");
   EXPECT_NE(std::string::npos, text.find("Restore point: " + said));
   EXPECT_NE(std::string::npos,
-            winsim::ReadFileText("C:\\Temp\\CleanLum-20261208-090503.log").find("Restore point " + said));
+            winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-20261208-090503.log").find("Restore point " + said));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -88,7 +88,7 @@ TEST(RestorePointWord, WithoutItNothingIsAskedAndTheReportSaysNothing) {
               std::none_of(M().loader.loads.begin(), M().loader.loads.end(),
                            [](const std::string& l) { return l.find("srclient") != std::string::npos; }));
   nlohmann::json report =
-      nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-result-20261208-090503.json"));
+      nlohmann::json::parse(winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json"));
   EXPECT_FALSE(report.contains("restorePoint"));
 }
 

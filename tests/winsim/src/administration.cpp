@@ -98,13 +98,14 @@ BOOL GetUserNameA(LPSTR buffer, LPDWORD size) {
   return TRUE;
 }
 
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information, DWORD length,
-                         PDWORD returnLength) {
-  if (!winsim::LookupHandle(token, winsim::HandleKind::Token)) return winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
-  if (informationClass != TokenElevation || M().administration.elevationUnknown)
-    return winsim::Fail(ERROR_INVALID_PARAMETER, FALSE);
-  if (returnLength) *returnLength = sizeof(TOKEN_ELEVATION);
-  if (!information || length < sizeof(TOKEN_ELEVATION)) return winsim::Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+namespace winsim {
+
+BOOL TokenElevationInformation(LPVOID information, DWORD length, PDWORD needed) {
+  if (M().administration.elevationUnknown) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  *needed = sizeof(TOKEN_ELEVATION);
+  if (!information || length < sizeof(TOKEN_ELEVATION)) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
   static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = M().administration.elevated ? 1 : 0;
   return TRUE;
 }
+
+}  // namespace winsim

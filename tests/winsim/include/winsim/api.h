@@ -188,5 +188,3 @@ void GetSystemTime(LPSYSTEMTIME time);
 DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information);
 DWORD GetCurrentThreadId();
 BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
-                        DWORD length, PDWORD returnLength);
