@@ -3,6 +3,8 @@
 
 #include <exception>
 
+#include <shlobj.h>
+
 #include "inventory/report.h"
 
 namespace {
@@ -28,7 +30,9 @@ int RunPreview(const char* arguments) {
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
-    WriteReports(ReportFolder(arguments), header, inventory);
+    ReportFolder folder = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
+    header.folder = &folder;
+    WriteReports(folder.reports, header, inventory);
     PrintToParentConsole(ReportText(header, inventory));
   } catch (const std::exception&) {
     // Nothing to report with: the preview still changed nothing.
@@ -93,7 +97,7 @@ void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
 void ResultReport::Begin(const char* arguments, const char* revisionText) {
   try {
     GetLocalTime(&started_);
-    folder_ = ReportFolder(arguments);
+    folder_ = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
     start_.reset();
@@ -119,7 +123,7 @@ void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
 void ResultReport::BackUpRegistry() {
   if (!start_) return;
   try {
-    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_, started_)));
+    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_.backup, started_, folder_.backupConcern)));
   } catch (const std::exception&) {
     backup_.reset();
   }
@@ -152,7 +156,8 @@ void ResultReport::Finish() {
     header.backup = backup_.get();
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
-    WriteReports(folder_, header, *start_, &jsonPath_);
+    header.folder = &folder_;
+    WriteReports(folder_.reports, header, *start_, &jsonPath_);
   } catch (const std::exception&) {
   }
   start_.reset();

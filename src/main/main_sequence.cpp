@@ -100,7 +100,8 @@ const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 int EndManagedRun(ResultReport& report, DWORD exitCode, const std::string& outcome) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
-  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str());
+  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
+                    report.BackupPath().c_str(), report.BackupSha256().c_str());
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;
   ReportRunEvent(summary.c_str(), !success);

@@ -79,6 +79,8 @@ FOREIGN_REGISTRY = {
 
 PROGRAMS = ALL_USERS + '\\Start Menu\\Programs'
 SYSTEM32 = 'C:\\windows\\system32'
+# Where an administrator's run writes its reports and registry backup.
+REPORT_FOLDER = 'C:\\windows\\Logs\\CleanLum'
 
 VENDOR_FILES = {
     INSTALL_DIR + '\\bin\\lum.dll': b'MZ vendor library',

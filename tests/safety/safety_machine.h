@@ -198,12 +198,15 @@ Outcome ExpectedOutcome(const Machine& machine);
 // A machine's state: item id -> description (attributes, content, data).
 typedef std::map<std::string, std::string> Snapshot;
 
-// Items a run may add: the run log and the logon command.
-bool IsAllowedNewItem(const Machine& machine, const std::string& id, const std::string& tempDirectory);
+// Items a run may add: the run log (in the temporary folder), the report
+// folder with its reports and registry backup, and the logon command.
+bool IsAllowedNewItem(const Machine& machine, const std::string& id, const std::string& tempDirectory,
+                      const std::string& reportFolder);
 
 // Compares the states before and after a run against the outcome. Each
 // problem is one line naming the item.
 std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome, const Snapshot& before,
-                                  const Snapshot& after, const std::string& tempDirectory);
+                                  const Snapshot& after, const std::string& tempDirectory,
+                                  const std::string& reportFolder);
 
 }  // namespace safety

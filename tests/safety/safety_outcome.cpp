@@ -788,16 +788,22 @@ class Model {
 
 Outcome ExpectedOutcome(const Machine& machine) { return Model(machine).Run(); }
 
-bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory) {
+bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory,
+                      const std::string& reportFolder) {
   const std::string runOnce = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
   if (id == FileId(tempDirectory + "\\LUMInstall.log")) return true;
-  // The result report, beside the run log.
-  const std::string report = FileId(tempDirectory + "\\CleanLum-result-");
+  // The report folder, and the folders above it that were missing.
+  const std::string folder = FileId(reportFolder);
+  if (id.compare(0, 5, "file ") == 0 && folder.compare(0, id.size(), id) == 0 &&
+      (folder.size() == id.size() || folder[id.size()] == '\\'))
+    return true;
+  // The result report.
+  const std::string report = FileId(reportFolder + "\\CleanLum-result-");
   if (id.compare(0, report.size(), report) == 0 &&
       (EndsWithNoCase(id, ".TXT") || EndsWithNoCase(id, ".JSON")) && id.find('\\', report.size()) == std::string::npos)
     return true;
   // The registry backup taken before the first deletion, beside them.
-  const std::string backup = FileId(tempDirectory + "\\CleanLum-registry-backup-");
+  const std::string backup = FileId(reportFolder + "\\CleanLum-registry-backup-");
   if (id.compare(0, backup.size(), backup) == 0 && EndsWithNoCase(id, ".REG") &&
       id.find('\\', backup.size()) == std::string::npos)
     return true;
@@ -811,7 +817,8 @@ bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& 
 }
 
 std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome, const Snapshot& before,
-                                  const Snapshot& after, const std::string& tempDirectory) {
+                                  const Snapshot& after, const std::string& tempDirectory,
+                                  const std::string& reportFolder) {
   std::vector<std::string> problems;
   for (const std::string& id : outcome.unexplained) problems.push_back("vendor item no step of the run reaches: " + id);
   for (const auto& item : outcome.vendor)
@@ -832,7 +839,7 @@ std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome
     }
   }
   for (const auto& item : after)
-    if (!before.count(item.first) && !IsAllowedNewItem(machine, item.first, tempDirectory))
+    if (!before.count(item.first) && !IsAllowedNewItem(machine, item.first, tempDirectory, reportFolder))
       problems.push_back("new item: " + item.first);
   return problems;
 }

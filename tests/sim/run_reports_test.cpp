@@ -95,7 +95,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
 
 TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_EQ(0, RunProgram("preview"));
-  nlohmann::json report = Json("C:\\Temp\\CleanLum-preview-20261208-090503.json");
+  nlohmann::json report = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("preview", report["mode"]);
   EXPECT_EQ("WINSIM", report["machine"]);
 
@@ -119,7 +119,7 @@ TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_EQ("lum_path", (*environment)["value"]);
   EXPECT_EQ("%comspec% /c rd /s /q \"C:\\Program Files\\Velmora Imaging\"", report["logonCommand"]["data"]);
 
-  std::string text = winsim::ReadFileText("C:\\Temp\\CleanLum-preview-20261208-090503.txt");
+  std::string text = winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.txt");
   EXPECT_EQ(0u, text.find("\xEF\xBB\xBF" "CleanLum "));
   EXPECT_NE(std::string::npos, text.find("runs: C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet\r\n"));
 }
@@ -130,6 +130,7 @@ TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
   EXPECT_EQ(0, RunProgram("previews"));
   EXPECT_EQ(1u, M().ui.messageBoxes.size());
   EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-").empty());
+  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum"));
 }
 
 TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
@@ -159,7 +160,7 @@ TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
   EXPECT_EQ(2u, report["summary"]["remaining"]);
   EXPECT_EQ(1u, report["summary"]["pendingRestart"]);
   EXPECT_EQ(report["items"].size() - 3, report["summary"]["removed"]);
-  EXPECT_FALSE(winsim::PathExists("C:\\Temp\\CleanLum-result-20261208-090503.json"));
+  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json"));
 }
 
 TEST_F(RunReportsTest, AnUnwritableReportFolderLeavesTheRunAsItIs) {
@@ -178,7 +179,7 @@ TEST(ReportText, ItemTextsAreUtf8AndInvalidTextNeverThrows) {
   inventory.items.push_back(item);
   item.path = "C:\\x\xEF\xBC\x8F..";  // UTF-8 (a fullwidth solidus) goes through as it is
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, nullptr, "", 0};
+  ReportHeader header = {"preview", {}, {}, nullptr, nullptr, "", 0};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xEF\xBF\xBD\xEF\xBF\xBD", report["items"][0]["path"]);
   EXPECT_EQ("C:\\x\xEF\xBC\x8F..", report["items"][1]["path"]);

@@ -34,6 +34,9 @@ using winsim::M;
 
 namespace {
 
+// Where an administrator's run writes its reports and registry backup.
+std::string ReportFolderOf(const safety::Machine& machine) { return machine.windowsDirectory + "\\Logs\\CleanLum"; }
+
 std::string HexBytes(const std::vector<BYTE>& data) {
   std::string out;
   char byte[3];
@@ -317,7 +320,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   M().system.commandLine = machine.workingDirectory + "\\CleanLum.exe " + machine.arguments;
   int exitCode = RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str());
   safety::Snapshot after = Snap();
-  result.problems = safety::CheckRun(machine, result.outcome, before, after, "C:\\Temp");
+  result.problems = safety::CheckRun(machine, result.outcome, before, after, "C:\\Temp", ReportFolderOf(machine));
   if (exitCode != 0) result.problems.push_back("exit code " + std::to_string(exitCode));
   if (M().files.openSearches != 0) result.problems.push_back("searches left open");
 
@@ -339,9 +342,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     if (item.keptReason.compare(0, 7, "refused") != 0)
       for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
   std::string reportPath;
-  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
+  for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
     if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
-      reportPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+      reportPath = ReportFolderOf(machine) + "\\" + line.substr(0, line.find(' '));
   nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText(reportPath), nullptr, false);
   if (report.is_discarded()) {
     result.problems.push_back("no result report");
@@ -381,8 +384,8 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // The registry backup restores every vendor key and value the run deleted,
   // except what it names as unreadable.
   std::string backupPath;
-  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
-    if (line.compare(0, 25, "CleanLum-registry-backup-") == 0) backupPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+  for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
+    if (line.compare(0, 25, "CleanLum-registry-backup-") == 0) backupPath = ReportFolderOf(machine) + "\\" + line.substr(0, line.find(' '));
   if (backupPath.empty()) {
     result.problems.push_back("no registry backup");
   } else {
@@ -573,7 +576,7 @@ TEST_F(SafetyProperty, TheCheckReportsEveryKindOfFault) {
   M().system.commandLine = "C:\\Tools\\CleanLum.exe " + machine.arguments;
   ASSERT_EQ(0, RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str()));
   safety::Snapshot after = Snap();
-  ASSERT_EQ(std::vector<std::string>(), safety::CheckRun(machine, outcome, before, after, "C:\\Temp"));
+  ASSERT_EQ(std::vector<std::string>(), safety::CheckRun(machine, outcome, before, after, "C:\\Temp", ReportFolderOf(machine)));
 
   std::string foreign = safety::FileId("C:\\Data\\Shared\\report.txt");
   std::string tool = safety::FileId("C:\\Tools\\drvmanage.exe");
@@ -590,7 +593,7 @@ TEST_F(SafetyProperty, TheCheckReportsEveryKindOfFault) {
   ASSERT_FALSE(vendorGone.empty());
   faulty[vendorGone] = before.at(vendorGone);  // a vendor item left
 
-  std::vector<std::string> problems = safety::CheckRun(machine, outcome, before, faulty, "C:\\Temp");
+  std::vector<std::string> problems = safety::CheckRun(machine, outcome, before, faulty, "C:\\Temp", ReportFolderOf(machine));
   std::string all;
   for (const std::string& problem : problems) all += problem + "\n";
   EXPECT_NE(std::string::npos, all.find("deleted but not the vendor's: " + foreign)) << all;

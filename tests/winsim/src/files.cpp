@@ -320,7 +320,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
   return TRUE;
 }
 
-BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
   Place place;
   DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, FALSE);
@@ -328,6 +328,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   auto node = std::make_unique<FsNode>();
   node->name = place.leaf;
   node->attributes = FILE_ATTRIBUTE_DIRECTORY;
+  if (security && security->lpSecurityDescriptor) ApplyCreationSecurity(*node, security->lpSecurityDescriptor);
   place.parent->children.emplace(place.leaf, std::move(node));
   return TRUE;
 }
@@ -398,13 +399,24 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   return TRUE;
 }
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
-                   DWORD disposition, DWORD flags, HANDLE) {
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
   Place place;
   DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, INVALID_HANDLE_VALUE);
   auto it = place.parent->children.find(place.leaf);
   FsNode* node = it == place.parent->children.end() ? nullptr : it->second.get();
+  // A link is followed to what it names unless FILE_FLAG_OPEN_REPARSE_POINT
+  // asks for the link itself (at most 16 links deep, as Walk follows them).
+  static int linksFollowed = 0;
+  if (node && !node->linkTarget.empty() && !(flags & FILE_FLAG_OPEN_REPARSE_POINT)) {
+    if (linksFollowed >= 16) return Fail(ERROR_CANT_RESOLVE_FILENAME, INVALID_HANDLE_VALUE);
+    std::string target = node->linkTarget;
+    ++linksFollowed;
+    HANDLE handle = CreateFileA(target.c_str(), access, share, security, disposition, flags, templateFile);
+    --linksFollowed;
+    return handle;
+  }
   bool existed = node != nullptr;
   if (node && node->IsDirectory() && !(flags & FILE_FLAG_BACKUP_SEMANTICS))
     return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
@@ -441,6 +453,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     created->attributes = FILE_ATTRIBUTE_ARCHIVE;
     node = created.get();
     place.parent->children.emplace(place.leaf, std::move(created));
+    if (M().files.afterCreate) M().files.afterCreate(place.full, *node);
   }
   if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) node->content.clear();
   auto file = std::make_shared<OpenFile>();
@@ -501,6 +514,10 @@ void ForgetOpenFile(HANDLE handle) {
   files.erase(std::remove(files.begin(), files.end(), file), files.end());
 }
 void ForgetAllOpenFiles() { OpenFiles().clear(); }
+std::string OpenFilePath(HANDLE handle) {
+  HandleEntry* entry = LookupHandle(handle, HandleKind::File);
+  return entry ? static_cast<OpenFile*>(entry->object.get())->path : "";
+}
 }  // namespace winsim
 
 // ---- The C runtime's fopen for Windows paths -----------------------------------

@@ -52,6 +52,17 @@ struct ProcessObject {
 // (null when none), and whether LoadLibraryA may load the module of that name.
 FARPROC FindRuntimeExport(HMODULE module, const char* name);
 bool ModuleLoadable(const std::string& name);
+// The exports of file_handles.cpp (kernel32) and crypto.cpp (bcrypt.dll).
+FARPROC FindFileHandleExport(const std::string& name);
+FARPROC FindCngExport(const std::string& name);
+
+// The full path a file handle of CreateFileA was opened with; "" for any other handle (files.cpp).
+std::string OpenFilePath(HANDLE handle);
+// Security (file_security.cpp): a node's effective security, the one a
+// creation descriptor gives a new node, and Windows' own for its folder.
+SimSecurity EffectiveSecurity(const std::string& path);
+void ApplyCreationSecurity(FsNode& node, const void* descriptor);
+void SetWindowsFolderSecurity(const std::string& windowsDirectory);
 
 // The code point of one Windows-1252 byte, and the byte of a code point (-1
 // when 1252 has none; with bestFit, Windows' best-fit table is tried too).

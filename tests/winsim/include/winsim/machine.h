@@ -152,6 +152,21 @@ std::vector<std::string> DumpRegistry(HKEY root);
 size_t OpenKeyHandles();
 
 // ---- File system --------------------------------------------------------------
+// One rule of an access list (file_security.cpp), and the security of a
+// file or folder: its owner and access list, SIDs as "S-1-..." texts.
+struct SimAce {
+  bool allow = true;
+  BYTE flags = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, INHERIT_ONLY_ACE, ...
+  DWORD mask = 0;
+  std::string sid;
+};
+struct SimSecurity {
+  std::string owner;
+  bool protectedDacl = false;  // nothing inherited from the folder above
+  bool nullDacl = false;       // no access list at all: everyone has every right
+  std::vector<SimAce> dacl;
+};
+
 struct FsNode {
   std::string name;  // as created; lookups ignore case
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;  // FILE_ATTRIBUTE_DIRECTORY for folders
@@ -168,12 +183,19 @@ struct FsNode {
   // a search carries FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA (directory
   // links) and DeleteFileA (file links) remove the link itself, never the target.
   std::string linkTarget;
+  // Its own security, as CreateDirectoryA with a descriptor or SetSecurity
+  // gave it; null: inherited from its folder (see file_security.cpp).
+  std::shared_ptr<const SimSecurity> security;
+  DWORD hardLinks = 1;  // the names the file has (nNumberOfLinks)
   bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
 struct FileSystemState {
   std::map<char, std::unique_ptr<FsNode>> drives;  // key: upper-case drive letter
   int openSearches = 0;  // FindFirstFileA handles not yet closed with FindClose
+  // Runs when CreateFileA has made a new file, before it returns: what another
+  // process could do to the file in that moment (link it, for one).
+  std::function<void(const std::string& path, FsNode& file)> afterCreate;
 };
 
 // Control functions: absolute paths "X:\\a\\b". Missing parent folders are created.
@@ -188,6 +210,11 @@ bool PathExists(const std::string& path);
 std::string ReadFileText(const std::string& path);  // "" when missing
 // Every node under a folder as "relative\\path attrs content-size" lines, sorted.
 std::vector<std::string> DumpTree(const std::string& path);
+// A node's own security from SDDL text ("O:BAD:P(A;OICI;FA;;;SY)"; the
+// aliases SY, BA, BU, AU, WD, CO, CG, OW and "S-1-..." SIDs are known), and
+// its effective security (inheritance applied) as SDDL with SIDs and hex masks.
+void SetSecurity(const std::string& path, const std::string& sddl);
+std::string SecurityText(const std::string& path);
 // cmd.exe as the program drives it: "/c" with takeown /F, cacls .. /g, attrib
 // -r -h -a -s and del /q acting on the simulated files (installed by ResetMachine;
 // call again to restore it after a test replaced the behaviour).
@@ -310,6 +337,7 @@ DriverPackage* FindDriverPackage(const std::string& publishedName);
 // Trace: "impersonate-self", "revert-to-self".
 struct TokenState {
   std::string user = "User";  // the account the program runs under (see SimProcess::owner)
+  std::string userSid = "S-1-5-21-1004336348-1177238915-682003330-1001";  // its SID (TokenUser)
   // Privileges the process token holds, by name, with their enabled state.
   std::map<std::string, bool, NoCaseLess> processPrivileges = {
       {"SeDebugPrivilege", false}, {"SeShutdownPrivilege", false},
@@ -403,6 +431,7 @@ struct LoaderState {
   std::set<std::string> missingExports;              // "SetDefaultDllDirectories"
   DWORD defaultDllDirectories = 0;                   // as SetDefaultDllDirectories last set it
   std::vector<std::string> dllDirectories;           // every SetDllDirectoryA text ("(null)" for null)
+  bool cryptoApiWithoutAes = false;  // CryptAcquireContextA knows no PROV_RSA_AES (before XP SP3)
 };
 
 // ---- The machine ------------------------------------------------------------------------
