@@ -254,6 +254,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
+  context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
+  context.registryKeyLeftContext = &report;
 
   LogStep(adminLog, "boards", "Board uninstall", [&] { UninstallAllBoards(context, log); });
   LogStep(adminLog, "dma", "DMA driver removal", [&] { UninstallDma(context, revision); });

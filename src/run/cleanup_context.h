@@ -3,8 +3,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 struct InstallDirectoryFacts;  // files/install_directory_guard.h
 class RunRecord;              // run/run_record.h
+
+// Told of each registry key that a deletion had to leave: the key it was
+// asked to delete ("HKLM\..."), the key below it that stayed ("" for that key
+// itself) and the Win32 error; texts in UTF-8.
+typedef void (*RegistryKeyLeftSink)(const std::string& item, const std::string& keyLeft, DWORD error,
+                                    void* context);
 
 struct CleanupContext {
   HWND progressWindow = nullptr;  // set once, right after the window is created
@@ -14,6 +22,9 @@ struct CleanupContext {
   // Where the steps note the children they start and the logon command they
   // write; null notes nothing.
   RunRecord* record = nullptr;
+  // Where the registry step reports the keys it had to leave; may be null.
+  RegistryKeyLeftSink registryKeyLeft = nullptr;
+  void* registryKeyLeftContext = nullptr;
 };
 
 // Set to 1 when the full command line contains "msi": the installer-script
