@@ -72,6 +72,28 @@ void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
   }
 }
 
+void ResultReport::NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error,
+                                       void* report) {
+  try {
+    static_cast<ResultReport*>(report)->keysLeft_.push_back({item, keyLeft, error});
+  } catch (const std::exception&) {
+  }
+}
+
+// Why a registry key is still there, as its deletion saw it: the key that stayed and its error.
+void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
+  for (const KeyLeft& left : keysLeft_) {
+    std::string why = left.keyLeft.empty()
+                          ? "its deletion failed (Win32 error " + std::to_string(left.error) + ")"
+                          : "its subkey " + left.keyLeft + " could not be deleted (Win32 error " +
+                                std::to_string(left.error) + ")";
+    for (InventoryItem& item : inventory.items)
+      if ((item.kind == ItemKind::RegistryKey || item.kind == ItemKind::InstallerProduct) &&
+          item.status == ItemStatus::Remaining && SameName(item.path, left.item))
+        item.reason = why;
+  }
+}
+
 void ResultReport::Begin(const char* arguments, const char* revisionText) {
   try {
     GetLocalTime(&started_);
@@ -112,6 +134,7 @@ void ResultReport::Check() {
   try {
     CheckAfterRun(*start_);
     DescribeInfRemovals(*start_);
+    DescribeKeysLeft(*start_);
     remaining_ = 0;
     for (const InventoryItem& item : start_->items)
       if (IsActedOn(item) && (item.status == ItemStatus::Remaining || item.status == ItemStatus::Unreadable))

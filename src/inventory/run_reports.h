@@ -49,6 +49,8 @@ class ResultReport {
 
   // A VendorInfOutcomeSink (context: the report): how each driver package left.
   static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
+  // A RegistryKeyLeftSink (context: the report): a key the registry step had to leave.
+  static void NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error, void* report);
 
  private:
   struct InfOutcome {
@@ -58,6 +60,13 @@ class ResultReport {
   };
   std::vector<InfOutcome> infOutcomes_;
   void DescribeInfRemovals(Inventory& inventory) const;
+  struct KeyLeft {
+    std::string item;
+    std::string keyLeft;
+    DWORD error;
+  };
+  std::vector<KeyLeft> keysLeft_;
+  void DescribeKeysLeft(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
   ReportFolder folder_;
   std::unique_ptr<RegistryBackup> backup_;

@@ -188,14 +188,12 @@ class ReportTest(WineTestCase):
         # installer might fill with what it was given: a subkey whose name
         # closes its section header and opens one in HKEY_CURRENT_USER, a
         # value whose name starts a line of its own, string data with a line
-        # break. (A name outside the code page round-trips too: the portable
-        # export test shows it; the run's narrow tree deletion cannot yet
-        # delete such a key.)
+        # break, and a name outside every code page.
         library = 'Software\\Velmora\\Velmora Imaging Library'
         probe = BIN + '\\probe.exe'
         hexw = lambda text: text.encode('utf-16-le').hex()
         forged = library + '\\k]\r\n[HKEY_CURRENT_USER\\Software\\Pwned]'
-        for key in (forged, library + '\\Plain'):
+        for key in (forged, library + '\\Plain', library + '\\\u03a9'):
             self.prefix.wine(probe, 'regkey', hexw(key), check=True)
         for key, name, kind, data in (
                 (forged, 'Pwned', 1, 'yes\0'),

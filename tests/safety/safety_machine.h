@@ -39,6 +39,7 @@ const uint32_t kRegSz = 1;
 const uint32_t kRegExpandSz = 2;
 const uint32_t kRegBinary = 3;
 const uint32_t kRegDword = 4;
+const uint32_t kRegLink = 6;
 const uint32_t kRegMultiSz = 7;
 
 // An item whose owner is Vendor makes everything below it the vendor's too;
@@ -49,6 +50,9 @@ struct KeyItem {
   Owner owner;
   bool refuseDelete = false;  // its security refuses deletion
   bool refuseOpen = false;    // its security refuses opening
+  // A registry link to this key ("\\REGISTRY\\MACHINE\\..."); its REG_LINK
+  // value "SymbolicLinkValue" is among the values.
+  std::string linkTarget;
 };
 
 struct ValueItem {

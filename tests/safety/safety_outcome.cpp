@@ -67,6 +67,7 @@ struct KeyNode {
   std::string name;
   bool refuseDelete = false;
   bool refuseOpen = false;
+  bool link = false;  // a registry link: no subkeys of its own
   bool vendor = false;
   std::string reason;
   std::map<std::string, std::unique_ptr<KeyNode>, NameLess> subkeys;
@@ -175,6 +176,7 @@ class Model {
       key->vendor = key->vendor || item.owner == Owner::Vendor;
       key->refuseDelete = item.refuseDelete;
       key->refuseOpen = item.refuseOpen;
+      key->link = !item.linkTarget.empty();
     }
     for (const ValueItem& item : m_.values) {
       KeyNode* key = Key(item.hive, item.path, true);
@@ -435,48 +437,45 @@ class Model {
     for (auto& child : key->subkeys) MarkLeft(child.second.get(), reason);
   }
 
-  // The ANSI registry calls take a subkey path of at most 260 characters.
-  bool DeleteKeyTree(Hive hive, const std::string& base, const std::string& path) {
-    KeyNode* parent = nullptr;
-    KeyNode* key = Key(hive, base + path, false, &parent);
-    if (CharCount(path) > kMaxPath) {
-      if (key) MarkLeft(key, "its path is longer than the 260 characters the ANSI registry calls take");
-      return false;
-    }
-    if (!key) return true;
-    if (key->subkeys.empty() && !key->refuseDelete) {
-      parent->subkeys.erase(key->name);
-      return true;
-    }
+  // The tree deletion as it walks: every key opened as itself (a link goes
+  // as the link), each child tried once; one that stays is stepped past, and
+  // every key above it stays too.
+  bool WalkKey(KeyNode* key) {
     if (key->refuseOpen) {
       MarkLeft(key, "opening it is refused");
       return false;
     }
-    if (CharCount(path) + 1 < 520) {
-      std::vector<std::string> names;
-      for (const auto& child : key->subkeys) names.push_back(child.second->name);
-      for (const std::string& name : names) {
-        std::string childPath = path + "\\" + name;
-        if (CharCount(childPath) >= 520) break;
-        if (!DeleteKeyTree(hive, base, childPath)) {
-          // The walk stops here: the keys after this one are not tried.
-          MarkLeft(key, "left when the walk stopped at a key it could not delete");
-          break;
-        }
-      }
+    if (key->link) return true;
+    bool childLeft = false;
+    std::vector<std::string> names;
+    for (const auto& child : key->subkeys) names.push_back(child.first);
+    for (const std::string& name : names) {
+      if (WalkKey(key->subkeys.at(name).get()))
+        key->subkeys.erase(name);
+      else
+        childLeft = true;
     }
-    if (key->refuseDelete) {
-      MarkLeft(key, "its deletion is refused");
+    if (childLeft) {
+      Keep(key, "a key below it stays");
       return false;
     }
-    if (!key->subkeys.empty()) return false;
-    parent->subkeys.erase(key->name);
+    if (key->refuseDelete) {
+      Keep(key, "its deletion is refused");
+      return false;
+    }
     return true;
   }
 
+  // A row's key is reached the way the walk reaches it; no generated machine
+  // has a link on the way, and a link at the end is the key itself.
   bool DeleteRegistryTree(Hive hive, const std::string& base, const std::string& path) {
-    if (path.empty() || CharCount(path) >= 520) return false;
-    return DeleteKeyTree(hive, base, path);
+    if (path.empty()) return false;
+    KeyNode* parent = nullptr;
+    KeyNode* key = Key(hive, base + path, false, &parent);
+    if (!key) return true;
+    if (!WalkKey(key)) return false;
+    parent->subkeys.erase(key->name);
+    return true;
   }
 
   // SHDeleteKeyA as it goes: children in order, a refused key stops it.
@@ -540,10 +539,6 @@ class Model {
       std::string propertiesPath = productPath + "\\InstallProperties";
       KeyNode* product = Key(Hive::LocalMachine, productPath, false);
       if (!product) continue;
-      if (CharCount(propertiesPath) > kMaxPath) {
-        Keep(product, "the path of its properties is longer than the registry calls take");
-        continue;
-      }
       KeyNode* properties = Key(Hive::LocalMachine, propertiesPath, false);
       if (!properties) {
         Keep(product, "it has no InstallProperties: the walk cannot read its publisher");

@@ -55,6 +55,7 @@ TEST_F(RegistryBackupTest, ServicesTheRunDeletesAreBackedUpAndLinksAreNotFollowe
             report.find("not in the backup: HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Velmora Imaging Library\\Elsewhere: "
                         "not restorable from the backup, it is a registry link, which a .reg file cannot hold"))
       << report.substr(report.find("Registry backup"));
+  EXPECT_TRUE(winsim::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Secret"));  // the link went as itself
 }
 
 TEST_F(RegistryBackupTest, AServiceTheRunKeepsIsNotInTheBackup) {

@@ -136,6 +136,10 @@ TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
 TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
   winsim::MakeFile(std::string(kInstallFolder) + "\\bin\\locked.dll", "x").inUse = true;
   winsim::MakeFile("C:\\Windows\\System32\\lumcor.dll", "MZ").attributes |= FILE_ATTRIBUTE_READONLY;
+  // A key the registry step cannot delete, named outside the code page: the
+  // report names it, with the error its deletion met.
+  winsim::CreateKey(HKEY_CURRENT_USER, u"Software\\Velmora\\Lum\\\u65e5\u672c").refuseDelete = true;
+  winsim::CreateKey(HKEY_CURRENT_USER, "Software\\Velmora\\Lum\\Settings");
   std::string quiet = "silent noreboot reportdir=\"C:\\Reports\\Lum run\"";
 
   EXPECT_EQ(0, RunProgram(quiet));
@@ -149,11 +153,13 @@ TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
   EXPECT_EQ((std::vector<std::string>{
                 "C:\\Program Files\\Velmora Imaging pending restart: left for the RunOnce removal at the next "
                 "logon (C:\\Program Files\\Velmora Imaging\\bin\\locked.dll is in use)",
+                "HKCU\\Software\\Velmora remaining: its subkey Lum\\\u65e5\u672c could not be deleted (Win32 error 5)",
                 "C:\\Windows\\System32\\lumcor.dll remaining: read-only"}),
             remaining);
-  EXPECT_EQ(1u, report["summary"]["remaining"]);
+  EXPECT_FALSE(winsim::KeyExists(HKEY_CURRENT_USER, "Software\\Velmora\\Lum\\Settings"));
+  EXPECT_EQ(2u, report["summary"]["remaining"]);
   EXPECT_EQ(1u, report["summary"]["pendingRestart"]);
-  EXPECT_EQ(report["items"].size() - 2, report["summary"]["removed"]);
+  EXPECT_EQ(report["items"].size() - 3, report["summary"]["removed"]);
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json"));
 }
 

@@ -63,7 +63,9 @@ void Build(const safety::Machine& machine) {
   winsim::MakeDirectory(machine.windowsDirectory + "\\inf");
 
   for (const safety::KeyItem& item : machine.keys) {
-    winsim::RegKey& key = winsim::CreateKey(safety::RootOf(item.hive), item.path);
+    winsim::RegKey& key = item.linkTarget.empty()
+                              ? winsim::CreateKey(safety::RootOf(item.hive), item.path)
+                              : winsim::CreateLink(safety::RootOf(item.hive), item.path, item.linkTarget);
     key.refuseDelete = item.refuseDelete;
     key.refuseOpen = item.refuseOpen;
   }
@@ -424,6 +426,14 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
           if (what.compare(0, std::strlen(root[0]), root[0]) == 0) what = root[1] + what.substr(std::strlen(root[0]));
         unreadable.push_back(winsim::Upper(what));
       }
+    // A .reg file cannot make a key a link; and the backup lists keys by the
+    // narrow calls' names, so a key whose name the code page cannot spell is
+    // not in it.
+    for (const safety::KeyItem& key : machine.keys) {
+      bool wideName = false;
+      for (char c : key.path) wideName = wideName || static_cast<unsigned char>(c) >= 0xC4;
+      if (!key.linkTarget.empty() || wideName) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
+    }
     ImportRegFile(winsim::ReadFileText(backupPath));
     safety::Snapshot restored = Snap();
     for (const auto& item : result.outcome.vendor) {
@@ -473,8 +483,9 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 // The kinds of vendor items, ways of surviving and dangerous look-alikes that
 // a machine holds, counted over many machines.
 const char* const kCoverageKinds[] = {
-    "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
-    "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
+    "in use", "read-only", "dot-named", "MAX_PATH", "refused", "background process",
+    "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "a key below it stays",
+    "registry link", "outside the code page",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
     "directory above a folder of the machine"};
@@ -486,6 +497,14 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  for (const safety::KeyItem& key : machine.keys) {
+    if (!key.linkTarget.empty()) seen["registry link"]++;
+    for (char c : key.path)
+      if (static_cast<unsigned char>(c) >= 0xC4) {
+        seen["outside the code page"]++;
+        break;
+      }
+  }
   // A "Directory" at or above a shared folder or another application's.
   for (const safety::ValueItem& value : machine.values)
     if (value.name == "Directory" && !machine.directoryAccepted &&
