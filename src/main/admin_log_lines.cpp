@@ -38,9 +38,7 @@ void OpenAdminLog(AdminLog& adminLog, const Options& options) {
   if (folder.reports.path.empty()) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  std::string path = folder.reports.path;
-  if (path.back() != '\\' && path.back() != '/') path += "\\";
-  adminLog.Open(path + "CleanLum-" + FileTimestamp(now) + ".log");
+  adminLog.Open(folder.reports, "CleanLum-" + FileTimestamp(now));
 }
 
 // Who runs what, where: the first lines of every run's log.

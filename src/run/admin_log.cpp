@@ -62,11 +62,12 @@ std::string Seconds(DWORD milliseconds) {
 
 AdminLog::~AdminLog() { Close(); }
 
-bool AdminLog::Open(const std::string& path) {
+bool AdminLog::Open(const OutputFolder& folder, const std::string& baseName) {
   Close();
-  if (path.size() >= MAX_PATH) return false;  // never a shortened name
-  file_ = CreateOutputFile(path.c_str());
-  if (file_ == INVALID_HANDLE_VALUE) return false;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::string path;
+  if (!OpenNewFile(folder, baseName, ".log", file, path)) return false;
+  file_ = file;
   path_ = path;
   if (!WriteAll(file_, "\xEF\xBB\xBF", 3)) Close();
   return IsOpen();

@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "system/new_file.h"
+
 enum class LogType { Info = 1, Warning = 2, Error = 3 };
 
 class AdminLog {
@@ -18,9 +20,10 @@ class AdminLog {
   AdminLog& operator=(const AdminLog&) = delete;
   ~AdminLog();
 
-  // Creates the file at path (UTF-8 with its byte order mark). False, and
+  // Creates baseName.log in folder as a new file (never one that is there
+  // already: system/new_file.h), UTF-8 with its byte order mark. False, and
   // every later write ignored, when it cannot be had.
-  bool Open(const std::string& path);
+  bool Open(const OutputFolder& folder, const std::string& baseName);
   bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
   const std::string& Path() const { return path_; }
 
