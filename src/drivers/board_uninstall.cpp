@@ -17,6 +17,7 @@
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <string>
@@ -95,11 +96,18 @@ void ReadDrive(char (&drive)[2]) {
 }
 
 // Runs a command of the board loop without time-out in its own console, then
-// records the attempt; an empty (unbuildable) command is skipped.
-void RunLogged(CleanupContext& context, RunLog& log, ChildCommand& command) {
+// records the attempt; an empty (unbuildable) command is skipped. subject is
+// the board's item (UTF-8).
+void RunLogged(CleanupContext& context, RunLog& log, ChildCommand& command, const std::string& subject,
+               ChildOwner owner = ChildOwner::Vendor) {
   if (!command.line[0] || !command.program[0]) return;
-  RunRecorded(context.record, "boards", command, 0, INFINITE);
+  RunRecorded(context.record, "boards", owner, subject, command, 0, INFINITE);
   log << "Call to " << command.line << "\n";
+}
+
+// The board's item, as the inventory names it (UTF-8).
+std::string BoardItemPath(const BoardName& name) {
+  return std::string("HKLM\\") + kBoardKey + "\\" + (name.passedOver ? name.text : Utf8FromAnsi(name.text));
 }
 
 // An sc command: the text as the branch names it ({drive} + tail), run by the
@@ -147,14 +155,15 @@ void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSyste
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
   BoardCommandLines lines;
   BuildBoardCommandLines(system, directory, board, lines, name.passedOver);
-  RunLogged(context, log, lines.driver);
+  std::string subject = BoardItemPath(name);
+  RunLogged(context, log, lines.driver, subject);
   if (!IsGigeBoard(board)) return;
-  RunLogged(context, log, lines.filter);
+  RunLogged(context, log, lines.filter, subject);
   ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
-  RunLogged(context, log, lines.blockService);
-  RunLogged(context, log, lines.stopService);
+  RunLogged(context, log, lines.blockService, subject);
+  RunLogged(context, log, lines.stopService, subject, ChildOwner::Windows);
   Sleep(75000);  // the service takes its time to stop before it can be deleted
-  RunLogged(context, log, lines.deleteService);
+  RunLogged(context, log, lines.deleteService, subject, ChildOwner::Windows);
 }
 
 // The board monitor's program: pyxmon.exe of the working directory, else of
@@ -166,6 +175,20 @@ void FindMonitorProgram(char (&program)[MAX_PATH]) {
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   }
   if (!QuerySystemDirectory(folder) || !BuildText(program, folder, kMonitorProgram)) program[0] = '\0';
+}
+
+// A message to the board monitor's window, sent synchronously; in a managed
+// run with a time-out, since any window of that class could hold the run for
+// ever.
+const UINT kMonitorTimeoutMs = 5000;
+
+void SendToMonitor(const CleanupContext& context, HWND window, UINT message, WPARAM wParam) {
+  if (!context.managed) {
+    SendMessageA(window, message, wParam, 0);
+    return;
+  }
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(window, message, wParam, 0, SMTO_ABORTIFHUNG, kMonitorTimeoutMs, &result);
 }
 
 // Closes the board monitor (started first so that its window can be found and
@@ -181,6 +204,7 @@ void ShutDownMonitor(CleanupContext& context) {
   if (context.record && program[0]) {
     ChildRecord child;
     child.step = "boards";
+    child.owner = ChildOwner::Vendor;
     child.program = program;
     child.commandLine = commandLine;
     child.awaited = false;
@@ -192,17 +216,20 @@ void ShutDownMonitor(CleanupContext& context) {
   Sleep(2000);
   HWND window = FindWindowA("PyxMonWnd", nullptr);
   if (window) {
-    SendMessageA(window, WM_COMMAND, MAKEWPARAM(kMonitorCommand, 0), 0);
+    SendToMonitor(context, window, WM_COMMAND, MAKEWPARAM(kMonitorCommand, 0));
     Sleep(1000);
-    SendMessageA(window, WM_CLOSE, 0, 0);
+    SendToMonitor(context, window, WM_CLOSE, 0);
   }
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!manager) return;
   SC_HANDLE service = OpenServiceA(manager, kMonitorService, SERVICE_ALL_ACCESS);
   if (service) {
     SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);  // not waited for
-    DeleteService(service);
+    // Not waited for; a service that is not running has nothing to stop.
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) && GetLastError() != ERROR_SERVICE_NOT_ACTIVE)
+      NoteFailure(context.record, "boards", FailureKind::Service, "stopped", kMonitorService, GetLastError());
+    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+      NoteFailure(context.record, "boards", FailureKind::Service, "deleted", kMonitorService, GetLastError());
     CloseServiceHandle(service);
   }
   CloseServiceHandle(manager);
@@ -219,24 +246,29 @@ void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& sys
   Sleep(500);
 }
 
-// Reads the board names in registry order into boards; returns how many. The
-// names are read as Windows holds them (UTF-16), so that one the code page
-// cannot spell is seen as such rather than as its best fit.
+// The boards in registry order, as ReadBoardList reads them.
 size_t ReadBoardNames(HKEY boardKey, BoardName* boards) {
   size_t count = 0;
-  while (count < kMaxBoards) {
-    WCHAR name[kTextSize];
-    DWORD nameLength = kTextSize;
-    if (RegEnumKeyExW(boardKey, static_cast<DWORD>(count), name, &nameLength, nullptr, nullptr,
-                      nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    WideString wide(name, nameLength);
-    std::string ansi;
-    boards[count].passedOver = !BoardNameProblem(wide, ansi).empty();
-    if (!CopyText(boards[count].text, boards[count].passedOver ? Utf8FromWide(wide).c_str() : ansi.c_str())) break;
+  for (const BoardEntry& entry : ReadBoardList(boardKey, false)) {
+    boards[count].passedOver = !entry.problem.empty();
+    if (!CopyText(boards[count].text, entry.KindName())) break;
     ++count;
   }
   return count;
+}
+
+bool IsNonBoardSubkey(const std::string& name) {
+  for (const char* subkey : kNonBoardSubkeys) {
+    if (name.size() != std::strlen(subkey)) continue;
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) {
+      char a = name[i] >= 'a' && name[i] <= 'z' ? static_cast<char>(name[i] - 'a' + 'A') : name[i];
+      char b = subkey[i] >= 'a' && subkey[i] <= 'z' ? static_cast<char>(subkey[i] - 'a' + 'A') : subkey[i];
+      same = a == b;
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -261,6 +293,27 @@ std::string BoardNameProblem(const WideString& name, std::string& ansi) {
   }
   if (!AnsiFromWideExactly(name, ansi)) return "its name holds a character the ANSI code page cannot spell";
   return "";
+}
+
+std::vector<BoardEntry> ReadBoardList(HKEY boardKey, bool skipNonBoard) {
+  std::vector<BoardEntry> boards;
+  // The names are read as Windows holds them (UTF-16), so that one the code
+  // page cannot spell is seen as such rather than as its best fit.
+  for (DWORD index = 0; boards.size() < kMaxBoards; ++index) {
+    WCHAR name[kTextSize];
+    DWORD nameLength = kTextSize;
+    if (RegEnumKeyExW(boardKey, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    BoardEntry entry;
+    WideString wide(name, nameLength < kTextSize ? nameLength : 0);
+    entry.problem = BoardNameProblem(wide, entry.ansi);
+    entry.utf8 = Utf8FromWide(wide);
+    if (!entry.problem.empty()) entry.ansi.clear();
+    // Registry names compare without regard to case, as SHDeleteKeyA finds them.
+    if (skipNonBoard && entry.problem.empty() && IsNonBoardSubkey(entry.ansi)) continue;
+    boards.push_back(entry);
+  }
+  return boards;
 }
 
 bool IsGigeBoard(const char* board) {
@@ -321,7 +374,7 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
   ChildCommand networkServer;
   BuildBoardNetworkServerCommandLine(system, networkServer);
-  RunRecorded(context.record, "boards", networkServer, 0, INFINITE);
+  RunRecorded(context.record, "boards", ChildOwner::Vendor, "", networkServer, 0, INFINITE);
 
   delete[] boards;
   ProgressWindow::Step(context.progressWindow);

@@ -106,12 +106,12 @@ void UninstallDma(CleanupContext& context, const char* revisionText) {
   if (tool == DmaTool::None) return;
   ChildCommand command;
   BuildDmaCommandLine(tool, directory, command);
-  RunRecorded(context.record, "dma", command, 0, kToolTimeoutMs);
+  RunRecorded(context.record, "dma", ChildOwner::Vendor, kDmaDriverName, command, 0, kToolTimeoutMs);
   ProgressWindow::Step(context.progressWindow);
 
   // The working directory is read anew for the network server.
   char current[kTextSize];
   if (!QueryCurrentDirectory(current)) return;
   BuildDmaNetworkServerCommandLine(current, command);
-  RunRecorded(context.record, "dma", command, 0, kToolTimeoutMs);
+  RunRecorded(context.record, "dma", ChildOwner::Vendor, "", command, 0, kToolTimeoutMs);
 }

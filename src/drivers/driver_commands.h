@@ -9,6 +9,7 @@
 #include <cstddef>
 
 #include <string>
+#include <vector>
 
 #include "system/system.h"
 #include "system/wide_text.h"
@@ -50,6 +51,22 @@ BoardSystem ReadBoardSystem();
 // name's own spelling in the code page.
 std::string BoardNameProblem(const WideString& name, std::string& ansi);
 
+// One board as the board step takes it up.
+struct BoardEntry {
+  std::string utf8;     // its name as Windows holds it
+  std::string ansi;     // its name in the code page (empty when passed over)
+  std::string problem;  // why it is passed over (BoardNameProblem), "" when it is not
+  // The name its kind is judged by: the code page spelling, or for a board
+  // passed over its UTF-8 form (the kinds' prefixes are ASCII).
+  const char* KindName() const { return problem.empty() ? ansi.c_str() : utf8.c_str(); }
+};
+// The boards of the open board key, in registry order, as the board step
+// reads them: at most 512, the listing ending at its first failure. The step
+// has deleted the subkeys that describe no board before it reads; a reader
+// that looks before the step (skipNonBoard) passes them over as the step
+// will not find them.
+std::vector<BoardEntry> ReadBoardList(HKEY boardKey, bool skipNonBoard);
+
 bool IsGigeBoard(const char* board);
 bool IsTarvelBoard(const char* board);
 
@@ -73,6 +90,11 @@ void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirect
 
 // The network server's uninstall at the end of the board step (from the Windows drive).
 void BuildBoardNetworkServerCommandLine(const BoardSystem& system, ChildCommand& command);
+
+// The DMA driver as its tools name it, and what its removal takes away: its
+// service key and its driver file (under the Windows directory).
+inline constexpr char kDmaDriverName[] = "vlxdma";
+inline constexpr char kDmaServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\VlxDma0";
 
 // The DMA step's tool, chosen by Windows version, architecture and revision.
 enum class DmaTool { None, Drvmanage, Lumdrv };

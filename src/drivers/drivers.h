@@ -53,6 +53,8 @@ struct VendorInfOutcome {
   InfRemoval removal;
   DWORD error;   // the Win32 error of the refusal or of the missing call; 0 otherwise
   bool infLeft;  // the INF file is still there afterwards
+  DWORD infDeleteError = 0;        // why its deletion as a file failed (0: it went, or was gone)
+  DWORD companionDeleteError = 0;  // the same for its PNF
 };
 
 typedef void (*VendorInfOutcomeSink)(const VendorInfOutcome& outcome, void* context);

@@ -94,6 +94,13 @@ struct Removal {
   void* context;
 };
 
+// 0 when the file went or was not there, else why it stayed.
+DWORD DeleteFileReporting(const char* path) {
+  if (DeleteFileA(path)) return 0;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? 0 : error;
+}
+
 void RemoveVendorInf(const VendorInf& inf, void* context) {
   const Removal& removal = *static_cast<const Removal*>(context);
   VendorInfOutcome outcome = {inf, InfRemoval::FilesOnly, 0, false};
@@ -121,8 +128,8 @@ void RemoveVendorInf(const VendorInf& inf, void* context) {
   bool stillTheVendors = outcome.removal != InfRemoval::DriverStore ||
                          GetFileAttributesA(inf.infPath) == INVALID_FILE_ATTRIBUTES || IsVendorInf(inf.infPath);
   if (stillTheVendors) {
-    DeleteFileA(inf.infPath);
-    if (inf.companionPath[0]) DeleteFileA(inf.companionPath);
+    outcome.infDeleteError = DeleteFileReporting(inf.infPath);
+    if (inf.companionPath[0]) outcome.companionDeleteError = DeleteFileReporting(inf.companionPath);
   }
   outcome.infLeft = GetFileAttributesA(inf.infPath) != INVALID_FILE_ATTRIBUTES;
   if (removal.report) removal.report(outcome, removal.context);

@@ -12,13 +12,22 @@
 DWORD DeleteDirectoryTree(const char* path);
 
 // Deletes the files of directory whose names match pattern (no descent, no
-// attribute change).
-void DeleteFilesByPattern(const char* directory, const char* pattern);
+// attribute change unless clearReadOnly); a deletion that fails is noted in
+// record, when given, for step.
+void DeleteFilesByPattern(const char* directory, const char* pattern, RunRecord* record = nullptr,
+                          const char* step = "", bool clearReadOnly = false);
 
 // Deletes one protected file: the ordinary way when that suffices, else
 // through cmd.exe (takeown, cacls, attrib, del), each run noted in record
 // (when given). A missing file starts nothing.
 void ForceDeleteFile(const char* path, RunRecord* record = nullptr);
+
+// The deletions above and DeleteFileA, with a failure noted in record (when
+// given) for step; a file that is not there is no failure. The read-only
+// variant clears that attribute first (never on a folder or link).
+DWORD DeleteTreeNoted(RunRecord* record, const char* step, const char* path);
+bool DeleteFileNoted(RunRecord* record, const char* step, const char* path);
+bool DeleteReadOnlyFileNoted(RunRecord* record, const char* step, const char* path);
 
 // Third clean-up step: start-menu groups and desktop shortcuts.
 void RemoveShortcuts(CleanupContext& context);

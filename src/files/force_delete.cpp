@@ -15,6 +15,7 @@
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -108,10 +109,15 @@ void ForceDeleteFile(const char* path, RunRecord* record) {
 
   // The ordinary way first: most files need no process at all.
   if (DeleteClearingAttributes(path, attributes)) return;
+  DWORD error = GetLastError();
 
   NoCurrentDirectorySearch searchPathOnly;
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);
-    RunRecorded(record, "library files", interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
+    RunRecorded(record, "library files", ChildOwner::Windows, Utf8FromAnsi(path), interpreter, commandLine,
+                CREATE_NO_WINDOW, INFINITE);
   }
+  // Still there after the commands: the ordinary way's error says why.
+  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    NoteFailure(record, "library files", FailureKind::File, "deleted", path, error);
 }

@@ -43,7 +43,13 @@ struct StepFacts {
   bool haveDrive;
   bool haveWorkingDirectory;
   const InstallDirectoryFacts* guard;  // what the "Directory" value is judged against
+  RunRecord* record;                   // where failures are noted; may be null
 };
+
+const char kStep[] = "install directory";
+
+DWORD DeleteTreeNoted(const StepFacts& facts, const char* path) { return DeleteTreeNoted(facts.record, kStep, path); }
+void DeleteFileNoted(const StepFacts& facts, const char* path) { DeleteFileNoted(facts.record, kStep, path); }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -98,33 +104,41 @@ bool BuildDrivePath(char (&path)[MAX_PATH], const StepFacts& facts, const char* 
 
 void DeleteDriveTree(const StepFacts& facts, const char* rest) {
   char path[MAX_PATH];
-  if (BuildDrivePath(path, facts, rest)) DeleteDirectoryTree(path);
+  if (BuildDrivePath(path, facts, rest)) DeleteTreeNoted(facts, path);
 }
 
-// Calls DeleteDirectoryTree until it succeeds, at most attempts calls.
-void DeleteTreeWithRetries(const char* path, int attempts) {
-  for (int call = 0; call < attempts; ++call)
-    if (DeleteDirectoryTree(path) == 0) return;
+// Calls DeleteDirectoryTree until it succeeds, at most attempts calls; the
+// failure of the last is noted.
+void DeleteTreeWithRetries(const StepFacts& facts, const char* path, int attempts) {
+  for (int call = 0; call < attempts; ++call) {
+    DWORD error = DeleteDirectoryTree(path);
+    if (error == 0) return;
+    if (call + 1 == attempts) NoteFailure(facts.record, kStep, FailureKind::Folder, "deleted", path, error);
+  }
 }
 
 // Each name is tried only when the one before it was stopped (or was not running).
-bool StopBackgroundProcesses() {
-  for (const char* name : kBackgroundProcesses)
-    if (!TerminateProcessByName(name)) return false;
+bool StopBackgroundProcesses(const StepFacts& facts) {
+  for (const char* name : kBackgroundProcesses) {
+    DWORD error = 0;
+    if (TerminateProcessByName(name, &error)) continue;
+    NoteFailure(facts.record, kStep, FailureKind::Process, "ended", name, error);
+    return false;
+  }
   return true;
 }
 
 void DeleteGigeServiceFile(const StepFacts& facts) {
   char path[MAX_PATH];
-  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteFileA(path);
+  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteFileNoted(facts, path);
 }
 
 // Stops the processes, then removes the service file and the directory; with a
 // process still running, both stay for this run.
 void StopProcessesAndDeleteTree(const StepFacts& facts, const char* directory, int attempts) {
-  if (!StopBackgroundProcesses()) return;
+  if (!StopBackgroundProcesses(facts)) return;
   DeleteGigeServiceFile(facts);
-  if (directory) DeleteTreeWithRetries(directory, attempts);
+  if (directory) DeleteTreeWithRetries(facts, directory, attempts);
 }
 
 void RemoveNewerReleaseDirectory(HWND window, const StepFacts& facts) {
@@ -151,7 +165,7 @@ void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts) {
   ProgressWindow::SetCaption(window, "Deleting the Velmora Imaging directory");
   ProgressWindow::Step(window);
   if (read) {
-    DeleteDirectoryTree(directory);
+    DeleteTreeNoted(facts, directory);
     char systemDirectory[1024];
     if (QuerySystemDirectory(systemDirectory)) DeleteFilesByPattern(systemDirectory, "lum*.dll");
   } else {
@@ -167,15 +181,16 @@ void RunMsiCleanupTool(CleanupContext& context, const StepFacts& facts) {
   ChildCommand command;
   if (!facts.haveWorkingDirectory) return;
   if (!BuildChildCommand(command, facts.workingDirectory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
-  RunRecorded(context.record, "install directory", command, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
+  RunRecorded(context.record, "install directory", ChildOwner::Vendor, "", command, CREATE_NO_WINDOW,
+              kMsiCleanupTimeoutMs);
 }
 
 void RemoveWindowsInstallerEntries(const StepFacts& facts) {
   if (!facts.windowsDirectory[0]) return;
   char path[MAX_PATH];
   for (const char* folder : kWindowsInstallerFolders)
-    if (BuildText(path, facts.windowsDirectory, folder)) DeleteDirectoryTree(path);
-  if (BuildText(path, facts.windowsDirectory, kWindowsInstallerPackage)) DeleteFileA(path);
+    if (BuildText(path, facts.windowsDirectory, folder)) DeleteTreeNoted(facts, path);
+  if (BuildText(path, facts.windowsDirectory, kWindowsInstallerPackage)) DeleteFileNoted(facts, path);
 }
 
 // The command always names the default place, never the registry's "Directory".
@@ -252,9 +267,10 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   InstallDirectoryFacts ownGuardFacts;
   if (!context.installDirectoryFacts) ownGuardFacts = ReadInstallDirectoryFacts();
   facts.guard = context.installDirectoryFacts ? context.installDirectoryFacts : &ownGuardFacts;
+  facts.record = context.record;
 
-  DeleteCachedPackage(kLibraryPackedCode);
-  for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);
+  DeleteCachedPackage(kLibraryPackedCode, context.record, kStep);
+  for (const char* folder : kFixedInstallerFolders) DeleteTreeNoted(facts, folder);
 
   if (IsNewerReleaseRevision(revisionText))
     RemoveNewerReleaseDirectory(window, facts);

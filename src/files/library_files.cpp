@@ -10,21 +10,31 @@
 
 namespace {
 
-void RemoveSystemFiles(const char* windowsDirectory, RunRecord* record) {
+const char kStep[] = "library files";
+
+// A managed run deletes the library files whatever their attributes; the
+// specified step leaves a read-only one.
+void RemoveSystemFiles(const char* windowsDirectory, RunRecord* record, bool managed) {
   char path[MAX_PATH];
 
-  if (BuildText(path, windowsDirectory, kSystemFolder)) DeleteFilesByPattern(path, kLibraryPattern);
+  if (BuildText(path, windowsDirectory, kSystemFolder))
+    DeleteFilesByPattern(path, kLibraryPattern, record, kStep, managed);
 
   if (BuildText(path, windowsDirectory, kDmaDriver)) {
     SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileA(path);
+    DeleteFileNoted(record, kStep, path);
   }
 
   for (const char* driver : kBoardDrivers)
     if (BuildText(path, windowsDirectory, kDriversFolder, driver)) ForceDeleteFile(path, record);
 
-  for (const char* library : kLibraryFiles)
-    if (BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) DeleteFileA(path);
+  for (const char* library : kLibraryFiles) {
+    if (!BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) continue;
+    if (managed)
+      DeleteReadOnlyFileNoted(record, kStep, path);
+    else
+      DeleteFileNoted(record, kStep, path);
+  }
 }
 
 }  // namespace
@@ -37,7 +47,7 @@ void RemoveLibraryFiles(CleanupContext& context) {
   ProgressWindow::SetCaption(context.progressWindow, "Deleting the Velmora Imaging dlls");
   ProgressWindow::Step(context.progressWindow);
 
-  if (haveDirectory) RemoveSystemFiles(windowsDirectory, context.record);
+  if (haveDirectory) RemoveSystemFiles(windowsDirectory, context.record, context.managed);
 
   ProgressWindow::Step(context.progressWindow);
 }

@@ -9,22 +9,24 @@
 
 namespace {
 
-void RemoveNt4Groups(const char* windowsDirectory) {
+const char kStep[] = "shortcuts";
+
+void RemoveNt4Groups(RunRecord* record, const char* windowsDirectory) {
   char path[MAX_PATH];
   for (const char* group : kNt4Groups)
-    if (BuildText(path, windowsDirectory, kNt4Programs, group)) DeleteDirectoryTree(path);
+    if (BuildText(path, windowsDirectory, kNt4Programs, group)) DeleteTreeNoted(record, kStep, path);
 }
 
-void RemoveProfileGroups(const char* drive) {
+void RemoveProfileGroups(RunRecord* record, const char* drive) {
   char path[MAX_PATH];
   for (const char* group : kProfileGroups)
-    if (BuildText(path, drive, kProfilePrograms, group)) DeleteDirectoryTree(path);
+    if (BuildText(path, drive, kProfilePrograms, group)) DeleteTreeNoted(record, kStep, path);
   for (const ProfileEntry& entry : kProfileExtras) {
     if (!BuildText(path, drive, entry.path)) continue;
     if (entry.removeWith == RemoveWith::DirectoryTree)
-      DeleteDirectoryTree(path);
+      DeleteTreeNoted(record, kStep, path);
     else
-      DeleteFileA(path);
+      DeleteFileNoted(record, kStep, path);
   }
 }
 
@@ -45,10 +47,10 @@ void RemoveShortcuts(CleanupContext& context) {
     switch (version.dwMajorVersion) {
       case 5:
       case 6:
-        RemoveProfileGroups(drive);
+        RemoveProfileGroups(context.record, drive);
         break;
       case 4:
-        RemoveNt4Groups(windowsDirectory);
+        RemoveNt4Groups(context.record, windowsDirectory);
         break;
       default:
         break;

@@ -130,7 +130,8 @@ DWORD DeleteDirectoryTree(const char* path) {
   return DeleteTreeLevel(path);
 }
 
-void DeleteFilesByPattern(const char* directory, const char* pattern) {
+void DeleteFilesByPattern(const char* directory, const char* pattern, RunRecord* record, const char* step,
+                          bool clearReadOnly) {
   // Guard: an acceptable directory, and a pattern that names entries of that
   // directory only (no separator, no drive or stream part).
   if (!IsAbsolutePathBelowRoot(directory) || !pattern || !pattern[0]) return;
@@ -148,7 +149,10 @@ void DeleteFilesByPattern(const char* directory, const char* pattern) {
     // Directories (and links to them) are not files: they stay.
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     if (!BuildText(entryPath, directory, "\\", found.cFileName)) continue;
-    DeleteFileA(entryPath);
+    if (clearReadOnly)
+      DeleteReadOnlyFileNoted(record, step, entryPath);
+    else
+      DeleteFileNoted(record, step, entryPath);
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }

@@ -9,7 +9,6 @@
 #include "inventory/inventory.h"
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstring>
 #include <initializer_list>
@@ -18,6 +17,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "files/file_tables.h"
+#include "inventory/machine_look.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
 #include "system/system_facts.h"
@@ -26,8 +26,6 @@
 
 namespace {
 
-const int kMaxTreeDepth = 64;
-const DWORD kMaxBoards = 512;  // as many as the board step reads
 const DWORD kTextLength = 1024;
 // A key name is at most 255 characters; one more for the terminator.
 const DWORD kKeyNameLength = 256;
@@ -40,48 +38,7 @@ std::string Upper(const std::string& text) {
   return upper;
 }
 
-bool SameNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (UpperAscii(*a) != UpperAscii(*b)) return false;
-  return *a == *b;
-}
-
-bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-HKEY RootOfItemPath(const std::string& path, std::string& rest) {
-  struct Known {
-    const char* name;
-    RegistryCatalogue::Root root;
-  };
-  const Known known[] = {{"HKCR\\", RegistryCatalogue::HKCR}, {"HKCU\\", RegistryCatalogue::HKCU},
-                         {"HKLM\\", RegistryCatalogue::HKLM}, {"HKU\\", RegistryCatalogue::HKU}};
-  for (const Known& k : known) {
-    size_t length = std::strlen(k.name);
-    if (path.compare(0, length, k.name) == 0) {
-      rest = path.substr(length);
-      return RegistryCatalogue::RootKey(k.root);
-    }
-  }
-  return nullptr;
-}
-
-// 0 when the key opens, as the tree deletion reaches it, else the error.
-DWORD ProbeKey(HKEY root, const WideString& path, REGSAM access = KEY_READ) {
-  HKEY key = nullptr;
-  LONG status = OpenRegistryKeyAsWalked(root, path, access, &key);
-  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  RegCloseKey(key);
-  return 0;
-}
-
-DWORD ProbeValue(HKEY root, const char* path, const char* name) {
-  HKEY key = nullptr;
-  LONG status = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE, &key);
-  if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
-  status = RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
-  RegCloseKey(key);
-  return static_cast<DWORD>(status);
-}
+bool IsMissing(DWORD error) { return IsMissingError(error); }
 
 // Reads a text value whole (a value stored without its terminator still ends).
 bool ReadText(HKEY key, const char* name, char (&text)[kTextLength + 1]) {
@@ -93,29 +50,6 @@ bool ReadText(HKEY key, const char* name, char (&text)[kTextLength + 1]) {
     return false;
   }
   return true;
-}
-
-// Files and bytes below folder; links are counted as entries, never followed.
-void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes, int depth) {
-  if (depth > kMaxTreeDepth) return;
-  char searchPattern[MAX_PATH];
-  if (!BuildText(searchPattern, folder, "\\*")) return;
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(searchPattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
-    bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (directory && !link) {
-      char child[MAX_PATH];
-      if (BuildText(child, folder, "\\", entry.cFileName)) CountTree(child, files, bytes, depth + 1);
-      continue;
-    }
-    ++files;
-    bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
 }
 
 class Reader {
@@ -179,7 +113,7 @@ class Reader {
     item.keptReason = Utf8FromAnsi(keptReason);
     if (folder && keptReason.empty()) {
       item.hasSize = true;
-      CountTree(path, item.files, item.bytes, 0);
+      CountTree(path, item.files, item.bytes);
     }
     return &item;
   }
@@ -211,20 +145,9 @@ class Reader {
   std::set<std::string> seenKeys_;
 };
 
-bool IsNonBoardSubkey(const char* name) {
-  for (const char* subkey : kNonBoardSubkeys)
-    if (SameNoCase(name, subkey)) return true;
-  return false;
-}
-
 // The monitor's service, when it is installed; only a Tarvel board has it removed.
 void AddMonitorService(Reader& reader, bool tarvelBoard) {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager) return;
-  SC_HANDLE service = OpenServiceA(manager, kMonitorService, SERVICE_QUERY_STATUS);
-  DWORD error = service ? 0 : GetLastError();
-  if (service) CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  DWORD error = ProbeService(kMonitorService);
   if (error == ERROR_SERVICE_DOES_NOT_EXIST) return;
   InventoryItem& item = reader.Add(ItemKind::Service, kMonitorService);
   item.error = error;
@@ -239,34 +162,25 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
   HKEY boardKey = nullptr;
   LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBoardKey, 0, KEY_READ, &boardKey);
   bool tarvel = false;
+  // The GigE service, where it is installed: what a GigE board's removal deletes.
+  bool gigeServiceThere = ProbeService(kGigeService) != ERROR_SERVICE_DOES_NOT_EXIST;
   if (status == ERROR_SUCCESS) {
-    // The step removes the non-board subkeys first and then reads up to its limit.
-    DWORD boards = 0;
-    for (DWORD index = 0; boards < kMaxBoards; ++index) {
-      WCHAR wideName[kTextLength];
-      DWORD nameLength = kTextLength;
-      if (RegEnumKeyExW(boardKey, index, wideName, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      WideString name(wideName, nameLength);
-      std::string ansi;
-      std::string problem = BoardNameProblem(name, ansi);
-      if (problem.empty() && IsNonBoardSubkey(ansi.c_str())) continue;
-      ++boards;
-      std::string utf8 = Utf8FromWide(name);
-      InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + utf8);
-      if (!problem.empty())
-        item.keptReason = "passed over: " + problem + ", which no command line may carry; its driver tool is not "
-                          "run, and its key goes with the registry catalogue";
-      // The kinds' prefixes are ASCII: the UTF-8 form of a name passed over still shows them.
-      const char* board = problem.empty() ? ansi.c_str() : utf8.c_str();
-      tarvel = tarvel || IsTarvelBoard(board);
+    // As the step reads them, once it has deleted the subkeys that are no boards.
+    for (const BoardEntry& board : ReadBoardList(boardKey, true)) {
+      InventoryItem& item = reader.AddUtf8(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + board.utf8);
+      if (!board.problem.empty())
+        item.skipReason = "passed over: " + board.problem + ", which no command line may carry; its driver tool "
+                          "is not run, and its key goes with the registry catalogue";
+      tarvel = tarvel || IsTarvelBoard(board.KindName());
       BoardCommandLines lines;
-      BuildBoardCommandLines(system, directory, board, lines, !problem.empty());
+      BuildBoardCommandLines(system, directory, board.KindName(), lines, !board.problem.empty());
       for (const ChildCommand* command :
            {&lines.driver, &lines.filter, &lines.blockService, &lines.stopService, &lines.deleteService})
         if (command->line[0]) item.commands.push_back(Utf8FromAnsi(command->line));
+      for (const ChildCommand* command : {&lines.driver, &lines.filter})
+        if (command->line[0]) item.toolCommands.push_back(Utf8FromAnsi(command->line));
       item.removesGigeService = lines.deleteService.line[0] != '\0';
+      if (item.removesGigeService && gigeServiceThere) item.evidence.push_back({ItemKind::Service, kGigeService});
     }
     RegCloseKey(boardKey);
   } else if (!IsMissing(static_cast<DWORD>(status))) {
@@ -275,19 +189,36 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
   AddMonitorService(reader, tarvel);
   ChildCommand networkServer;
   BuildBoardNetworkServerCommandLine(system, networkServer);
-  if (networkServer.line[0]) inventory.commands.push_back(Utf8FromAnsi(networkServer.line));
+  if (networkServer.line[0]) inventory.commands.push_back({"boards", Utf8FromAnsi(networkServer.line)});
 }
 
-void ReadDma(const char* revisionText, Inventory& inventory) {
+// The DMA driver, when its service key or its driver file is there: its tool
+// is to remove both. The network server's run follows the tool's.
+void ReadDma(Reader& reader, const char* revisionText, Inventory& inventory, const char* windowsDirectory) {
+  reader.SetStep("dma");
   char directory[kDriverCommandSize];
   QueryCurrentDirectory(directory);
   DmaTool tool = ChooseDmaTool(QueryVersion(), QueryProcessorArchitecture(), revisionText);
   if (tool == DmaTool::None) return;
   ChildCommand command;
   BuildDmaCommandLine(tool, directory, command);
-  if (command.line[0]) inventory.commands.push_back(Utf8FromAnsi(command.line));
+  std::vector<EvidenceItem> evidence;
+  if (!IsMissing(ProbeKey(HKEY_LOCAL_MACHINE, WideFromAnsi(kDmaServiceKey))))
+    evidence.push_back({ItemKind::RegistryKey, std::string("HKLM\\") + kDmaServiceKey});
+  char file[MAX_PATH];
+  if (windowsDirectory[0] && BuildText(file, windowsDirectory, kDmaDriver) &&
+      GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES)
+    evidence.push_back({ItemKind::File, Utf8FromAnsi(file)});
+  if (!evidence.empty()) {
+    InventoryItem& item = reader.AddUtf8(ItemKind::Driver, kDmaDriverName);
+    if (command.line[0]) item.commands.push_back(Utf8FromAnsi(command.line));
+    item.toolCommands = item.commands;
+    item.evidence = evidence;
+  } else if (command.line[0]) {
+    inventory.commands.push_back({"dma", Utf8FromAnsi(command.line)});
+  }
   BuildDmaNetworkServerCommandLine(directory, command);
-  if (command.line[0]) inventory.commands.push_back(Utf8FromAnsi(command.line));
+  if (command.line[0]) inventory.commands.push_back({"dma", Utf8FromAnsi(command.line)});
 }
 
 void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
@@ -331,20 +262,6 @@ void AddCachedPackageOf(Reader& reader, const char* packedCode) {
   RegCloseKey(properties);
 }
 
-// Whether a process of that executable name runs. A snapshot names every
-// process without opening it, so no privilege is needed or changed.
-bool IsRunning(const char* image) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  bool found = false;
-  for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-    found = SameNoCase(entry.szExeFile, image);
-  CloseHandle(snapshot);
-  return found;
-}
-
 void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revisionText,
                           const char* windowsDirectory) {
   reader.SetStep("install directory");
@@ -362,7 +279,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   // The older release's value is removed without stopping the processes.
   bool stopsProcesses = choice.newerRelease || choice.source != InstallDirectorySource::RegistryValue;
   for (const char* image : kBackgroundProcesses) {
-    if (!IsRunning(image)) continue;
+    if (!IsProcessRunning(image)) continue;
     InventoryItem& item = reader.Add(ItemKind::Process, image);
     if (!stopsProcesses) item.keptReason = "kept by design: the older release's removal stops no process";
   }
@@ -388,7 +305,8 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   char command[kDeferredRemovalSize];
   BuildDeferredRemovalCommand(haveDrive ? drive : nullptr, command);
   if (command[0]) {
-    inventory.logonCommandKey = std::string("HKLM\\") + kRunOnceKey + "\\" + kDeferredRemovalValue;
+    inventory.logonCommandKey = std::string("HKLM\\") + kRunOnceKey;
+    inventory.logonCommandValue = kDeferredRemovalValue;
     inventory.logonCommand = Utf8FromAnsi(command);
   }
 }
@@ -493,170 +411,7 @@ void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
       &reader);
 }
 
-// ---- after the run ----------------------------------------------------------
-
-// Why a file that is still there could not be deleted, where that can be seen.
-std::string FileReason(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return "read-only";
-  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return "";
-  }
-  DWORD error = GetLastError();
-  if (error == ERROR_SHARING_VIOLATION) return "in use";
-  if (error == ERROR_ACCESS_DENIED) return "access denied";
-  return "";
-}
-
-// The first entry left below folder that shows why the tree deletion (which
-// clears attributes) stopped: a file in use or denied, or a path too long.
-bool FindBlockedFile(const char* folder, std::string& path, std::string& reason, int depth) {
-  if (depth > kMaxTreeDepth) return false;
-  char searchPattern[MAX_PATH];
-  if (!BuildText(searchPattern, folder, "\\*")) {
-    path = folder;
-    reason = "too long a path to delete";
-    return true;
-  }
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA(searchPattern, &entry);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  bool found = false;
-  do {
-    if (std::strcmp(entry.cFileName, ".") == 0 || std::strcmp(entry.cFileName, "..") == 0) continue;
-    char child[MAX_PATH];
-    if (!BuildText(child, folder, "\\", entry.cFileName)) {
-      path = std::string(folder) + "\\" + entry.cFileName;
-      reason = "too long a path to delete";
-      found = true;
-      break;
-    }
-    bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (directory && !link) {
-      found = FindBlockedFile(child, path, reason, depth + 1);
-    } else {
-      reason = FileReason(child);
-      if (reason == "read-only") reason.clear();  // the tree deletion clears it
-      if (!reason.empty()) {
-        path = child;
-        found = true;
-      }
-    }
-  } while (!found && FindNextFileA(search, &entry));
-  FindClose(search);
-  return found;
-}
-
-// The narrow calls below take an item's texts in the ANSI code page; a text
-// the code page cannot spell exactly is never looked at through a best fit.
-bool NativeText(const std::string& utf8, std::string& native) { return AnsiFromUtf8Exactly(utf8, native); }
-
-// Keys are looked at through the wide calls, by the UTF-8 path read.
-DWORD ProbeItemKey(const InventoryItem& item, REGSAM access = KEY_READ) {
-  std::string rest;
-  HKEY root = RootOfItemPath(item.path, rest);
-  return root ? ProbeKey(root, WideFromUtf8(rest), access) : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
-}
-
-bool IsRegistryKeyKind(ItemKind kind) {
-  return kind == ItemKind::Board || kind == ItemKind::RegistryKey || kind == ItemKind::InstallerProduct;
-}
-
-bool IsPresent(const InventoryItem& item, DWORD& error) {
-  error = 0;
-  if (IsRegistryKeyKind(item.kind)) {
-    error = ProbeItemKey(item);
-    return !IsMissing(error);
-  }
-  std::string rest;
-  std::string path, valueName;
-  if (!NativeText(item.path, path) || !NativeText(item.valueName, valueName)) {
-    error = ERROR_NO_UNICODE_TRANSLATION;
-    return true;
-  }
-  switch (item.kind) {
-    case ItemKind::Process:
-      return IsRunning(path.c_str());
-    case ItemKind::Service: {
-      SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-      if (!manager) {
-        error = GetLastError();
-        return true;
-      }
-      SC_HANDLE service = OpenServiceA(manager, path.c_str(), SERVICE_QUERY_STATUS);
-      if (!service) error = GetLastError();
-      if (service) CloseServiceHandle(service);
-      CloseServiceHandle(manager);
-      if (error == ERROR_SERVICE_DOES_NOT_EXIST) return false;
-      return true;
-    }
-    case ItemKind::Folder:
-    case ItemKind::File:
-      if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-      error = GetLastError();
-      return !IsMissing(error);
-    case ItemKind::RegistryValue: {
-      HKEY root = RootOfItemPath(path, rest);
-      error = root ? ProbeValue(root, rest.c_str(), valueName.c_str()) : ERROR_FILE_NOT_FOUND;
-      return !IsMissing(error);
-    }
-    default:
-      break;
-  }
-  return false;
-}
-
-// True when the logon command that a run wrote will remove path (the default
-// installation folder or something inside it).
-bool LeftForLogon(const std::string& path) {
-  char windowsDirectory[MAX_PATH];
-  if (!QueryWindowsDirectory(windowsDirectory) || windowsDirectory[1] != ':') return false;
-  const char drive[2] = {windowsDirectory[0], '\0'};
-  char command[kDeferredRemovalSize];
-  char folder[MAX_PATH];
-  BuildDeferredRemovalCommand(drive, command);
-  if (!command[0] || !BuildText(folder, drive, kDefaultInstallFolder)) return false;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
-  char written[kTextLength + 1];
-  bool same = ReadText(key, kDeferredRemovalValue, written) && std::strcmp(written, command) == 0;
-  RegCloseKey(key);
-  if (!same) return false;
-  std::string upperPath = Upper(path);
-  std::string upperFolder = Upper(folder);
-  return upperPath == upperFolder || upperPath.compare(0, upperFolder.size() + 1, upperFolder + "\\") == 0;
-}
-
-// Why an item is still there, as UTF-8 text; "" where it cannot be seen.
-std::string RemainingReason(const InventoryItem& item, bool processLeft) {
-  if (!item.keptReason.empty()) return item.keptReason;
-  if (item.afterProcesses && processLeft) return "a background process could not be stopped";
-  if (IsRegistryKeyKind(item.kind) || item.kind == ItemKind::RegistryValue)
-    return ProbeItemKey(item, KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED ? "access denied" : "";
-  std::string native;
-  if (!NativeText(item.path, native)) return "";
-  switch (item.kind) {
-    case ItemKind::Process:
-      return "still running";
-    case ItemKind::File:
-      return FileReason(native.c_str());
-    case ItemKind::Folder: {
-      std::string path, reason;
-      if (FindBlockedFile(native.c_str(), path, reason, 0)) return Utf8FromAnsi(path) + " is " + reason;
-      return FileReason(native.c_str());
-    }
-    default:
-      return "";
-  }
-}
-
 }  // namespace
-
-HKEY SplitRegistryItemPath(const std::string& path, std::string& rest) { return RootOfItemPath(path, rest); }
 
 std::string ReadRevision() {
   char revision[kTextLength + 1];
@@ -675,67 +430,18 @@ Inventory TakeInventory(const char* revisionText) {
   QueryWindowsDirectory(windowsDirectory);  // emptied when it cannot be read
 
   ReadBoards(reader, inventory);
-  ReadDma(revisionText, inventory);
+  ReadDma(reader, revisionText, inventory, windowsDirectory);
   ReadShortcuts(reader, windowsDirectory);
   ReadInstallDirectory(reader, inventory, revisionText, windowsDirectory);
   ReadRegistry(reader);
   ReadLibraryFiles(reader, windowsDirectory);
   ReadInfPackages(reader, windowsDirectory);
-  for (InventoryItem& item : inventory.items)
-    if (item.error != 0) item.status = ItemStatus::Unreadable;
-  return inventory;
-}
-
-void CheckAfterRun(Inventory& start) {
-  // A background process still running kept the installation folder and the service file.
-  bool processLeft = false;
-  for (const InventoryItem& item : start.items) {
-    DWORD error = 0;
-    if (item.kind == ItemKind::Process && item.keptReason.empty() && IsPresent(item, error)) processLeft = true;
-  }
-  for (InventoryItem& item : start.items) {
-    DWORD error = 0;
-    std::string native;
-    if (!IsPresent(item, error)) {
-      item.status = ItemStatus::Removed;
-      item.reason.clear();
-    } else if (error != 0) {
+  for (InventoryItem& item : inventory.items) {
+    if (!item.keptReason.empty())
+      item.status = ItemStatus::KeptByDesign;
+    else if (item.error != 0)
       item.status = ItemStatus::Unreadable;
-      item.error = error;
-    } else if (item.keptReason.empty() && NativeText(item.path, native) && LeftForLogon(native) &&
-               (item.kind == ItemKind::Folder || item.kind == ItemKind::File)) {
-      item.status = ItemStatus::PendingRestart;
-      item.reason = "left for the RunOnce removal at the next logon";
-      std::string why = RemainingReason(item, processLeft);
-      if (!why.empty()) item.reason += " (" + why + ")";
-    } else {
-      item.status = ItemStatus::Remaining;
-      item.reason = RemainingReason(item, processLeft);
-    }
   }
-}
-
-const char* ItemKindName(ItemKind kind) {
-  switch (kind) {
-    case ItemKind::Board: return "board";
-    case ItemKind::Service: return "service";
-    case ItemKind::Process: return "process";
-    case ItemKind::Folder: return "folder";
-    case ItemKind::File: return "file";
-    case ItemKind::RegistryKey: return "registry key";
-    case ItemKind::RegistryValue: return "registry value";
-    case ItemKind::InstallerProduct: return "installer product";
-  }
-  return "";
-}
-
-const char* ItemStatusName(ItemStatus status) {
-  switch (status) {
-    case ItemStatus::Present: return "present";
-    case ItemStatus::Removed: return "removed";
-    case ItemStatus::Remaining: return "remaining";
-    case ItemStatus::PendingRestart: return "pending restart";
-    case ItemStatus::Unreadable: return "unreadable";
-  }
-  return "";
+  FoldItems(inventory.items);
+  return inventory;
 }

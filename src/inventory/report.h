@@ -1,27 +1,37 @@
 // The reports of an inventory: one text file for people and one JSON file for
 // programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the folder
-// they go to.
+// they go to. The JSON follows schema/cleanlum-report.schema.json; the text
+// says the same things in the same order.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
 #include "inventory/report_folder.h"
+#include "run/run_record.h"
 
 // The JSON report's schema version: raised whenever a field changes meaning or goes away.
-const int kReportSchema = 1;
+const int kReportSchema = 2;
 
 struct ReportHeader {
-  const char* mode;  // "preview" or "result"
-  SYSTEMTIME started;
-  SYSTEMTIME ended;
+  const char* mode = "preview";  // "preview" or "result"
+  SYSTEMTIME started = {};       // local time: names the files
+  ULONGLONG startedUtc = 0;      // FILETIME counts, as the reports write them
+  ULONGLONG endedUtc = 0;
+  std::string arguments;         // the argument string as the program was given it
   // The registry backup a real run took before deleting anything (none: null).
   const RegistryBackup* backup = nullptr;
   // Where the reports are, and what they must say about that folder (none: null).
   const ReportFolder* folder = nullptr;
+  // A result's record of what the run did (none: null, as for a preview).
+  const RunRecord* record = nullptr;
+  // A result: whether a restart is needed to complete the removal, and why.
+  bool restartRequired = false;
+  std::vector<std::string> restartReasons;
   // A managed run's exit code and why (none when outcome is empty).
   std::string outcome;
   DWORD exitCode = 0;
@@ -32,12 +42,10 @@ struct ReportHeader {
 // The report's summary line ("Summary: N items: ...").
 std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory);
 
-
 // Both reports are UTF-8, as every text they are given (inventory.h).
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
-// Never throws: text that is not valid in the ANSI code page is replaced.
+// Never throws: text that is not valid UTF-8 is replaced.
 std::string ReportJson(const ReportHeader& header, const Inventory& inventory);
-
 
 // Writes both files into folder, as new files (system/new_file.h). False
 // when they could not be written; nothing is thrown. jsonPath, when given,

@@ -6,24 +6,20 @@
 #include <shlobj.h>
 
 #include "inventory/report.h"
+#include "inventory/verdicts.h"
 #include "system/starter_output.h"
+#include "system/system_facts.h"
 #include "system/wide_text.h"
 
 namespace {
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
-bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
+bool IsActedOn(const InventoryItem& item) { return item.status != ItemStatus::KeptByDesign; }
+
+const RunRecord& NoRecord() {
+  static const RunRecord none;
+  return none;
+}
 
 }  // namespace
 
@@ -31,10 +27,12 @@ int RunPreview(const Options& options) {
   try {
     ReportHeader header;
     header.mode = "preview";
+    header.arguments = options.arguments;
     GetLocalTime(&header.started);
+    header.startedUtc = QueryUtcNow();
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
-    GetLocalTime(&header.ended);
+    header.endedUtc = QueryUtcNow();
     ReportFolder folder = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     header.folder = &folder;
     WriteReports(folder.reports, header, inventory);
@@ -50,63 +48,11 @@ int RunPreview(const Options& options) {
   }
 }
 
-void ResultReport::NoteInfOutcome(const VendorInfOutcome& outcome, void* report) {
-  try {
-    static_cast<ResultReport*>(report)->infOutcomes_.push_back(
-        {outcome.inf.publishedName ? outcome.inf.publishedName : "", outcome.removal, outcome.error});
-  } catch (const std::exception&) {
-  }
-}
-
-// How each of the vendor's driver packages left, on its INF and store items.
-void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
-  for (const InfOutcome& outcome : infOutcomes_) {
-    std::string how;
-    switch (outcome.removal) {
-      case InfRemoval::DriverStore:
-        how = "removed through the driver store";
-        break;
-      case InfRemoval::FilesAfterRefusal:
-        how = "the driver store refused its removal (Win32 error " + std::to_string(outcome.error) +
-              "); the INF and PNF were deleted as files";
-        break;
-      case InfRemoval::FilesOnly:
-        how = outcome.error == ERROR_PROC_NOT_FOUND
-                  ? "Windows has no call to remove a driver store package; the INF and PNF were deleted as files"
-                  : "deleted as files";
-        break;
-    }
-    for (InventoryItem& item : inventory.items)
-      if (!item.package.empty() && SameName(item.package, outcome.publishedName) && item.reason.empty())
-        item.reason = how;
-  }
-}
-
-void ResultReport::NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error,
-                                       void* report) {
-  try {
-    static_cast<ResultReport*>(report)->keysLeft_.push_back({item, keyLeft, error});
-  } catch (const std::exception&) {
-  }
-}
-
-// Why a registry key is still there, as its deletion saw it: the key that stayed and its error.
-void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
-  for (const KeyLeft& left : keysLeft_) {
-    std::string why = left.keyLeft.empty()
-                          ? "its deletion failed (Win32 error " + std::to_string(left.error) + ")"
-                          : "its subkey " + left.keyLeft + " could not be deleted (Win32 error " +
-                                std::to_string(left.error) + ")";
-    for (InventoryItem& item : inventory.items)
-      if ((item.kind == ItemKind::RegistryKey || item.kind == ItemKind::InstallerProduct) &&
-          item.status == ItemStatus::Remaining && SameName(item.path, left.item))
-        item.reason = why;
-  }
-}
-
 void ResultReport::Begin(const Options& options, const char* revisionText) {
   try {
     GetLocalTime(&started_);
+    startedUtc_ = QueryUtcNow();
+    arguments_ = options.arguments;
     folder_ = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
@@ -127,6 +73,13 @@ void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
   outcome_ = outcome;
 }
 
+void ResultReport::AddRestartReason(const std::string& reason) {
+  try {
+    restartReasons_.push_back(reason);
+  } catch (const std::exception&) {
+  }
+}
+
 void ResultReport::BackUpRegistry() {
   if (!start_) return;
   try {
@@ -139,13 +92,21 @@ void ResultReport::BackUpRegistry() {
 void ResultReport::Check() {
   if (!start_ || checked_) return;
   try {
-    CheckAfterRun(*start_);
-    DescribeInfRemovals(*start_);
-    DescribeKeysLeft(*start_);
-    remaining_ = 0;
-    for (const InventoryItem& item : start_->items)
-      if (IsActedOn(item) && (item.status == ItemStatus::Remaining || item.status == ItemStatus::Unreadable))
-        ++remaining_;
+    const RunRecord& record = record_ ? *record_ : NoRecord();
+    JudgeAfterRun(*start_, record);
+    remaining_ = CountLeft(*start_);
+    childrenFailed_ = AnyChildFailed(record);
+    // Why a restart completes the removal.
+    bool drivers = false, logon = false;
+    for (const InventoryItem& item : start_->items) {
+      bool driver = item.kind == ItemKind::Board || item.kind == ItemKind::Driver;
+      if (driver && (item.status == ItemStatus::Removed || item.status == ItemStatus::PendingRestart)) drivers = true;
+      if (!driver && item.status == ItemStatus::PendingRestart) logon = true;
+    }
+    if (drivers) AddRestartReason("the vendor's drivers were uninstalled: Windows lets go of them at the next restart");
+    if (logon) AddRestartReason("what is left of the installation folder goes with the logon command at the next logon");
+    for (const ChildRecord& child : record.Children())
+      if (ChildAskedForRestart(child)) AddRestartReason(DescribeChild(child) + ": a restart completes its work");
     checked_ = true;
   } catch (const std::exception&) {
   }
@@ -158,16 +119,23 @@ void ResultReport::Finish() {
     ReportHeader header;
     header.mode = "result";
     header.started = started_;
+    header.startedUtc = startedUtc_;
+    header.arguments = arguments_;
     header.outcome = outcome_;
     header.exitCode = exitCode_;
     header.backup = backup_.get();
+    header.record = record_;
+    header.restartRequired = restartRequired_;
+    header.restartReasons = restartReasons_;
     header.restorePoint = restorePoint_;
-    GetLocalTime(&header.ended);
+    header.endedUtc = QueryUtcNow();
     summary_ = ReportSummaryLine(header, *start_);
     header.folder = &folder_;
     for (const InventoryItem& item : start_->items) {
-      if (!IsActedOn(item) || item.status == ItemStatus::Removed) continue;
-      std::string line = std::string(ItemStatusName(item.status)) + " " + ItemKindName(item.kind) + " " + item.path;
+      if (item.status != ItemStatus::Remaining && item.status != ItemStatus::Unreadable &&
+          item.status != ItemStatus::PendingRestart)
+        continue;
+      std::string line = std::string(ItemStatusWords(item.status)) + " " + ItemKindWords(item.kind) + " " + item.path;
       if (!item.valueName.empty()) line += " : " + item.valueName;
       if (!item.reason.empty()) line += ": " + item.reason;
       left_.push_back(line);

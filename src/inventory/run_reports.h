@@ -16,6 +16,7 @@
 #include "inventory/registry_backup.h"
 #include "run/options.h"
 #include "inventory/report_folder.h"
+#include "run/run_record.h"
 
 // "preview": reads the machine, writes the preview report to the report
 // folder and prints it for the starter. Returns the exit code: 0 when nothing
@@ -24,18 +25,21 @@
 int RunPreview(const Options& options);
 
 // The result report of a real run: Begin at the run's start, Finish just
-// before the restart request.
+// before the restart request. It is built from the start inventory, the
+// record of what the run did (SetRecord) and a look at the machine after it.
 class ResultReport {
  public:
   void Begin(const Options& options, const char* revisionText);
   // Exports, before anything is deleted, every registry key and value of the
   // start inventory into the report folder (see registry_backup.h).
   void BackUpRegistry();
-  // Looks at the machine again (Finish does it when it has not been done).
+  void SetRecord(const RunRecord* record) { record_ = record; }
+  // Judges every item found against the record and the machine now
+  // (Finish does it when it has not been done).
   void Check();
   void Finish();
 
-  // Items a run would remove that the start inventory found (items kept by
+  // Items a run would act on that the start inventory found (items kept by
   // design, and a refused "Directory" value listed for the record, not counted).
   size_t Found() const;
   // The run's exit code and why, written into the report by Finish.
@@ -43,14 +47,22 @@ class ResultReport {
   // What became of the restore point asked for, written into the report by Finish.
   void SetRestorePoint(const std::string& description) { restorePoint_ = description; }
   // After Check: the items found that are still there for a reason other
-  // than the logon command (remaining or unreadable), the summary line, and
-  // the JSON report's path ("" when it could not be written), after Finish.
+  // than the logon command (remaining or unreadable), whether a child of the
+  // run failed (a vendor tool's error, one ended at its time limit), and why
+  // a restart is needed to complete the removal.
   size_t Remaining() const { return remaining_; }
+  bool ChildrenFailed() const { return childrenFailed_; }
+  const std::vector<std::string>& RestartReasons() const { return restartReasons_; }
+  // Another reason for a restart (the marker's restart still to come), and
+  // whether the report says one is needed (Finish writes it).
+  void AddRestartReason(const std::string& reason);
+  void SetRestartRequired(bool required) { restartRequired_ = required; }
+  // After Finish: the summary line, the JSON report's path ("" when it could
+  // not be written), the text report's path, the registry backup taken (null:
+  // none), and one line for each item found that is still there
+  // ("remaining file C:\\...: in use").
   const std::string& Summary() const { return summary_; }
   const std::string& JsonPath() const { return jsonPath_; }
-  // After Finish: the text report's path ("" when it could not be written),
-  // the registry backup taken (null: none), and one line for each item found
-  // that is still there ("remaining file C:\\...: in use").
   const std::string& TextPath() const { return textPath_; }
   const RegistryBackup* Backup() const { return backup_.get(); }
   const std::vector<std::string>& Left() const { return left_; }
@@ -58,32 +70,18 @@ class ResultReport {
   std::string BackupPath() const { return backup_ && backup_->written ? backup_->ansiPath : ""; }
   std::string BackupSha256() const { return backup_ && backup_->written ? backup_->sha256 : ""; }
 
-  // A VendorInfOutcomeSink (context: the report): how each driver package left.
-  static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
-  // A RegistryKeyLeftSink (context: the report): a key the registry step had to leave.
-  static void NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error, void* report);
-
  private:
-  struct InfOutcome {
-    std::string publishedName;
-    InfRemoval removal;
-    DWORD error;
-  };
-  std::vector<InfOutcome> infOutcomes_;
-  void DescribeInfRemovals(Inventory& inventory) const;
-  struct KeyLeft {
-    std::string item;
-    std::string keyLeft;
-    DWORD error;
-  };
-  std::vector<KeyLeft> keysLeft_;
-  void DescribeKeysLeft(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
+  const RunRecord* record_ = nullptr;
   ReportFolder folder_;
   std::unique_ptr<RegistryBackup> backup_;
+  std::string arguments_;
   std::string outcome_;
   DWORD exitCode_ = 0;
   size_t remaining_ = 0;
+  bool childrenFailed_ = false;
+  bool restartRequired_ = false;
+  std::vector<std::string> restartReasons_;
   bool checked_ = false;
   std::string summary_;
   std::string jsonPath_;
@@ -91,4 +89,5 @@ class ResultReport {
   std::string restorePoint_;
   std::vector<std::string> left_;
   SYSTEMTIME started_ = {};
+  ULONGLONG startedUtc_ = 0;
 };

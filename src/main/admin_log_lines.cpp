@@ -8,6 +8,7 @@
 #include "inventory/report.h"
 #include "inventory/report_folder.h"
 #include "main/usage.h"
+#include "system/error_text.h"
 #include "system/system_facts.h"
 #include "system/wide_text.h"
 
@@ -90,6 +91,15 @@ void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command) {
   else
     adminLog.Error("install directory", "Could not write the logon command " + value + " (Win32 error " +
                                             std::to_string(command.error) + ")");
+}
+
+void LogFailure(AdminLog& adminLog, const FailureRecord& failure) {
+  std::string what = failure.item;  // UTF-8 already
+  if (!failure.left.empty()) what += "\\" + failure.left;
+  if (!failure.value.empty()) what += " : " + failure.value;
+  adminLog.Warning(failure.step.c_str(), what + " could not be " +
+                                             (failure.action.empty() ? std::string("deleted") : failure.action) + ": " +
+                                             Win32ErrorText(failure.error));
 }
 
 void LogOutcome(AdminLog& adminLog, int exitCode, const std::string& outcome) {

@@ -24,6 +24,8 @@ void LogRunStart(AdminLog& adminLog, const Options& options, const OSVERSIONINFO
 // or that it was left running at its time limit.
 void LogChild(AdminLog& adminLog, const ChildRecord& child);
 void LogLogonCommand(AdminLog& adminLog, const LogonCommandRecord& command);
+// A deletion (or process or service stop) that failed, with its Win32 error.
+void LogFailure(AdminLog& adminLog, const FailureRecord& failure);
 
 // What the run left, and where the reports and the backup are.
 void LogReports(AdminLog& adminLog, const ResultReport& report);

@@ -27,6 +27,7 @@
 #include "main/usage.h"
 #include "registry/registry.h"
 #include "system/system.h"
+#include "system/error_text.h"
 #include "system/restore_point.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -76,7 +77,7 @@ void RunMsiCleanup(CleanupContext& context) {
   ChildCommand command;
   if (!QueryCurrentDirectory(directory)) return;
   if (!BuildChildCommand(command, directory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
-  RunRecorded(context.record, "installer scripts", command, CREATE_NO_WINDOW, 60000);
+  RunRecorded(context.record, "installer scripts", ChildOwner::Vendor, "", command, CREATE_NO_WINDOW, 60000);
 }
 
 // The first driver tool this system needs that is not in the working
@@ -101,14 +102,19 @@ const DWORD kManagedFailed = 1603;         // ERROR_INSTALL_FAILURE
 const DWORD kManagedRetry = 1618;          // ERROR_INSTALL_ALREADY_RUNNING
 const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 
+// A managed run's wait for each child, unless toolwait= gives another.
+const DWORD kDefaultToolWaitMinutes = 10;
+
 // Ends a managed run: the result report with the outcome, the marker for the
 // engines' detection rules and the Application event. None of them can stop
-// the run; each is skipped when it cannot be written.
-int EndManagedRun(ResultReport& report, AdminLog& adminLog, DWORD exitCode, const std::string& outcome) {
+// the run; each is skipped when it cannot be written. restart is what the
+// marker keeps of a restart still to come.
+int EndManagedRun(ResultReport& report, AdminLog& adminLog, DWORD exitCode, const std::string& outcome,
+                  const RestartState& restart) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
   if (!WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
-                         report.BackupPath().c_str(), report.BackupSha256().c_str()))
+                         report.BackupPath().c_str(), report.BackupSha256().c_str(), restart))
     adminLog.Error("result", "The result marker HKLM\\SOFTWARE\\CleanLum could not be written");
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;
@@ -127,6 +133,45 @@ int EndUnseenRun(ResultReport& report, AdminLog& adminLog, const Options& option
   report.SetOutcome(static_cast<DWORD>(exitCode), why);
   report.Finish();
   return LogRunEnd(adminLog, report, exitCode, why);
+}
+
+// A registry key the registry step had to leave, noted in the run record.
+void NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error, void* context) {
+  FailureRecord failure;
+  failure.step = "registry";
+  failure.kind = FailureKind::RegistryKey;
+  failure.item = item;
+  failure.left = keyLeft;
+  failure.action = "deleted";
+  failure.error = error;
+  static_cast<RunRecord*>(context)->NoteFailure(failure);
+}
+
+// How one of the vendor's driver packages left, noted in the run record.
+void NoteInfOutcome(const VendorInfOutcome& outcome, void* context) {
+  RunRecord& record = *static_cast<RunRecord*>(context);
+  PackageRecord package;
+  package.publishedName = outcome.inf.publishedName ? outcome.inf.publishedName : "";
+  package.error = outcome.error;
+  switch (outcome.removal) {
+    case InfRemoval::DriverStore:
+      package.how = "removed through the driver store";
+      break;
+    case InfRemoval::FilesAfterRefusal:
+      package.how = "the driver store refused its removal (" + Win32ErrorText(outcome.error) +
+                    "); the INF and PNF were deleted as files";
+      break;
+    case InfRemoval::FilesOnly:
+      package.how = outcome.error == ERROR_PROC_NOT_FOUND
+                        ? "Windows has no call to remove a driver store package; the INF and PNF were deleted as files"
+                        : "deleted as files";
+      break;
+  }
+  record.NotePackage(package);
+  if (outcome.infDeleteError)
+    NoteFailure(&record, "inf", FailureKind::File, "deleted", outcome.inf.infPath, outcome.infDeleteError);
+  if (outcome.companionDeleteError)
+    NoteFailure(&record, "inf", FailureKind::File, "deleted", outcome.inf.companionPath, outcome.companionDeleteError);
 }
 
 // An interactive run that ends at a box.
@@ -157,24 +202,45 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // For deployment engines: silent, no restart of its own, and exit codes
   // they understand. Without it every code and behaviour is the usual one.
   const bool managed = options.managed;
+  // No building block shows a box that nobody may see or answer.
+  NoMessageBoxes = managed || !HasInteractiveWindowStation();
   ResultReport report;
   AdminLog adminLog;
   OpenAdminLog(adminLog, options);
   LogRunStart(adminLog, options, version);
+  CleanupContext context;
+  // A restart an earlier managed run asked for, kept by the marker.
+  RestartState restart;
 
   if (managed) {
-    // Before anything changes; no message box in this mode.
+    restart = ReadRestartState();
+    // Shown before the inventory is taken, which can take a while on a large
+    // installation; no message box in this mode.
+    context.progressWindow = ProgressWindow::Create(instance);
     std::string revisionText = ReadRevision();
     report.Begin(options, revisionText.c_str());
-    if (!IsUserAnAdmin())
-      return EndManagedRun(report, adminLog, kManagedNotElevated, "not started with administrator rights");
-    if (IsInstallerTransactionRunning())
-      return EndManagedRun(report, adminLog, kManagedRetry, "another Windows Installer transaction is running");
-    if (report.Found() == 0)
-      return EndManagedRun(report, adminLog, kManagedSuccess, "nothing of the vendor's was found");
+    auto end = [&](DWORD exitCode, const std::string& outcome) {
+      ProgressWindow::Destroy(context.progressWindow);
+      return EndManagedRun(report, adminLog, exitCode, outcome, restart);
+    };
+    if (!IsUserAnAdmin()) return end(kManagedNotElevated, "not started with administrator rights");
+    if (IsInstallerTransactionRunning()) return end(kManagedRetry, "another Windows Installer transaction is running");
+    if (report.Found() == 0) {
+      if (!restart.pending || !restart.thisBoot) {
+        restart = RestartState();
+        return end(kManagedSuccess, "nothing of the vendor's was found");
+      }
+      // The removal an earlier run did is complete only after the restart it asked for.
+      report.AddRestartReason("the restart that the run of " + restart.since +
+                              " asked for has not happened yet: Windows has not been restarted since " +
+                              restart.bootTime);
+      report.SetRestartRequired(true);
+      return end(kManagedRestartNeeded,
+                 "nothing of the vendor's was found; the restart that completes the removal of " + restart.since +
+                     " is still to come");
+    }
     if (const RequiredTool* missing = FindMissingTool())
-      return EndManagedRun(report, adminLog, kManagedToolMissing,
-                           std::string(missing->name) + " is missing from the working directory");
+      return end(kManagedToolMissing, std::string(missing->name) + " is missing from the working directory");
   } else {
     const bool visible = HasInteractiveWindowStation();
     if (!IsUserAnAdmin()) {
@@ -232,8 +298,6 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   }
   adminLog.Info("CleanLum", "Library revision: " + (revision[0] ? Utf8FromAnsi(revision) : std::string("(none)")));
 
-  if (!managed) report.Begin(options, revision);
-
   RunLog log;
   SYSTEMTIME start;
   GetLocalTime(&start);
@@ -242,20 +306,30 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   log << kRule;
   LogTime(log, "Riruv Lum started at ", start);
   log << "\n";
-  // Before the first step deletes anything: what it will delete, restorable.
-  report.BackUpRegistry();
 
   RunRecord record;
   record.onChild = [&adminLog](const ChildRecord& child) { LogChild(adminLog, child); };
   record.onLogonCommand = [&adminLog](const LogonCommandRecord& command) { LogLogonCommand(adminLog, command); };
-  CleanupContext context;
+  record.onFailure = [&adminLog](const FailureRecord& failure) { LogFailure(adminLog, failure); };
+  if (managed) {
+    DWORD minutes = options.toolWaitMinutes ? options.toolWaitMinutes : kDefaultToolWaitMinutes;
+    record.childWaitLimitMs = minutes * 60000;
+  }
   context.record = &record;
-  context.progressWindow = ProgressWindow::Create(instance);
+  context.managed = managed;
+  if (!managed) {
+    context.progressWindow = ProgressWindow::Create(instance);
+    // Taken with the window shown: on a large installation it takes a while.
+    report.Begin(options, revision);
+  }
+  // Before the first step deletes anything: what it will delete, restorable.
+  report.BackUpRegistry();
+  report.SetRecord(&record);
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
-  context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
-  context.registryKeyLeftContext = &report;
+  context.registryKeyLeft = &NoteRegistryKeyLeft;
+  context.registryKeyLeftContext = &record;
 
   LogStep(adminLog, "boards", "Board uninstall", [&] { UninstallAllBoards(context, log); });
   LogStep(adminLog, "dma", "DMA driver removal", [&] { UninstallDma(context, revision); });
@@ -273,7 +347,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   char infDirectory[1024];
   LogStep(adminLog, "inf", "Vendor INF clean-up", [&] {
     if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
-      DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
+      DeleteVendorInfs(infDirectory, kVendorInfPattern, &NoteInfOutcome, &record);
   });
   log << "Deleted inf files " << "\n";
 
@@ -295,11 +369,16 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   if (managed) {
     // The restart belongs to the engine: 3010 asks it for one.
     report.Check();
-    bool clean = report.Remaining() == 0;
+    bool clean = report.Remaining() == 0 && !report.ChildrenFailed();
+    std::string why = report.Remaining() != 0 ? "items remain; the report says which and why"
+                                              : "a vendor tool failed or was ended; the report says which";
+    report.SetRestartRequired(clean || !report.RestartReasons().empty());
+    if (clean) restart = RestartAskedNow();
     exitCode = EndManagedRun(report, adminLog, clean ? kManagedRestartNeeded : kManagedFailed,
-                             clean ? "removed; a restart completes the removal"
-                                   : "items remain; the report says which and why");
+                             clean ? "removed; a restart completes the removal" : why, restart);
   } else {
+    report.Check();
+    report.SetRestartRequired(!report.RestartReasons().empty());
     report.Finish();
     LogReports(adminLog, report);
     if (!RestartSystem(options, version, log, adminLog))

@@ -46,8 +46,9 @@ LONG OpenRegistryKeyAsWalked(HKEY root, const WideString& path, REGSAM access, H
 bool ReadCachedPackage(HKEY properties, std::string& path);
 
 // Deletes the cached installer package of the per-machine product with this
-// packed code (its registration is left for the catalogue).
-void DeleteCachedPackage(const char* packedProductCode);
+// packed code (its registration is left for the catalogue); a deletion that
+// fails is noted in record, when given, for step.
+void DeleteCachedPackage(const char* packedProductCode, RunRecord* record = nullptr, const char* step = "");
 
 // True when a product's publisher text marks it as the vendor's: it contains
 // "Velmora Imaging", compared character for character. False for null.
@@ -56,8 +57,9 @@ bool IsVendorPublisher(const WideString& publisher);
 
 // Deletes every per-machine installer product whose publisher contains
 // "Velmora Imaging", with its cached package; each product key that stays is
-// told to the sink when one is given.
-void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft = nullptr, void* context = nullptr);
+// told to the sink when one is given, a package that stays to the record.
+void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft = nullptr, void* context = nullptr,
+                                   RunRecord* record = nullptr);
 
 // Fifth clean-up step: the registry catalogue and the environment values.
 void DeleteRegistryKeys(CleanupContext& context);

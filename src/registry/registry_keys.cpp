@@ -3,6 +3,7 @@
 #include <string>
 
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
 
@@ -23,22 +24,32 @@ void DeleteRows(const CleanupContext& context, size_t first, size_t last) {
   }
 }
 
-void RemoveSystemEnvironmentValues() {
+// Deletes one value of an open key; a value that is not there is no failure.
+void DeleteValueNoted(const CleanupContext& context, HKEY key, Root root, const char* keyPath, const char* name) {
+  LONG status = RegDeleteValueA(key, name);
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return;
+  std::string item = std::string(RootName(root)) + "\\" + keyPath;
+  NoteFailure(context.record, "registry", FailureKind::RegistryValue, "deleted", item.c_str(),
+              static_cast<DWORD>(status), name);
+}
+
+void RemoveSystemEnvironmentValues(const CleanupContext& context) {
   HKEY environment = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSystemEnvironmentKey, 0, KEY_ALL_ACCESS, &environment) !=
       ERROR_SUCCESS)
     return;
-  for (const char* name : kSystemEnvironmentValues) RegDeleteValueA(environment, name);
+  for (const char* name : kSystemEnvironmentValues)
+    DeleteValueNoted(context, environment, HKLM, kSystemEnvironmentKey, name);
   RegCloseKey(environment);
 }
 
-void RemoveControlSetValues() {
+void RemoveControlSetValues(const CleanupContext& context) {
   for (const EnvironmentValue& value : kControlSetValues) {
     HKEY environment = nullptr;
     if (RegOpenKeyExA(RootKey(value.root), value.key, 0, KEY_ALL_ACCESS, &environment) !=
         ERROR_SUCCESS)
       continue;
-    RegDeleteValueA(environment, value.name);
+    DeleteValueNoted(context, environment, value.root, value.key, value.name);
     RegCloseKey(environment);
   }
 }
@@ -59,14 +70,14 @@ void DeleteRegistryKeys(CleanupContext& context) {
   DeleteRows(context, 64, 80);
   // Its class registrations are gone (rows 69, 70); its user data, which names
   // the cached package, goes with row 81.
-  DeleteCachedPackage(kRegistryStepPackedCode);
-  DeleteVendorInstallerProducts(context.registryKeyLeft, context.registryKeyLeftContext);
+  DeleteCachedPackage(kRegistryStepPackedCode, context.record, "registry");
+  DeleteVendorInstallerProducts(context.registryKeyLeft, context.registryKeyLeftContext, context.record);
 
   DeleteRows(context, 81, 89);
-  RemoveSystemEnvironmentValues();
+  RemoveSystemEnvironmentValues(context);
 
   DeleteRows(context, 90, 94);
-  RemoveControlSetValues();
+  RemoveControlSetValues(context);
 
   DeleteRows(context, 95, 129);
   ProgressWindow::Step(window);

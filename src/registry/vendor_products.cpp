@@ -9,6 +9,7 @@
 #include <string>
 
 #include "registry/registry.h"
+#include "run/run_record.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 #include "system/wide_text.h"
@@ -55,12 +56,15 @@ bool IsSuspiciousComponent(const char* begin, const char* end) {
 }
 
 // Deletes the cached package that the open InstallProperties key names.
-void DeleteNamedPackage(HKEY properties) {
+void DeleteNamedPackage(HKEY properties, RunRecord* record, const char* step) {
   std::string path;
   if (!ReadCachedPackage(properties, path)) return;
   // Guard: only a file inside the installer's cache folder is deleted.
   if (!IsInInstallerCache(path.c_str())) return;
-  DeleteFileA(path.c_str());
+  if (DeleteFileA(path.c_str())) return;
+  DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+    NoteFailure(record, step, FailureKind::File, "deleted", path.c_str(), error);
 }
 
 }  // namespace
@@ -95,7 +99,7 @@ bool IsVendorPublisher(const WideString& publisher) {
   return publisher.find(WideFromAnsi(kVendorPublisher)) != WideString::npos;
 }
 
-void DeleteCachedPackage(const char* packedProductCode) {
+void DeleteCachedPackage(const char* packedProductCode, RunRecord* record, const char* step) {
   // A code that is empty or holds a separator would name another key.
   if (!packedProductCode || !*packedProductCode || std::strchr(packedProductCode, '\\')) return;
   char propertiesPath[kTextLength];
@@ -105,11 +109,11 @@ void DeleteCachedPackage(const char* packedProductCode) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(propertiesPath).c_str(), 0, KEY_ALL_ACCESS, &properties) !=
       ERROR_SUCCESS)
     return;
-  DeleteNamedPackage(properties);
+  DeleteNamedPackage(properties, record, step);
   RegCloseKey(properties);
 }
 
-void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context) {
+void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context, RunRecord* record) {
   HKEY products = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(kProductsKey).c_str(), 0, KEY_ALL_ACCESS, &products) !=
       ERROR_SUCCESS)
@@ -140,7 +144,7 @@ void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context) {
         ERROR_SUCCESS) {
       ValueText publisher;
       vendor = ReadTextValue(properties, WIDE_TEXT("Publisher"), publisher) && IsVendorPublisher(publisher);
-      if (vendor) DeleteNamedPackage(properties);
+      if (vendor) DeleteNamedPackage(properties, record, "registry");
       RegCloseKey(properties);
     }
 

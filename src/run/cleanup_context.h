@@ -19,9 +19,13 @@ struct CleanupContext {
   // The facts the install-directory guard judges by, read once before the
   // clean-up steps; null makes the step read them itself.
   const InstallDirectoryFacts* installDirectoryFacts = nullptr;
-  // Where the steps note the children they start and the logon command they
-  // write; null notes nothing.
+  // Where the steps note the children they start, the logon command they
+  // write and the deletions that fail; null notes nothing.
   RunRecord* record = nullptr;
+  // A managed run, for deployment engines: no wait without limit (the board
+  // monitor is sent its messages with a time-out) and the vendor's library
+  // files and drivers deleted whatever their attributes.
+  bool managed = false;
   // Where the registry step reports the keys it had to leave; may be null.
   RegistryKeyLeftSink registryKeyLeft = nullptr;
   void* registryKeyLeftContext = nullptr;

@@ -3,6 +3,8 @@
 
 #include "system/system.h"
 
+bool NoMessageBoxes = false;
+
 // The three diagnostics go to standard output; the program has no console, so
 // they are seen only when its output is redirected.
 bool SetPrivilege(HANDLE token, const char* privilegeName, bool enable) {

@@ -33,12 +33,12 @@ bool EnableDebugPrivilege() {
     if (GetLastError() != ERROR_NO_TOKEN) return false;
     if (!ImpersonateSelf(SecurityImpersonation)) return false;
     if (!OpenThreadToken(GetCurrentThread(), kTokenRights, FALSE, &token)) {
-      MessageBoxA(nullptr, "OpenThreadToken failed !", "Error!", MB_OK);
+      if (!NoMessageBoxes) MessageBoxA(nullptr, "OpenThreadToken failed !", "Error!", MB_OK);
       return false;
     }
   }
   bool enabled = SetPrivilege(token, "SeDebugPrivilege", true);
-  if (!enabled) MessageBoxA(nullptr, "SetPrivilege", "Error!", MB_OK);
+  if (!enabled && !NoMessageBoxes) MessageBoxA(nullptr, "SetPrivilege", "Error!", MB_OK);
   CloseHandle(token);
   return enabled;
 }
@@ -87,7 +87,7 @@ int GetProcessBaseName(DWORD processId, char* buffer, DWORD size) {
   return result;
 }
 
-bool TerminateProcessByName(const char* name) {
+bool TerminateProcessByName(const char* name, DWORD* error) {
   if (!name) return true;  // no process bears no name
 
   // Counting pass, then a filling pass into an array of that size: only the
@@ -109,10 +109,15 @@ bool TerminateProcessByName(const char* name) {
     // First match in the platform's order; others of that name keep running.
     found = true;
     HANDLE process = OpenProcess(kTerminateRights, FALSE, processIds[i]);
+    DWORD why = 0;
     if (process) {
       terminated = TerminateProcess(process, 0) != FALSE;
+      if (!terminated) why = GetLastError();
       CloseHandle(process);
+    } else {
+      why = GetLastError();
     }
+    if (!terminated && error) *error = why;
   }
   return found == terminated;
 }

@@ -36,7 +36,11 @@ bool BuildChildCommand(ChildCommand& command, const char* folder, const char* pr
   return false;
 }
 
-ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs) {
+// The exit code a child ended at its time limit is given: ERROR_TIMEOUT.
+const UINT kEndedAtLimit = 1460;
+
+ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs,
+                      bool endAtTimeout) {
   ChildFacts facts;
   PROCESS_INFORMATION process;
   DWORD started = GetTickCount();
@@ -48,6 +52,15 @@ ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlag
   facts.milliseconds = GetTickCount() - started;  // unsigned: right across the tick count's wrap
   if (wait == WAIT_TIMEOUT) {
     facts.result = RunResult::TimedOut;
+    if (endAtTimeout) {
+      // Never waited for without limit: a process that will not end stays as it is.
+      if (TerminateProcess(process.hProcess, kEndedAtLimit)) {
+        WaitForSingleObject(process.hProcess, 5000);
+        facts.ended = true;
+      } else {
+        facts.endError = GetLastError();
+      }
+    }
   } else {
     facts.result = RunResult::Finished;
     if (!GetExitCodeProcess(process.hProcess, &facts.exitCode)) facts.exitCode = 0;

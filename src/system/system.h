@@ -12,6 +12,8 @@ struct ChildFacts {
   DWORD startError = 0;    // NotStarted: the Win32 error of the start
   DWORD exitCode = 0;      // Finished: the child's exit code
   DWORD milliseconds = 0;  // from just before the start to the end of the wait
+  bool ended = false;      // TimedOut: ended at the time limit (TerminateProcess) rather than left running
+  DWORD endError = 0;      // TimedOut, asked to end it: why it could not be ended
 };
 
 // A child as the program starts it: the program file by its full path, which
@@ -32,9 +34,11 @@ bool BuildChildCommand(ChildCommand& command, const char* folder, const char* pr
 // Runs program (a full path) with commandLine (a writable buffer the caller
 // owns, handed to the child as it is) and no inherited handles, with the given
 // creation flags (0 or CREATE_NO_WINDOW), and waits up to timeoutMs (or
-// INFINITE). A child that outlives the wait is left running. Nothing starts
-// without a program path: no search ever finds one from the command line.
-ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs);
+// INFINITE). A child that outlives the wait is left running, or, with
+// endAtTimeout, ended (TerminateProcess). Nothing starts without a program
+// path: no search ever finds one from the command line.
+ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs,
+                      bool endAtTimeout = false);
 ChildFacts RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs);
 
 // Starts program as RunAndWait does, without waiting; its handles are closed.
@@ -46,8 +50,14 @@ bool StartWithoutWaiting(const char* program, char* commandLine);
 bool SetPrivilege(HANDLE token, const char* privilegeName, bool enable);
 
 // Enables SeDebugPrivilege in the thread's token, impersonating the process
-// first when the thread has no token of its own.
+// first when the thread has no token of its own. Its two failures are shown
+// in a message box, unless NoMessageBoxes is set.
 bool EnableDebugPrivilege();
+
+// Set by the main sequence for a managed run and where nobody can see a
+// window: the building blocks then show no message box (what they would
+// show still fails as it would).
+extern bool NoMessageBoxes;
 
 // Identifiers of the processes that open with query and read rights, in the
 // platform's order; with no array, only counts. 0 when the privilege step fails.
@@ -58,5 +68,6 @@ DWORD ListAccessibleProcesses(DWORD* processIds, DWORD capacity);
 int GetProcessBaseName(DWORD processId, char* buffer, DWORD size);
 
 // Terminates the first process whose executable base name equals name (ASCII
-// case-insensitive). True when none runs or the first one found was terminated.
-bool TerminateProcessByName(const char* name);
+// case-insensitive). True when none runs or the first one found was terminated;
+// false with the Win32 error of the open or termination in error, when given.
+bool TerminateProcessByName(const char* name, DWORD* error = nullptr);

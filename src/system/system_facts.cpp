@@ -93,3 +93,35 @@ int QueryElevation() {
   if (!known) return -1;
   return elevation.TokenIsElevated ? 1 : 0;
 }
+
+namespace {
+
+typedef ULONGLONG(WINAPI* TickCount64)();
+
+// Milliseconds since Windows started: GetTickCount64 where Windows has it
+// (Vista and later), else GetTickCount, which wraps after 49.7 days.
+ULONGLONG MillisecondsSinceStart() {
+  HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+  FARPROC entry = kernel32 ? GetProcAddress(kernel32, "GetTickCount64") : nullptr;
+  if (entry) return reinterpret_cast<TickCount64>(reinterpret_cast<void (*)()>(entry))();
+  return GetTickCount();
+}
+
+}  // namespace
+
+ULONGLONG FileTimeValue(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+ULONGLONG QueryUtcNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return FileTimeValue(now);
+}
+
+ULONGLONG QueryBootTime() {
+  const ULONGLONG kTicksPerMillisecond = 10000;
+  ULONGLONG now = QueryUtcNow();
+  ULONGLONG since = MillisecondsSinceStart() * kTicksPerMillisecond;
+  return since < now ? now - since : 0;
+}

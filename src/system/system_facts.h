@@ -54,3 +54,9 @@ int QueryElevation();
 // True while another Windows Installer transaction runs: its "_MSIExecute"
 // mutex exists (also when it exists but cannot be opened).
 bool IsInstallerTransactionRunning();
+
+// UTC times as FILETIME counts (100 ns since 1601): now, and when Windows
+// was started (now less the time it has been running).
+ULONGLONG FileTimeValue(const FILETIME& time);
+ULONGLONG QueryUtcNow();
+ULONGLONG QueryBootTime();

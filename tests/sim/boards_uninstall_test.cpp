@@ -70,8 +70,8 @@ TEST_F(BoardUninstallTest, ANameNoCommandLineMayCarryIsPassedOverAndListedWithIt
   // The reports list each with why; the registry step removes their keys.
   std::vector<std::string> reasons;
   for (const InventoryItem& item : inventory.items)
-    if (item.kind == ItemKind::Board && !item.keptReason.empty())
-      reasons.push_back(item.keptReason.substr(0, item.keptReason.find(',')));
+    if (item.kind == ItemKind::Board && !item.skipReason.empty())
+      reasons.push_back(item.skipReason.substr(0, item.skipReason.find(',')));
   std::sort(reasons.begin(), reasons.end());
   EXPECT_EQ((std::vector<std::string>{"passed over: its name holds a character the ANSI code page cannot spell",
                                       "passed over: its name holds a character the ANSI code page cannot spell",

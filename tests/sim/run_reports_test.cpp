@@ -174,10 +174,13 @@ TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
                                                           item["status"].get<std::string>() + ": " +
                                                           item.value("reason", ""));
   EXPECT_EQ((std::vector<std::string>{
-                "C:\\Program Files\\Velmora Imaging pending restart: left for the RunOnce removal at the next "
-                "logon (C:\\Program Files\\Velmora Imaging\\bin\\locked.dll is in use)",
-                "HKCU\\Software\\Velmora remaining: its subkey Lum\\\u65e5\u672c could not be deleted (Win32 error 5)",
-                "C:\\Windows\\System32\\lumcor.dll remaining: read-only"}),
+                "C:\\Program Files\\Velmora Imaging pendingRestart: left for the RunOnce removal at the next "
+                "logon (C:\\Program Files\\Velmora Imaging\\bin\\locked.dll is in use; it could not be deleted: "
+                "Win32 error 32: The process cannot access the file because it is being used by another process.)",
+                "HKCU\\Software\\Velmora remaining: its subkey Lum\\\u65e5\u672c could not be deleted: Win32 error 5: "
+                "Access is denied.",
+                "C:\\Windows\\System32\\lumcor.dll remaining: read-only; it could not be deleted: Win32 error 5: Access is "
+                "denied."}),
             remaining);
   EXPECT_FALSE(winsim::KeyExists(HKEY_CURRENT_USER, "Software\\Velmora\\Lum\\Settings"));
   EXPECT_EQ(2u, report["summary"]["remaining"]);
@@ -202,7 +205,7 @@ TEST(ReportText, ItemTextsAreUtf8AndInvalidTextNeverThrows) {
   inventory.items.push_back(item);
   item.path = "C:\\x\xEF\xBC\x8F..";  // UTF-8 (a fullwidth solidus) goes through as it is
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, nullptr, nullptr, "", 0, ""};
+  ReportHeader header;
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xEF\xBF\xBD\xEF\xBF\xBD", report["items"][0]["path"]);
   EXPECT_EQ("C:\\x\xEF\xBC\x8F..", report["items"][1]["path"]);

@@ -195,13 +195,14 @@ std::set<std::string> IdsOf(const std::string& kind, const std::string& path, co
     withBelow(safety::FileId(path), "\x01");
     return ids;
   }
+  if (path.find('\\') == std::string::npos) return ids;  // a driver: its evidence stands for it
   // Registry: HKCR lies under HKLM\SOFTWARE\Classes on these machines.
   std::string root = path.substr(0, path.find('\\'));
   std::string rest = path.substr(root.size() + 1);
   safety::Hive hive = root == "HKCU" ? safety::Hive::CurrentUser : root == "HKU" ? safety::Hive::Users
                                                                                 : safety::Hive::LocalMachine;
   if (root == "HKCR") rest = "SOFTWARE\\Classes\\" + rest;
-  if (kind == "registry value") {
+  if (kind == "registryValue") {
     std::string id = safety::ValueId(hive, rest, value);
     if (state.count(id)) ids.insert(id);
     return ids;
@@ -360,9 +361,12 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     if (!item.second.empty() && after.count(item.first)) survivors.insert(item.first);
   }
   // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
-  for (const InventoryItem& item : preview.items)
-    if (item.keptReason.compare(0, 7, "refused") != 0)
-      for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
+  for (const InventoryItem& item : preview.items) {
+    if (item.keptReason.compare(0, 7, "refused") == 0) continue;
+    for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
+    for (const EvidenceItem& evidence : item.evidence)
+      for (const std::string& id : IdsOf(ItemKindName(evidence.kind), Ansi(evidence.path), "", before)) listed.insert(id);
+  }
   std::string reportPath;
   for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
     if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
@@ -371,20 +375,26 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   if (report.is_discarded()) {
     result.problems.push_back("no result report");
   } else {
-    for (const auto& item : report["items"])
-      if (item["status"] != "removed" && item.value("kept", "").compare(0, 7, "refused") != 0)
-        for (const std::string& id : IdsOf(item["kind"], Ansi(item["path"]), Ansi(item.value("value", "")), after))
-          left.insert(id);
+    for (const auto& item : report["items"]) {
+      bool refused = item["kept"] == true && item.value("reason", "").compare(0, 7, "refused") == 0;
+      if (item["status"] == "removed" || refused) continue;
+      for (const std::string& id : IdsOf(item["kind"], Ansi(item["path"]), Ansi(item.value("value", "")), after))
+        left.insert(id);
+      for (const auto& evidence : item.value("evidence", nlohmann::json::array()))
+        for (const std::string& id : IdsOf(evidence["kind"], Ansi(evidence["path"]), "", after)) left.insert(id);
+    }
   }
   // Where the report names a file's reason, the model keeps that file for the same one.
   if (!report.is_discarded()) {
     const std::pair<const char*, const char*> kSameReason[] = {
         {"in use", "in use"}, {"read-only", "read-only"}, {"access denied", "ACL denies"}};
     for (const auto& item : report["items"]) {
-      std::string reason = Ansi(item.value("reason", ""));
+      std::string whole = Ansi(item.value("reason", ""));
       std::string path = Ansi(item["path"]);
-      size_t open = reason.find(" (");
-      if (open != std::string::npos && reason.back() == ')') reason = reason.substr(open + 2, reason.size() - open - 3);
+      size_t open = whole.find(" (");
+      if (open != std::string::npos && whole.back() == ')') whole = whole.substr(open + 2, whole.size() - open - 3);
+      // The specific reason comes first; what the record says follows after "; ".
+      std::string reason = whole.substr(0, whole.find("; "));
       for (const auto& same : kSameReason) {
         std::string word = same.first;
         std::string file;

@@ -298,6 +298,7 @@ BOOL DeleteFileA(LPCSTR path) {
     Trace("delete-in-use: " + place.full);
     return Fail(ERROR_SHARING_VIOLATION, FALSE);
   }
+  if (DWORD fault = MachineChange("DeleteFile", place.full, ERROR_SHARING_VIOLATION)) return Fail(fault, FALSE);
   place.parent->children.erase(it);
   return TRUE;
 }
@@ -316,6 +317,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
   if (node.linkTarget.empty() && !node.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
   if (EqualsNoCase(FullPath(M().system.currentDirectory), place.full))
     return Fail(ERROR_SHARING_VIOLATION, FALSE);
+  if (DWORD fault = MachineChange("RemoveDirectory", place.full, ERROR_ACCESS_DENIED)) return Fail(fault, FALSE);
   place.parent->children.erase(it);
   return TRUE;
 }
@@ -325,6 +327,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
   DWORD rc = Locate(path, &place);
   if (rc != ERROR_SUCCESS) return Fail(rc, FALSE);
   if (place.parent->children.count(place.leaf)) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+  if (ProgramEnded()) return Fail(ERROR_ACCESS_DENIED, FALSE);
   auto node = std::make_unique<FsNode>();
   node->name = place.leaf;
   node->attributes = FILE_ATTRIBUTE_DIRECTORY;
@@ -392,6 +395,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                          FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (DWORD fault = MachineChange("SetFileAttributes", FullPath(path), ERROR_ACCESS_DENIED)) return Fail(fault, FALSE);
   DWORD kept = node->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
   DWORD set = attributes & settable;
   node->attributes = kept | set;
@@ -447,6 +451,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if ((wantsWrite && !(f->share & FILE_SHARE_WRITE)) || (wantsRead && !(f->share & FILE_SHARE_READ)))
       return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
   }
+  if (ProgramEnded() && (!node || (access & GENERIC_WRITE))) return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
   if (!node) {
     auto created = std::make_unique<FsNode>();
     created->name = place.leaf;
@@ -473,7 +478,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD length, LPDWORD written, LPVOI
   if (!entry) return Fail(ERROR_INVALID_HANDLE, FALSE);
   auto file = std::static_pointer_cast<OpenFile>(entry->object);
   FsNode* node = Walk(file->path);
-  if (!node || !(file->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (!node || !(file->access & GENERIC_WRITE) || ProgramEnded()) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (node->content.size() < file->position) node->content.resize(file->position);
   node->content.replace(file->position, length, static_cast<const char*>(data), length);
   file->position += length;

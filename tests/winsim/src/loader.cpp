@@ -23,6 +23,12 @@ BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags) {
   return TRUE;
 }
 
+ULONGLONG WINAPI SimGetTickCount64() {
+  ULONGLONG total = M().system.uptimeMs;
+  for (DWORD s : M().system.sleeps) total += s;
+  return total;
+}
+
 BOOL WINAPI SimSetDllDirectoryA(LPCSTR path) {
   M().loader.dllDirectories.push_back(path ? path : "(null)");
   return TRUE;
@@ -45,6 +51,7 @@ FARPROC FindRuntimeExport(HMODULE module, const char* name) {
   if (Is(module, "kernel32.dll")) {
     if (export_ == "SetDefaultDllDirectories") return Entry(&SimSetDefaultDllDirectories);
     if (export_ == "SetDllDirectoryA") return Entry(&SimSetDllDirectoryA);
+    if (export_ == "GetTickCount64") return Entry(&SimGetTickCount64);
     return FindFileHandleExport(export_);
   }
   if (Is(module, "bcrypt.dll")) return FindCngExport(export_);

@@ -197,6 +197,12 @@ BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIB
     Trace("run-failed: " + run.commandLine);
     return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   }
+  if (DWORD fault = MachineChange("CreateProcess", run.program, ERROR_ACCESS_DENIED)) {
+    run.started = false;
+    M().processes.runs.push_back(run);
+    Trace("run-failed: " + run.commandLine);
+    return Fail(fault, FALSE);
+  }
   Trace("run: " + run.commandLine);
   std::shared_ptr<ProcessObject> child = StartChild(run);
   M().processes.runs.push_back(run);

@@ -75,6 +75,8 @@ BOOL TerminateProcess(HANDLE handle, UINT exitCode) {
   SimProcess* process = ProcessOf(handle, PROCESS_TERMINATE, &error);
   if (!process) return Fail(error, FALSE);
   if (!process->running || process->refuseTerminate) return Fail(ERROR_ACCESS_DENIED, FALSE);
+  if (DWORD fault = MachineChange("TerminateProcess", process->imageName, ERROR_ACCESS_DENIED))
+    return Fail(fault, FALSE);
   process->running = false;
   process->exitCode = exitCode;
   Trace("terminate: " + process->imageName);

@@ -341,6 +341,10 @@ LONG CreateKeyAt(HKEY root, const std::string& subKey, DWORD options, REGSAM acc
   bool created = false;
   // A link is created as the link itself; any other create opens through links.
   bool makeLink = (options & REG_OPTION_CREATE_LINK) != 0;
+  Location existing;
+  if (Resolve(root, viewed, false, !makeLink, &existing) != ERROR_SUCCESS)
+    if (DWORD fault = MachineChange("RegCreateKey", JoinName(root, viewed), ERROR_ACCESS_DENIED))
+      return static_cast<LONG>(fault);
   LONG rc = Resolve(root, viewed, true, !makeLink, &at, &created);
   if (rc != ERROR_SUCCESS) return rc;
   if (!created && at.key->refuseOpen) return ERROR_ACCESS_DENIED;
@@ -357,6 +361,8 @@ LONG DeleteKeyAt(HKEY root, const std::string& subKey, const std::string& traced
   if (rc != ERROR_SUCCESS) return Traced(line, rc);
   // A key with subkeys cannot be deleted: Windows answers access denied.
   if (at.key->refuseDelete || !at.key->subkeys.empty()) return Traced(line, ERROR_ACCESS_DENIED);
+  if (DWORD fault = MachineChange("RegDeleteKey", JoinName(root, traced), ERROR_ACCESS_DENIED))
+    return Traced(line, static_cast<LONG>(fault));
   Unlink(*at.parent, at.key);
   return Traced(line, ERROR_SUCCESS);
 }
@@ -449,6 +455,8 @@ LONG SetValueAt(HKEY key, const std::string& valueName, bool wide, DWORD type, c
   // filter of security software, say) stores nothing.
   if (k->refuseSetValue) return ERROR_ACCESS_DENIED;
   if (!data && dataLength) return 998L /* ERROR_NOACCESS */;
+  if (DWORD fault = MachineChange("RegSetValue", RootName(key) + ":" + valueName, ERROR_ACCESS_DENIED))
+    return static_cast<LONG>(fault);
   RegValue* v = FindValueIn(*k, valueName);
   if (!v) {
     k->values.push_back(RegValue{valueName, type, {}, false});
@@ -467,6 +475,8 @@ LONG DeleteValueAt(HKEY key, const std::string& name) {
   if (rc != ERROR_SUCCESS) return Traced(line, rc);
   for (auto it = k->values.begin(); it != k->values.end(); ++it) {
     if (EqualsNoCase(it->name, name)) {
+      if (DWORD fault = MachineChange("RegDeleteValue", RootName(key) + ":" + name, ERROR_ACCESS_DENIED))
+        return Traced(line, static_cast<LONG>(fault));
       k->values.erase(it);
       return Traced(line, ERROR_SUCCESS);
     }
@@ -650,6 +660,8 @@ LSTATUS SHDeleteKeyA(HKEY root, LPCSTR subKey) {
   Location at;
   LONG rc = ResolveForDelete(root, FromAnsi(subKey), &at);
   if (rc != ERROR_SUCCESS) return rc;
+  if (DWORD fault = MachineChange("SHDeleteKey", JoinName(root, FromAnsi(subKey)), ERROR_ACCESS_DENIED))
+    return static_cast<LONG>(fault);
   rc = DeleteTree(*at.key);
   if (rc != ERROR_SUCCESS) return rc;
   Unlink(*at.parent, at.key);
@@ -744,6 +756,7 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
   if (!open->key->subkeys.empty()) return done(STATUS_CANNOT_DELETE);
   std::shared_ptr<RegKey> parent = ParentOf(open->key);
   if (!parent) return done(STATUS_KEY_DELETED);
+  if (MachineChange("NtDeleteKey", RootName(key), ERROR_ACCESS_DENIED)) return done(STATUS_ACCESS_DENIED);
   Unlink(*parent, open->key);
   return done(STATUS_SUCCESS);
 }

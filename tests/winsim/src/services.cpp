@@ -78,6 +78,7 @@ BOOL ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
   if (control != SERVICE_CONTROL_STOP) return Fail(ERROR_INVALID_SERVICE_CONTROL, FALSE);
   if (!(object->access & SERVICE_STOP)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (!service->running) return Fail(ERROR_SERVICE_NOT_ACTIVE, FALSE);
+  if (DWORD fault = MachineChange("ControlService", service->name, ERROR_ACCESS_DENIED)) return Fail(fault, FALSE);
   service->controls.push_back(control);
   Trace("service-control: " + service->name + " " + std::to_string(control));
   service->running = false;
@@ -94,6 +95,7 @@ BOOL DeleteService(SC_HANDLE handle) {
   if (!service) return FALSE;
   if (!(object->access & DELETE)) return Fail(ERROR_ACCESS_DENIED, FALSE);
   if (service->deleted) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+  if (DWORD fault = MachineChange("DeleteService", service->name, ERROR_ACCESS_DENIED)) return Fail(fault, FALSE);
   service->deleted = true;
   Trace("service-delete: " + service->name);
   return TRUE;

@@ -595,6 +595,8 @@ BOOL SetupUninstallOEMInfA(PCSTR infFileName, DWORD flags, PVOID) {
     error = package->refuseError;
   else if (package->inUse && !(flags & SUOI_FORCEDELETE))
     error = ERROR_INF_IN_USE_BY_DEVICES;
+  else
+    error = MachineChange("SetupUninstallOEMInf", infFileName, ERROR_ACCESS_DENIED);
   Trace("uninstall-oem-inf: " + std::string(infFileName ? infFileName : "(null)") + " " + std::to_string(flags) +
         " -> " + std::to_string(error));
   if (error) return Fail(error, FALSE);

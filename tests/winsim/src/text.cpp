@@ -86,6 +86,47 @@ BOOL WriteConsoleA(HANDLE console, const void* text, DWORD count, LPDWORD writte
   return TRUE;
 }
 
+namespace {
+
+const struct {
+  DWORD error;
+  const char* text;
+} kSystemMessages[] = {
+    {0, "The operation completed successfully."},
+    {2, "The system cannot find the file specified."},
+    {3, "The system cannot find the path specified."},
+    {5, "Access is denied."},
+    {6, "The handle is invalid."},
+    {32, "The process cannot access the file because it is being used by another process."},
+    {87, "The parameter is incorrect."},
+    {123, "The filename, directory name, or volume label syntax is incorrect."},
+    {145, "The directory is not empty."},
+    {206, "The filename or extension is too long."},
+    {1018, "Illegal operation attempted on a registry key that has been marked for deletion."},
+    {1060, "The specified service does not exist as an installed service."},
+    {1062, "The service has not been started."},
+    {1072, "The specified service has been marked for deletion."},
+    {1113, "No mapping for the Unicode character exists in the target multi-byte code page."},
+    {1460, "This operation returned because the timeout period expired."},
+    {1603, "Fatal error during installation."},
+    {3010, "The requested operation is successful. Changes will not be effective until the system is rebooted."},
+};
+
+}  // namespace
+
+DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size, va_list*) {
+  if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) || !buffer)
+    return winsim::Fail(ERROR_INVALID_PARAMETER, DWORD{0});
+  for (const auto& message : kSystemMessages) {
+    if (message.error != messageId) continue;
+    std::string text = std::string(message.text) + "\r\n";
+    if (text.size() + 1 > size) return winsim::Fail(ERROR_INSUFFICIENT_BUFFER, DWORD{0});
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+  }
+  return winsim::Fail(317 /* ERROR_MR_MID_NOT_FOUND */, DWORD{0});
+}
+
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {
   if (!size) return winsim::Fail(ERROR_INVALID_PARAMETER, FALSE);
   const std::string& name = M().system.computerName;

@@ -145,6 +145,11 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (!w) return Fail(ERROR_INVALID_WINDOW_HANDLE, static_cast<LRESULT>(0));
   w->messages.push_back(std::to_string(message) + " " + std::to_string(wParam) + " " +
                         std::to_string(lParam));
+  if (w->hung) {
+    Trace("message-hangs: " + w->className + " " + w->messages.back());
+    ++M().ui.waitedForEver;
+    return 0;
+  }
   if (w->onMessage) {
     Trace("message: " + w->className + " " + w->messages.back());
     auto handler = w->onMessage;  // may destroy the window
@@ -156,6 +161,22 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
   if (EqualsNoCase(w->className, PROGRESS_CLASSA)) return ProgressMessage(*w, message, wParam, lParam);
   return 0;
+}
+
+// As SendMessageA, but a hung window is given up on at the time-out:
+// 0 with ERROR_TIMEOUT. Trace: "message-timeout: <class> <msg wParam lParam> <ms>".
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT, UINT timeoutMs,
+                            PDWORD_PTR result) {
+  SimWindow* w = FindSimWindow(window);
+  if (!w) return Fail(ERROR_INVALID_WINDOW_HANDLE, static_cast<LRESULT>(0));
+  if (w->hung) {
+    w->messages.push_back(std::to_string(message) + " " + std::to_string(wParam) + " " + std::to_string(lParam));
+    Trace("message-timeout: " + w->className + " " + w->messages.back() + " " + std::to_string(timeoutMs));
+    return Fail(ERROR_TIMEOUT, static_cast<LRESULT>(0));
+  }
+  LRESULT answer = SendMessageA(window, message, wParam, lParam);
+  if (result) *result = static_cast<DWORD_PTR>(answer);
+  return 1;
 }
 
 // Top-level windows only; class names and titles compare without regard to

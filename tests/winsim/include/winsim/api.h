@@ -2,6 +2,8 @@
 // Grouped by area; each area's definitions live in tests/winsim/src/<area>.cpp.
 #pragma once
 
+#include <cstdarg>
+
 #include "winsim/wintypes.h"
 
 // ---- kernel32: errors, handles, system facts, modules (system.cpp) --------------
@@ -34,6 +36,11 @@ HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
 BOOL WriteConsoleA(HANDLE console, const void* text, DWORD count, LPDWORD written, LPVOID reserved);
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
+// FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_IGNORE_INSERTS only: the
+// English text of the common Win32 errors, each ending with "\r\n", as
+// Windows has them; ERROR_MR_MID_NOT_FOUND for any other number.
+DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
+                     va_list* arguments);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
@@ -154,6 +161,8 @@ BOOL SetWindowTextA(HWND window, LPCSTR text);
 int GetWindowTextA(HWND window, LPSTR text, int size);
 BOOL IsWindow(HWND window);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT flags, UINT timeoutMs,
+                            PDWORD_PTR result);
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL ExitWindowsEx(UINT flags, DWORD reason);
@@ -183,6 +192,9 @@ BOOL DeregisterEventSource(HANDLE eventLog);
 HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 void GetSystemTime(LPSYSTEMTIME time);
+void GetSystemTimeAsFileTime(LPFILETIME time);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
 
 // ---- kernel32 time zone and thread, advapi32 account and elevation (administration.cpp) ----
 DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information);

@@ -71,6 +71,9 @@ struct SystemState {
   std::string currentDirectory = "C:\\Tools";
   std::string commandLine = "C:\\Tools\\CleanLum.exe";  // what GetCommandLineA returns
   SYSTEMTIME localTime = {2026, 12, 2, 8, 9, 5, 3, 0};
+  // How long Windows had been running when the program started:
+  // GetTickCount64 (kernel32, looked up at run time) is this plus every Sleep.
+  ULONGLONG uptimeMs = 3600000;
   std::map<std::string, std::string, NoCaseLess> environment;
   // What SHGetFolderPathA reports, by CSIDL, where a test wants other than the
   // layout of Windows 10 on the drive of the Windows directory for the user
@@ -373,6 +376,10 @@ struct SimWindow {
   int rangeMin = 0, rangeMax = 100, stepSize = 10, position = 0;  // progress bars
   // Foreign windows (other programs') answer messages through this.
   std::function<LRESULT(UINT message, WPARAM wParam, LPARAM lParam)> onMessage;
+  // Its thread answers no message: SendMessageA to it would wait for ever
+  // (the simulation notes it in UiState::waitedForEver and goes on),
+  // SendMessageTimeoutA gives up at its time-out.
+  bool hung = false;
   std::vector<std::string> messages;  // "msg wParam lParam" as received, in order
 };
 
@@ -398,6 +405,9 @@ struct UiState {
   // The process's window station has visible display surfaces (WSF_VISIBLE):
   // false for a service, session 0 or a remote shell.
   bool visibleWindowStation = true;
+  // Messages sent to a hung window without a time-out: each would have held
+  // the program for ever. Trace: "message-hangs: <class> <msg wParam lParam>".
+  int waitedForEver = 0;
 };
 
 SimWindow* FindSimWindow(HWND window);
@@ -464,6 +474,43 @@ struct AdministrationState {
   std::vector<std::string> comCalls;  // "CoInitializeEx", "CoInitializeSecurity", "CoUninitialize"
 };
 
+// ---- Faults (faults.cpp) ------------------------------------------------------------------
+// Every call of the program that changes the machine is counted, from 1,
+// while counting is on: a file or folder deleted or its attributes set, a
+// registry key created or deleted, a value set or deleted, a process started
+// or terminated, a service controlled or deleted, a driver package removed.
+// Each is counted just before it acts, once the call is known to succeed
+// (a call that fails by itself changes nothing and is not counted). A test
+// makes exactly one of them fail with an error, or ends the program there:
+// that call throws ProcessEnded (which is no std::exception, so nothing of
+// the program catches it) before it changes anything, and from then on
+// nothing the program does reaches the machine (every change and every file
+// write fails) until StartNewProcess.
+struct FaultState {
+  bool counting = false;
+  uint64_t calls = 0;   // counted so far
+  uint64_t failAt = 0;  // the call that fails (0: none)
+  DWORD failError = 0;  // its error; 0: the call's own plausible one
+  uint64_t endAt = 0;   // the call at which the program ends (0: none)
+  bool ended = false;   // the program has ended: nothing more reaches the machine
+  std::vector<std::string> changes;  // "<call> <what>", one line per counted call
+  std::string hit;      // the call that failed or ended the program, as in changes
+  DWORD hitError = 0;   // the error it failed with
+};
+
+// Thrown by the call at FaultState::endAt.
+struct ProcessEnded {};
+
+// Told by every machine-changing call just before it acts: 0 to go on, or the
+// error to fail with (plausibleError for the call chosen to fail, unless the
+// test named another). Throws ProcessEnded at the call chosen to end the program.
+DWORD MachineChange(const std::string& call, const std::string& what, DWORD plausibleError);
+// True once the program has ended: writes of every kind fail.
+bool ProgramEnded();
+// A new process of the program on the same machine: the ended one's handles,
+// impersonation and windows are gone, and its changes reach the machine again.
+void StartNewProcess();
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -477,6 +524,7 @@ struct Machine {
   EventLogState eventLog;
   LoaderState loader;
   AdministrationState administration;
+  FaultState faults;
   std::vector<std::string> trace;
 };
 
