@@ -325,6 +325,13 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // Before the first step deletes anything: what it will delete, restorable.
   report.BackUpRegistry();
   report.SetRecord(&record);
+  if (managed) {
+    // The restart the changes need, on record before the first of them: a
+    // run ended half-way (by its engine, a power cut) leaves it for the next.
+    restart = RestartAskedNow();
+    if (!WriteRestartState(restart))
+      adminLog.Warning("result", "The restart state could not be written into HKLM\\SOFTWARE\\CleanLum");
+  }
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
@@ -373,6 +380,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
     std::string why = report.Remaining() != 0 ? "items remain; the report says which and why"
                                               : "a vendor tool failed or was ended; the report says which";
     report.SetRestartRequired(clean || !report.RestartReasons().empty());
+    // A run that leaves items has changed the machine all the same: the
+    // restart stays on record for the run that finishes the removal.
     if (clean) restart = RestartAskedNow();
     exitCode = EndManagedRun(report, adminLog, clean ? kManagedRestartNeeded : kManagedFailed,
                              clean ? "removed; a restart completes the removal" : why, restart);

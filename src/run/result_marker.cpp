@@ -120,6 +120,19 @@ RestartState RestartAskedNow() {
   return state;
 }
 
+bool WriteRestartState(const RestartState& restart) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  bool pending = restart.pending && restart.thisBoot;
+  bool written = SetNumber(key, "RestartPending", pending ? 1 : 0) == ERROR_SUCCESS &&
+                 SetText(key, "RestartSince", pending ? restart.since.c_str() : "") == ERROR_SUCCESS &&
+                 SetText(key, "RestartBootTime", pending ? restart.bootTime.c_str() : "") == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return written;
+}
+
 bool WriteResultMarker(DWORD exitCode, DWORD remaining, const char* reportPath, const char* backupPath,
                        const char* backupSha256, const RestartState& restart) {
   SYSTEMTIME now;

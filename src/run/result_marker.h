@@ -26,6 +26,11 @@ RestartState ReadRestartState();
 // A restart asked for now, in the current start of Windows.
 RestartState RestartAskedNow();
 
+// Writes the restart state alone: a managed run does so before its first
+// change, so that a run that is ended half-way still leaves the restart its
+// changes need on record. False when the key cannot be written.
+bool WriteRestartState(const RestartState& restart);
+
 // Writes LastResult (the exit code) and Remaining (count) as REG_DWORD, and
 // Version, Time (UTC, ISO 8601), Report (the result report's path), Backup
 // (the registry backup's path) and BackupSha256 (its SHA-256 in hexadecimal,
