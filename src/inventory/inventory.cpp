@@ -149,6 +149,8 @@ class Reader {
 void AddMonitorService(Reader& reader, bool tarvelBoard) {
   DWORD error = ProbeService(kMonitorService);
   if (error == ERROR_SERVICE_DOES_NOT_EXIST) return;
+  // Kept, and not known to be there: nothing to say about it.
+  if (!tarvelBoard && error != 0) return;
   InventoryItem& item = reader.Add(ItemKind::Service, kMonitorService);
   item.error = error;
   if (!tarvelBoard) item.keptReason = "kept by design: no Tarvel board is registered, so its service is not removed";

@@ -190,6 +190,9 @@ void JudgeToolItem(InventoryItem& item, const RunRecord& record) {
     left = Join(left, evidence.path + " is still there" + (why.empty() ? "" : " (" + why + ")"));
   }
   if (!left.empty()) {
+    // The other commands of the item (the service controller's) that did not do their part.
+    for (const ChildRecord& child : record.Children())
+      if (Same(child.subject, item.path) && !ToolSucceeded(child)) left = Join(left, DescribeChild(child));
     item.status = restart ? ItemStatus::PendingRestart : ItemStatus::Remaining;
     item.reason = tools + ", but " + left;
     return;
@@ -244,12 +247,15 @@ void JudgeAfterRun(Inventory& start, const RunRecord& record) {
       JudgeToolItem(item, record);
       continue;
     }
+    // How the driver store took (or refused) the item's package.
+    std::string packageHow;
+    for (const PackageRecord& package : record.Packages())
+      if (!item.package.empty() && Same(item.package, package.publishedName)) packageHow = package.how;
     DWORD error = 0;
     if (!IsItemPresent(item, error)) {
       item.status = ItemStatus::Removed;
       item.error = 0;
-      for (const PackageRecord& package : record.Packages())
-        if (!item.package.empty() && Same(item.package, package.publishedName)) item.reason = package.how;
+      item.reason = packageHow;
       continue;
     }
     if (error != 0) {
@@ -260,7 +266,8 @@ void JudgeAfterRun(Inventory& start, const RunRecord& record) {
       continue;
     }
     item.error = 0;
-    std::string why = Join(item.skipReason, Join(LookedReason(item, processLeft), RecordedReason(item, record)));
+    std::string why = Join(Join(item.skipReason, packageHow),
+                           Join(LookedReason(item, processLeft), RecordedReason(item, record)));
     bool fileKind = item.kind == ItemKind::Folder || item.kind == ItemKind::File;
     if (fileKind && !logonFolder.empty() && Within(item.path, logonFolder)) {
       item.status = ItemStatus::PendingRestart;

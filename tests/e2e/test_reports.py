@@ -39,10 +39,10 @@ def covered(entry, items):
         return [i for i in items if i['kind'] == 'process' and i['path'].lower() == entry[8:].lower()]
     if entry.startswith('environment value '):
         name = entry[len('environment value '):].lower()
-        return [i for i in items if i['kind'] == 'registry value' and i['value'].lower() == name]
+        return [i for i in items if i['kind'] == 'registryValue' and i['value'].lower() == name]
     if entry.split('\\')[0] in ROOTS:
         key = short_key(entry)
-        return [i for i in items if i['kind'] in ('registry key', 'board', 'installer product')
+        return [i for i in items if i['kind'] in ('registryKey', 'board', 'installerProduct')
                 and within(key, i['path'])]
     return [i for i in items if i['kind'] in ('file', 'folder') and within(entry, i['path'])]
 
@@ -89,7 +89,7 @@ class ReportTest(WineTestCase):
 
         report, text = self.reports(sample.REPORT_FOLDER, 'preview')
         items = report['items']
-        listed = [i for i in items if 'kept' not in i]
+        listed = [i for i in items if not i['kept']]
         self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'vendor' and not covered(entry, listed)])
         self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'foreign' and covered(entry, listed)])
         # The boards with the command lines a run makes from the program's folder.
@@ -119,16 +119,20 @@ class ReportTest(WineTestCase):
         report, text = self.reports(reports, 'result')
         # The folder did not exist: the run made it, private.
         self.assertEqual({'path': reports, 'private': True, 'concern': None}, report['reportFolder'])
-        left = {i['path']: (i['status'], i.get('reason', '')) for i in report['items'] if i['status'] != 'removed'}
+        # The specific reason first, then the failure the run met, with Windows' message.
+        left = {i['path']: (i['status'], i.get('reason', '').split('; ')[0]) for i in report['items']
+                if i['status'] not in ('removed', 'keptByDesign')}
         expected = {
             # The default folder: its logon command removes it once the file is free.
-            sample.INSTALL_DIR: ('pending restart', 'left for the RunOnce removal at the next logon (%s is in use)'
+            sample.INSTALL_DIR: ('pendingRestart', 'left for the RunOnce removal at the next logon (%s is in use'
                                  % HELD_FILE)}
         # Wine (8.0) lets DeleteFileA delete a read-only file, which Windows
         # refuses (ERROR_ACCESS_DENIED): the report then rightly calls it removed.
         if self.prefix.exists(READ_ONLY_LIBRARY):
             expected[READ_ONLY_LIBRARY] = ('remaining', 'read-only')
         self.assertEqual(expected, left)
+        folder = [i for i in report['items'] if i['path'] == sample.INSTALL_DIR][0]
+        self.assertIn('Win32 error 32: ', folder['reason'])
         self.assertTrue(self.prefix.exists(HELD_FILE))
         remaining = len(expected) - 1
         self.assertEqual((remaining, 1), (report['summary']['remaining'], report['summary']['pendingRestart']))

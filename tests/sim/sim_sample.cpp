@@ -56,11 +56,39 @@ SimSample InstallSimSample() {
   M().eventLog.programPath = "C:\\Riruv\\CleanLum.exe";
   for (const char* tool : {"drvmanage.exe", "LumNetworkServer.exe", "pyxmon.exe", "CleanLum.exe"})
     winsim::MakeFile(std::string("C:\\Riruv\\") + tool, "MZ tool");
-  // The board monitor answers as the vendor's would.
-  winsim::SetProgramBehaviour("pyxmon.exe", [](const winsim::ChildRun&) {
-    if (!winsim::FindSimWindow(::FindWindowA("PyxMonWnd", nullptr)))
-      winsim::AddForeignWindow("PyxMonWnd", "PyxMon");
+  // The board monitor answers as the vendor's would: one instance shows the
+  // window and exits when it is closed; a second start finds it and exits.
+  winsim::SetProgramBehaviour("pyxmon.exe", [](const winsim::ChildRun& run) {
+    const DWORD pid = run.pid;
+    if (winsim::FindSimWindow(::FindWindowA("PyxMonWnd", nullptr))) {
+      if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
+    } else {
+      winsim::AddForeignWindow("PyxMonWnd", "PyxMon", [pid](UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_CLOSE)
+          if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
+        return 0;
+      });
+    }
     return winsim::ChildOutcome();
+  });
+  // Windows' service controller: "sc stop NAME", "sc delete NAME".
+  winsim::MakeFile(std::string(kSystem32) + "\\sc.exe", "MZ");
+  winsim::MakeFile("C:\\Windows\\SysWOW64\\sc.exe", "MZ");
+  winsim::SetProgramBehaviour("sc.exe", [](const winsim::ChildRun& run) {
+    winsim::ChildOutcome outcome;
+    std::string line = run.commandLine;
+    size_t verb = line.find(' ');
+    size_t name = verb == std::string::npos ? verb : line.find(' ', verb + 1);
+    auto& services = M().services.services;
+    auto service = name == std::string::npos ? services.end() : services.find(line.substr(name + 1));
+    if (service == services.end() || service->second.deleted) {
+      outcome.exitCode = ERROR_SERVICE_DOES_NOT_EXIST;
+    } else if (line.compare(verb + 1, name - verb - 1, "delete") == 0) {
+      service->second.deleted = true;
+    } else if (line.compare(verb + 1, name - verb - 1, "stop") == 0) {
+      service->second.running = false;
+    }
+    return outcome;
   });
 
   // The library, its boards of every family, and the non-board subkeys.

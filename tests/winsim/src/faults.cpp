@@ -7,7 +7,7 @@ namespace winsim {
 DWORD MachineChange(const std::string& call, const std::string& what, DWORD plausibleError) {
   FaultState& faults = M().faults;
   if (faults.ended) return ERROR_ACCESS_DENIED;  // no process is left to make the change
-  if (!faults.counting) return 0;
+  if (!faults.counting || faults.inChild) return 0;
   ++faults.calls;
   std::string change = call + " " + what;
   faults.changes.push_back(change);

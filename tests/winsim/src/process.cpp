@@ -138,7 +138,17 @@ std::shared_ptr<ProcessObject> StartChild(ChildRun& run) {
 // may start further children itself.
 void RunBehaviour(ProcessObject& child, const ChildRun& run) {
   auto behaviour = M().processes.behaviours.find(BaseName(run.program));
-  if (behaviour != M().processes.behaviours.end()) child.outcome = behaviour->second(run);
+  if (behaviour == M().processes.behaviours.end()) return;
+  // What the child does is its own process's work: the program's calls are
+  // counted, the child's are not (it would finish them were the program ended).
+  ++M().faults.inChild;
+  try {
+    child.outcome = behaviour->second(run);
+  } catch (...) {
+    --M().faults.inChild;
+    throw;
+  }
+  --M().faults.inChild;
 }
 
 }  // namespace

@@ -496,6 +496,7 @@ struct FaultState {
   std::vector<std::string> changes;  // "<call> <what>", one line per counted call
   std::string hit;      // the call that failed or ended the program, as in changes
   DWORD hitError = 0;   // the error it failed with
+  int inChild = 0;      // a child's behaviour is acting: its changes are its own, not counted
 };
 
 // Thrown by the call at FaultState::endAt.
