@@ -29,6 +29,11 @@ struct InventoryItem {
   DWORD error = 0;         // a Win32 error when the item could not be read
   std::string keptReason;  // a run leaves it by design, and why
   bool afterProcesses = false;  // removed only once the background processes are stopped
+  // Keys of a user profile's hive (a run for every profile): the profile's
+  // SID, its folder where readable, and whether the key lies in its classes hive.
+  std::string profileSid;
+  std::string profileFolder;
+  bool classesHive = false;
   ItemStatus status = ItemStatus::Present;
   std::string reason;  // why a remaining item is still there, where known
 };
@@ -40,8 +45,9 @@ struct Inventory {
   std::string logonCommand;
 };
 
-// Reads the machine. revisionText is the library's "Revision" as the run reads it.
-Inventory TakeInventory(const char* revisionText);
+// Reads the machine. revisionText is the library's "Revision" as the run reads
+// it; everyProfile adds the vendor's keys in every user profile's hives.
+Inventory TakeInventory(const char* revisionText, bool everyProfile = false);
 
 // The library's "Revision" as the main sequence reads it (empty when absent).
 std::string ReadRevision();

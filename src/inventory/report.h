@@ -34,6 +34,9 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
 // equals word, ignoring ASCII case.
 bool HasArgument(const char* arguments, const char* word);
 
+// A run that also cleans every user profile's keys: "managed" or "allusers".
+bool RunsForEveryProfile(const char* arguments);
+
 // The value of the first "reportdir=PATH" argument; "" when there is none
 // (see report_folder.h for where the reports then go).
 std::string ReportFolderArgument(const char* arguments);

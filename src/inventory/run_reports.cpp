@@ -28,7 +28,7 @@ int RunPreview(const char* arguments) {
     header.mode = "preview";
     GetLocalTime(&header.started);
     std::string revision = ReadRevision();
-    Inventory inventory = TakeInventory(revision.c_str());
+    Inventory inventory = TakeInventory(revision.c_str(), RunsForEveryProfile(arguments));
     GetLocalTime(&header.ended);
     ReportFolder folder = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
     header.folder = &folder;
@@ -98,7 +98,7 @@ void ResultReport::Begin(const char* arguments, const char* revisionText) {
   try {
     GetLocalTime(&started_);
     folder_ = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
-    start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
+    start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "", RunsForEveryProfile(arguments))));
   } catch (const std::exception&) {
     start_.reset();
   }

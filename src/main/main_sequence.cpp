@@ -194,6 +194,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
+  context.everyProfile = RunsForEveryProfile(arguments);
   context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
   context.registryKeyLeftContext = &report;
 

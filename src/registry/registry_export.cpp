@@ -133,8 +133,7 @@ void AppendValue(RegistryExport& backup, const char* name, size_t nameLength, DW
   ++backup.valueCount;
 }
 
-std::string KeyName(HKEY root, const std::string& path) {
-  const char* rootName = RegistryRootName(root);
+std::string KeyName(const char* rootName, const std::string& path) {
   std::string name = rootName ? rootName : "";
   if (!path.empty()) name += "\\" + path;
   return name;
@@ -213,8 +212,9 @@ std::string UpperAscii(std::string text) {
   return text;
 }
 
-void ExportKey(RegistryExport& backup, HKEY root, const std::string& path, int depth) {
-  std::string keyName = KeyName(root, path);
+// root is named rootName in the file.
+void ExportKey(RegistryExport& backup, HKEY root, const char* rootName, const std::string& path, int depth) {
+  std::string keyName = KeyName(rootName, path);
   HKEY key = nullptr;
   LONG opened = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
   if (opened == ERROR_FILE_NOT_FOUND) return;  // gone meanwhile: nothing to restore
@@ -248,7 +248,7 @@ void ExportKey(RegistryExport& backup, HKEY root, const std::string& path, int d
   RegCloseKey(key);
   // The registry nests at most 512 levels; a deeper walk would be a loop.
   if (depth >= 512) return;
-  for (const std::string& child : children) ExportKey(backup, root, path + "\\" + child, depth + 1);
+  for (const std::string& child : children) ExportKey(backup, root, rootName, path + "\\" + child, depth + 1);
 }
 
 }  // namespace
@@ -269,22 +269,26 @@ void BeginRegistryExport(RegistryExport& backup) {
 }
 
 void ExportRegistryTree(RegistryExport& backup, HKEY root, const char* path) {
+  ExportRegistryTree(backup, root, RegistryRootName(root), path);
+}
+
+void ExportRegistryTree(RegistryExport& backup, HKEY root, const char* rootName, const char* path) {
   // Never the whole of a root: an empty path names the root key itself.
-  if (!RegistryRootName(root) || !path || !*path) return;
+  if (!rootName || !path || !*path) return;
   std::string trimmed = path;
   while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
   if (trimmed.empty()) return;
-  std::string upper = UpperAscii(KeyName(root, trimmed));
+  std::string upper = UpperAscii(KeyName(rootName, trimmed));
   if (IsBelowWrittenSubtree(backup, upper)) return;
   size_t before = backup.keyCount;
-  ExportKey(backup, root, trimmed, 0);
+  ExportKey(backup, root, rootName, trimmed, 0);
   if (backup.keyCount != before) backup.subtrees.push_back(upper);
 }
 
 void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath,
                           const char* const* names, size_t count) {
   if (!RegistryRootName(root) || !keyPath || !*keyPath || !names) return;
-  std::string keyName = KeyName(root, keyPath);
+  std::string keyName = KeyName(RegistryRootName(root), keyPath);
   if (IsBelowWrittenSubtree(backup, UpperAscii(keyName))) return;
   HKEY key = nullptr;
   LONG opened = RegOpenKeyExA(root, keyPath, 0, KEY_READ, &key);

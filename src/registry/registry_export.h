@@ -28,6 +28,9 @@ void BeginRegistryExport(RegistryExport& backup);
 // not exist adds nothing; one that cannot be opened or enumerated is named in
 // missing (what could be read of it is written).
 void ExportRegistryTree(RegistryExport& backup, HKEY root, const char* path);
+// The same below an open key that the file names rootName ("HKEY_USERS\\<SID>"
+// for a user's hive, whatever name it is loaded under).
+void ExportRegistryTree(RegistryExport& backup, HKEY root, const char* rootName, const char* path);
 
 // Adds, under the header of the key root\keyPath, those of the named values
 // that exist; nothing when none does.
