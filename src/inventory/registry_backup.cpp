@@ -1,6 +1,7 @@
 // The registry backup of a real run.
 #include "inventory/registry_backup.h"
 
+#include "drivers/driver_commands.h"
 #include "inventory/report.h"
 #include "registry/registry_export.h"
 #include "registry/user_profiles.h"
@@ -8,6 +9,9 @@
 #include "system/wide_text.h"
 
 namespace {
+
+// Where the service manager keeps a service: the run deletes the key with the service.
+const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
 
 // The keys of the users' profiles, written under HKEY_USERS\<SID>: each hive
 // opened once, and loaded from its file (then unloaded) where it is not loaded.
@@ -26,14 +30,10 @@ void BackUpProfileKeys(const Inventory& inventory, RegistryExport& file, Registr
       if (item.profileSid != profile.sid || item.classesHive != items[i].classesHive) continue;
       done[j] = true;
       if (item.path == hiveName) continue;  // the hive itself, which could not be read
-      std::string path;
-      if (!hive.Root()) {
-        backup.missing.push_back(item.path + ": its hive cannot be opened: error " + std::to_string(hive.Error()));
-      } else if (!AnsiFromUtf8Exactly(item.path.substr(hiveName.size() + 1), path)) {
-        backup.missing.push_back(item.path + ": its name is outside the ANSI code page");
-      } else {
-        ExportRegistryTree(file, hive.Root(), rootName.c_str(), path.c_str());
-      }
+      if (hive.Root())
+        ExportRegistryTree(file, hive.Root(), WideFromUtf8(rootName), WideFromUtf8(item.path.substr(hiveName.size() + 1)));
+      else
+        file.missing.push_back(item.path + ": its hive cannot be opened: error " + std::to_string(hive.Error()));
     }
     if (!hive.LoadedFile().empty()) backup.loadedHives.push_back({rootName, Utf8FromWide(hive.LoadedFile())});
   }
@@ -46,37 +46,40 @@ RegistryBackup BackUpRegistry(const Inventory& inventory, const OutputFolder& fo
   RegistryBackup backup;
   RegistryExport file;
   BeginRegistryExport(file);
+  bool gigeService = false;
   BackUpProfileKeys(inventory, file, backup);
   for (const InventoryItem& item : inventory.items) {
     if (!item.profileSid.empty()) continue;  // above
-    // The export reads through the narrow calls: item texts in the code page.
-    std::string path, valueName;
-    if (!AnsiFromUtf8Exactly(item.path, path) || !AnsiFromUtf8Exactly(item.valueName, valueName)) {
-      backup.missing.push_back(item.path + ": its name is outside the ANSI code page");
-      continue;
-    }
     std::string rest;
     HKEY root = nullptr;
     switch (item.kind) {
       case ItemKind::Board:
+        gigeService = gigeService || item.removesGigeService;
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryTree(file, root, WideFromUtf8(rest));
+        break;
       case ItemKind::RegistryKey:
       case ItemKind::InstallerProduct:
-        root = SplitRegistryItemPath(path, rest);
-        if (root) ExportRegistryTree(file, root, rest.c_str());
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryTree(file, root, WideFromUtf8(rest));
         break;
-      case ItemKind::RegistryValue: {
-        root = SplitRegistryItemPath(path, rest);
-        const char* names[] = {valueName.c_str()};
-        if (root) ExportRegistryValues(file, root, rest.c_str(), names, 1);
+      case ItemKind::RegistryValue:
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryValues(file, root, WideFromUtf8(rest), {WideFromUtf8(item.valueName)});
         break;
-      }
+      case ItemKind::Service:
+        // A service the run deletes through the service manager takes its key with it.
+        if (item.keptReason.empty())
+          ExportRegistryTree(file, HKEY_LOCAL_MACHINE, WideFromUtf8(kServicesKey + item.path));
+        break;
       default:
         break;
     }
   }
+  if (gigeService) ExportRegistryTree(file, HKEY_LOCAL_MACHINE, WideFromUtf8(std::string(kServicesKey) + kGigeService));
   backup.keys = file.keyCount;
   backup.values = file.valueCount;
-  for (const std::string& missing : file.missing) backup.missing.push_back(Utf8FromAnsi(missing));
+  backup.missing = file.missing;
   if (folder.path.empty()) {
     backup.missing.insert(backup.missing.begin(),
                           "the whole backup: " + (unavailable.empty() ? std::string("no folder to hold it")
