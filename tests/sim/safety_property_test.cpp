@@ -427,14 +427,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
           if (what.compare(0, std::strlen(root[0]), root[0]) == 0) what = root[1] + what.substr(std::strlen(root[0]));
         unreadable.push_back(winsim::Upper(what));
       }
-    // A .reg file cannot make a key a link; and the backup lists keys by the
-    // narrow calls' names, so a key whose name the code page cannot spell is
-    // not in it.
-    for (const safety::KeyItem& key : machine.keys) {
-      bool wideName = false;
-      for (char c : key.path) wideName = wideName || static_cast<unsigned char>(c) >= 0xC4;
-      if (!key.linkTarget.empty() || wideName) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
-    }
+    // A .reg file cannot make a key a link.
+    for (const safety::KeyItem& key : machine.keys)
+      if (!key.linkTarget.empty()) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
     ImportRegFile(winsim::ReadFileText(backupPath));
     safety::Snapshot restored = Snap();
     for (const auto& item : result.outcome.vendor) {
