@@ -477,9 +477,15 @@ void ReadProfileKeys(Reader& reader) {
       };
       ProfileHive hive(profile, kind);
       if (!hive.Root()) {
-        if (kind == ProfileHiveKind::User || hive.Error() != ERROR_FILE_NOT_FOUND) {
+        // A hive file that is not there holds nothing (listed for the record
+        // when it is the user's own); one that cannot be opened is unreadable.
+        bool missing = hive.Error() == ERROR_FILE_NOT_FOUND;
+        if (kind == ProfileHiveKind::User || !missing) {
           InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, ProfileKeyName(profile.sid, kind, ""));
-          item.error = hive.Error();
+          if (missing)
+            item.keptReason = "the profile has no hive file (NTUSER.DAT): nothing of it to clean";
+          else
+            item.error = hive.Error();
           mark(item);
         }
         continue;
@@ -744,7 +750,7 @@ std::vector<Presence> LookAtProfileKeys(const std::vector<InventoryItem>& items)
       if (item.profileSid != items[i].profileSid || item.classesHive != items[i].classesHive) continue;
       done[j] = true;
       if (item.path == hiveName) {
-        seen[j].error = item.error ? item.error : hive.Error();
+        seen[j].error = item.error;  // the hive itself stays as the start found it
       } else if (!hive.Root()) {
         seen[j].error = hive.Error();
       } else {

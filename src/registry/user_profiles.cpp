@@ -173,10 +173,9 @@ void DeleteProfileKeys(const CleanupContext& context) {
     for (ProfileHiveKind kind : {ProfileHiveKind::User, ProfileHiveKind::Classes}) {
       ProfileHive hive(profile, kind);
       if (!hive.Root()) {
-        // A profile without a classes hive has no per-user classes; any other
-        // hive that cannot be opened is left, and said so.
-        if (kind == ProfileHiveKind::User || hive.Error() != ERROR_FILE_NOT_FOUND)
-          tell(ProfileKeyName(profile.sid, kind, ""), "", hive.Error());
+        // A profile without its hive file holds no keys to clean; a hive that
+        // is there but cannot be opened is left, and said so.
+        if (hive.Error() != ERROR_FILE_NOT_FOUND) tell(ProfileKeyName(profile.sid, kind, ""), "", hive.Error());
         continue;
       }
       for (const ProfileRow& row : rows) {
