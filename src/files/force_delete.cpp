@@ -11,6 +11,7 @@
 // in the working directory is never the one run.
 #include "files/files.h"
 
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -78,7 +79,7 @@ bool DeleteClearingAttributes(const char* path, DWORD attributes) {
 
 }  // namespace
 
-void ForceDeleteFile(const char* path) {
+void ForceDeleteFile(const char* path, RunRecord* record) {
   if (!IsQuotableFilePath(path)) return;
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -111,6 +112,6 @@ void ForceDeleteFile(const char* path) {
   NoCurrentDirectorySearch searchPathOnly;
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);
-    RunAndWait(interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
+    RunRecorded(record, "library files", interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
   }
 }

@@ -29,6 +29,7 @@
 #include "inventory/inventory.h"
 #include "inventory/report.h"
 #include "main/main_sequence.h"
+#include "run/options.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -339,7 +340,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   result.outcome = safety::ExpectedOutcome(machine);
   safety::Snapshot before = Snap();
   // What the preview lists (its inventory; the preview itself adds only its report files).
-  Inventory preview = TakeInventory(ReadRevision().c_str(), RunsForEveryProfile(machine.arguments.c_str()));
+  Inventory preview = TakeInventory(ReadRevision().c_str(), CleansEveryProfile(ReadOptions(nullptr, machine.arguments.c_str())));
   M().system.commandLine = machine.workingDirectory + "\\CleanLum.exe " + machine.arguments;
   int exitCode = RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str());
   safety::Snapshot after = Snap();
