@@ -197,6 +197,8 @@ class Reader {
 
   bool KeyListed(const std::string& name) const { return seenKeys_.count(Upper(name)) != 0; }
 
+  void NoteProfile(const std::string& sid, const std::string& folder) { inventory_.profiles.push_back({sid, folder}); }
+
   void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
     if (IsMissing(error)) return;
@@ -469,6 +471,7 @@ void ReadProfileKeys(Reader& reader) {
   std::vector<ProfileRow> rows = ProfileRows();
   for (const UserProfile& profile : ReadUserProfiles()) {
     std::string folder = Utf8FromWide(profile.folder);
+    reader.NoteProfile(profile.sid, folder);
     for (ProfileHiveKind kind : {ProfileHiveKind::User, ProfileHiveKind::Classes}) {
       auto mark = [&](InventoryItem& item) {
         item.profileSid = profile.sid;
@@ -492,9 +495,12 @@ void ReadProfileKeys(Reader& reader) {
       }
       for (const ProfileRow& row : rows) {
         if (row.hive != kind) continue;
+        std::string name = ProfileKeyName(profile.sid, kind, row.path);
+        // The fixed account's row has listed its key already where its hive was loaded.
+        if (hive.LoadedFile().empty() && reader.KeyListed(name)) continue;
         DWORD error = ProbeKey(hive.Root(), WideFromAnsi(row.path));
         if (IsMissing(error)) continue;
-        InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, ProfileKeyName(profile.sid, kind, row.path));
+        InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, name);
         item.error = error;
         mark(item);
       }

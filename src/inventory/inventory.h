@@ -44,6 +44,12 @@ struct Inventory {
   std::vector<std::string> commands;  // the driver tools' runs outside the board loop
   std::string logonCommandKey;        // the RunOnce value a run would write (empty: none)
   std::string logonCommand;
+  // The user profiles a run for every profile looked at: SID and folder (UTF-8, "" where unreadable).
+  struct Profile {
+    std::string sid;
+    std::string folder;
+  };
+  std::vector<Profile> profiles;
 };
 
 // Reads the machine. revisionText is the library's "Revision" as the run reads

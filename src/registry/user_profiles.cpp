@@ -13,6 +13,9 @@ const WCHAR kProfileList[] = WIDE_TEXT("SOFTWARE\\Microsoft\\Windows NT\\Current
 const char* const kHivePrivileges[] = {"SeBackupPrivilege", "SeRestorePrivilege"};
 // A key name is at most 255 characters; one more for the terminator.
 const DWORD kNameLength = 256;
+// An unload refused while another process holds a key of the hive open is tried again.
+const int kUnloadRetries = 4;
+const DWORD kUnloadRetryMs = 250;
 // Longer profile paths are no folder Windows made.
 const DWORD kLongestPath = 32768;
 
@@ -21,6 +24,29 @@ const DWORD kLongestPath = 32768;
 const WCHAR* const kUserHiveFiles[] = {WIDE_TEXT("\\NTUSER.DAT")};
 const WCHAR* const kClassesHiveFiles[] = {WIDE_TEXT("\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"),
                                           WIDE_TEXT("\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat")};
+
+// The hive file below the profile folder, when it is there as a plain file
+// reached through plain folders: the user owns the folders below the
+// profile's, and a link there could steer the load (which creates a missing
+// file) to a file of somebody else's. ERROR_FILE_NOT_FOUND when it is not
+// there, ERROR_CANT_ACCESS_FILE when a link lies on the way.
+DWORD FindHiveFile(const WideString& folder, const WCHAR* rest, WideString& file) {
+  WideString path = folder;
+  const WCHAR* part = rest;
+  while (*part) {
+    const WCHAR* end = part + 1;
+    while (*end && *end != WCHAR('\\')) ++end;
+    path.append(part, end);
+    part = end;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ERROR_FILE_NOT_FOUND;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_CANT_ACCESS_FILE;
+    bool last = !*part;
+    if (last == ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) return ERROR_FILE_NOT_FOUND;
+  }
+  file = path;
+  return ERROR_SUCCESS;
+}
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, std::string(prefix).size(), prefix) == 0; }
 
@@ -100,19 +126,16 @@ ProfileHive::ProfileHive(const UserProfile& profile, ProfileHiveKind kind) {
     return;
   }
   WideString file;
-  error_ = ERROR_FILE_NOT_FOUND;
   const WCHAR* const* candidates = classes ? kClassesHiveFiles : kUserHiveFiles;
   size_t count = classes ? sizeof kClassesHiveFiles / sizeof kClassesHiveFiles[0]
                          : sizeof kUserHiveFiles / sizeof kUserHiveFiles[0];
-  for (size_t i = 0; i < count; ++i) {
-    WideString path = profile.folder + candidates[i];
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      file = path;
-      break;
-    }
-  }
-  if (file.empty()) return;
+  // A link on the way to the usual place is reported; the older place is
+  // reached through the system's own compatibility junction ("Local
+  // Settings") on Vista and later, so a link on its way only means it is not there.
+  error_ = FindHiveFile(profile.folder, candidates[0], file);
+  for (size_t i = 1; i < count && error_ == ERROR_FILE_NOT_FOUND; ++i)
+    if (FindHiveFile(profile.folder, candidates[i], file) == ERROR_SUCCESS) error_ = ERROR_SUCCESS;
+  if (error_ != ERROR_SUCCESS) return;
 
   WideString temporary = WIDE_TEXT("CleanLum ") + name;
   LONG loaded = ERROR_SUCCESS;
@@ -144,6 +167,13 @@ DWORD ProfileHive::Close() {
   PrivilegeScope privileges(kHivePrivileges, 2);
   LONG unloaded = privileges.Enabled() ? RegUnLoadKeyW(HKEY_USERS, loadedAs_.c_str())
                                        : static_cast<LONG>(privileges.Error());
+  // Another process (a virus scanner, the search indexer) may hold a key of
+  // the new hive open for a moment: a hive left loaded keeps its user from
+  // logging on with the profile until Windows restarts.
+  for (int retry = 0; retry < kUnloadRetries && unloaded == ERROR_ACCESS_DENIED; ++retry) {
+    Sleep(kUnloadRetryMs);
+    unloaded = RegUnLoadKeyW(HKEY_USERS, loadedAs_.c_str());
+  }
   loadedAs_.clear();
   return static_cast<DWORD>(unloaded);
 }
@@ -184,8 +214,11 @@ void DeleteProfileKeys(const CleanupContext& context) {
         if (!DeleteRegistryTree(hive.Root(), row.path, &left))
           tell(ProfileKeyName(profile.sid, kind, row.path), left.key, left.error);
       }
+      // A hive that cannot be unloaded stays below HKEY_USERS under the
+      // temporary name: told as the key left of the hive.
+      std::string loadedAs = "HKU\\" + Utf8FromWide(hive.LoadedAs());
       DWORD unloaded = hive.Close();
-      if (unloaded != ERROR_SUCCESS) tell(ProfileKeyName(profile.sid, kind, ""), "", unloaded);
+      if (unloaded != ERROR_SUCCESS) tell(ProfileKeyName(profile.sid, kind, ""), loadedAs, unloaded);
     }
   }
 }

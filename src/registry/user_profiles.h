@@ -48,6 +48,8 @@ class ProfileHive {
   DWORD Error() const { return error_; }
   // The hive file loaded here; empty for a hive that was loaded already.
   const WideString& LoadedFile() const { return file_; }
+  // The temporary name below HKEY_USERS while loaded here; empty otherwise.
+  const WideString& LoadedAs() const { return loadedAs_; }
   // Closes the root and unloads what was loaded here; the unload's Win32 error.
   DWORD Close();
 
@@ -71,5 +73,6 @@ std::string ProfileKeyName(const std::string& sid, ProfileHiveKind kind, const c
 
 // The registry step's part for every profile: each profile's rows deleted
 // with the tree deletion; each key that stays, and each hive that cannot be
-// loaded or unloaded, is told to the context's sink.
+// loaded (the hive's name, no key left) or unloaded (the hive's name, and its
+// temporary name as the key left), is told to the context's sink.
 void DeleteProfileKeys(const CleanupContext& context);

@@ -158,6 +158,40 @@ TEST_F(UserProfilesTest, EveryRealUsersHivesLoseExactlyTheVendorsKeysAndAreLeftA
             told_);
 }
 
+// What the user owns may steer or hold a hive: a link in the profile's own
+// folders is never loaded through, and a hive another process holds open a
+// moment is unloaded once it lets go; one held on is reported, the privileges
+// released all the same.
+TEST_F(UserProfilesTest, AHiveBehindALinkIsNotLoadedAndAnUnloadIsRetriedThenReported) {
+  const std::string erin = "S-1-5-21-7-7-7-1005";
+  Profile(erin, "C:\\Users\\Erin");
+  FillUserHive(winsim::AddHiveFile("C:\\Users\\Erin\\NTUSER.DAT").root);
+  // Erin's classes hive place leads into Bob's folder.
+  winsim::MakeLink("C:\\Users\\Erin\\AppData\\Local\\Microsoft", "C:\\Users\\Bob\\AppData\\Local\\Microsoft", true);
+  M().registry.hiveFiles[kBobHive].refuseUnload = 2;
+  M().registry.hiveFiles[kBobClasses].refuseUnload = 100;
+  told_.clear();
+  context_.everyProfile = true;
+  context_.registryKeyLeft = &Tell;
+
+  DeleteRegistryKeys(context_);
+
+  for (const std::string& load : winsim::TraceOf("regloadkey: "))
+    EXPECT_EQ(std::string::npos, load.find("Erin\\AppData")) << load;
+  EXPECT_EQ(Without(HiveKeys("C:\\Users\\Erin\\NTUSER.DAT"), kVendorUserKeys).size(),
+            HiveKeys("C:\\Users\\Erin\\NTUSER.DAT").size());
+  EXPECT_EQ(Without(HiveKeys(kBobClasses), kVendorClasses), HiveKeys(kBobClasses));
+  EXPECT_TRUE(M().registry.hiveFiles[kBobHive].mountedAs.empty());
+  EXPECT_FALSE(M().registry.hiveFiles[kBobClasses].mountedAs.empty());
+  EXPECT_FALSE(M().tokens.processPrivileges["SeBackupPrivilege"]);
+  EXPECT_FALSE(M().tokens.processPrivileges["SeRestorePrivilege"]);
+  EXPECT_EQ((std::vector<std::string>{std::string("HKU\\") + kBob + "_Classes > HKU\\CleanLum " + kBob + "_Classes: " +
+                                          std::to_string(ERROR_ACCESS_DENIED),
+                                      std::string("HKU\\") + kCarol + ": " + std::to_string(ERROR_BADDB),
+                                      "HKU\\" + erin + "_Classes: " + std::to_string(ERROR_CANT_ACCESS_FILE)}),
+            told_);
+}
+
 TEST_F(UserProfilesTest, WithoutTheWordNoProfileIsLookedAt) {
   std::map<std::string, std::vector<std::string>> before;
   for (const auto& [file, hive] : M().registry.hiveFiles) before[file] = HiveKeys(file);
@@ -179,7 +213,14 @@ TEST_F(UserProfilesTest, OnlyRealUsersSidsAreProfilesToClean) {
 // profile, the backup writes them under HKEY_USERS\<SID> and says how to
 // restore those of a hive that was not loaded.
 TEST_F(UserProfilesTest, ReportsListTheKeysPerProfileAndTheBackupNamesThemByTheUsersSid) {
-  EXPECT_EQ(0, RunProgram("silent noreboot allusers"));
+  // The account the vendor's installers named is a logged-on user here: its
+  // registration is listed once, by its own row.
+  const std::string fixed = "S-1-5-21-30521874-61932045-287340916-5120";
+  Profile(fixed, "C:\\Users\\Lab");
+  FillUserHive(winsim::AddHiveFile("C:\\Users\\Lab\\NTUSER.DAT").root);
+  winsim::MountHive("C:\\Users\\Lab\\NTUSER.DAT", fixed);
+
+  EXPECT_EQ(0, RunProgram("silent noreboot ALLUSERS"));
 
   std::string folder = "C:\\Windows\\Logs\\CleanLum\\";
   nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText(folder + "CleanLum-result-20261208-090503.json"));
@@ -200,6 +241,9 @@ TEST_F(UserProfilesTest, ReportsListTheKeysPerProfileAndTheBackupNamesThemByTheU
   EXPECT_NE(profileItems.end(), std::find(profileItems.begin(), profileItems.end(),
                                           std::string("HKU\\") + kDave + " remaining user C:\\Users\\Dave"));
   EXPECT_EQ(1u, report["summary"]["unreadable"]);
+  std::string registration = "HKU\\" + fixed + "\\Software\\Microsoft\\Installer\\Products\\FCF897311C5C207F46D07BAB351A8BA8";
+  EXPECT_EQ(1, std::count_if(report["items"].begin(), report["items"].end(),
+                             [&](const nlohmann::json& item) { return item["path"] == registration; }));
   for (const std::string& item : profileItems) EXPECT_EQ(std::string::npos, item.find(kService)) << item;
 
   const nlohmann::json& backup = report["backup"];
@@ -218,6 +262,21 @@ TEST_F(UserProfilesTest, ReportsListTheKeysPerProfileAndTheBackupNamesThemByTheU
   EXPECT_NE(std::string::npos, summary.find("reg load HKU\\" + std::string(kBob) + " \"" + kBobHive + "\""));
   EXPECT_TRUE(M().registry.hiveFiles[kBobHive].mountedAs.empty());
   EXPECT_EQ(0u, winsim::OpenKeyHandles());
+
+  // The administrator's log names each profile's outcome, a warning where something stayed.
+  std::string log = winsim::ReadFileText(folder + "CleanLum-20261208-090503.log");
+  auto logLine = [&log](const std::string& text) {
+    size_t at = log.find("[LOG[" + text + "]LOG]");
+    return at == std::string::npos ? std::string() : log.substr(at, log.find("\r\n", at) - at);
+  };
+  EXPECT_NE(std::string::npos, logLine("Profile " + std::string(kBob) + " (C:\\Users\\Bob): 5 of the vendor's keys removed, 0 left")
+                                   .find("type=\"1\""));
+  EXPECT_NE(std::string::npos,
+            logLine("Profile " + std::string(kCarol) + " (C:\\Users\\Carol): no keys of the vendor's; NTUSER.DAT could not be loaded (Win32 error " +
+                    std::to_string(ERROR_BADDB) + ")")
+                .find("type=\"2\""));
+  EXPECT_NE(std::string(), logLine("Profile " + std::string(kDave) + " (C:\\Users\\Dave): no keys of the vendor's; no NTUSER.DAT"));
+  EXPECT_EQ(std::string::npos, log.find(kService));
 }
 
 }  // namespace

@@ -832,6 +832,10 @@ LONG RegUnLoadKeyW(HKEY key, LPCWSTR subKey) {
     if (file.root == mounted->second) hive = &file;
   if (!hive) return Traced(line, ERROR_INVALID_PARAMETER);  // not a loaded hive
   if (HoldsOpenHandle(hive->root)) return Traced(line, ERROR_ACCESS_DENIED);
+  if (hive->refuseUnload > 0) {
+    --hive->refuseUnload;
+    return Traced(line, ERROR_ACCESS_DENIED);
+  }
   parent->subkeys.erase(mounted);
   hive->mountedAs.clear();
   return Traced(line, ERROR_SUCCESS);

@@ -124,6 +124,7 @@ struct HiveFile {
   std::shared_ptr<RegKey> root = std::make_shared<RegKey>();
   bool inUse = false;
   bool damaged = false;
+  int refuseUnload = 0;   // the next unloads fail with ERROR_ACCESS_DENIED, as while another process holds a key open
   std::string mountedAs;  // the name below HKEY_USERS while mounted
 };
 
