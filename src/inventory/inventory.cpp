@@ -20,6 +20,7 @@
 #include "inventory/machine_look.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
+#include "registry/user_profiles.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 #include "system/wide_text.h"
@@ -129,6 +130,8 @@ class Reader {
   }
 
   bool KeyListed(const std::string& name) const { return seenKeys_.count(Upper(name)) != 0; }
+
+  void NoteProfile(const std::string& sid, const std::string& folder) { inventory_.profiles.push_back({sid, folder}); }
 
   void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
@@ -382,6 +385,49 @@ void ReadRegistry(Reader& reader) {
   rows(95, kRowCount);
 }
 
+// Every profile's per-user keys, each hive looked at as the run reaches it; a
+// hive that cannot be opened is listed with its error.
+void ReadProfileKeys(Reader& reader) {
+  std::vector<ProfileRow> rows = ProfileRows();
+  for (const UserProfile& profile : ReadUserProfiles()) {
+    std::string folder = Utf8FromWide(profile.folder);
+    reader.NoteProfile(profile.sid, folder);
+    for (ProfileHiveKind kind : {ProfileHiveKind::User, ProfileHiveKind::Classes}) {
+      auto mark = [&](InventoryItem& item) {
+        item.profileSid = profile.sid;
+        item.profileFolder = folder;
+        item.classesHive = kind == ProfileHiveKind::Classes;
+      };
+      ProfileHive hive(profile, kind);
+      if (!hive.Root()) {
+        // A hive file that is not there holds nothing (listed for the record
+        // when it is the user's own); one that cannot be opened is unreadable.
+        bool missing = hive.Error() == ERROR_FILE_NOT_FOUND;
+        if (kind == ProfileHiveKind::User || !missing) {
+          InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, ProfileKeyName(profile.sid, kind, ""));
+          if (missing)
+            item.keptReason = "the profile has no hive file (NTUSER.DAT): nothing of it to clean";
+          else
+            item.error = hive.Error();
+          mark(item);
+        }
+        continue;
+      }
+      for (const ProfileRow& row : rows) {
+        if (row.hive != kind) continue;
+        std::string name = ProfileKeyName(profile.sid, kind, row.path);
+        // The fixed account's row has listed its key already where its hive was loaded.
+        if (hive.LoadedFile().empty() && reader.KeyListed(name)) continue;
+        DWORD error = ProbeKey(hive.Root(), WideFromAnsi(row.path));
+        if (IsMissing(error)) continue;
+        InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, name);
+        item.error = error;
+        mark(item);
+      }
+    }
+  }
+}
+
 void ReadLibraryFiles(Reader& reader, const char* windowsDirectory) {
   reader.SetStep("library files");
   if (!windowsDirectory[0]) return;
@@ -425,7 +471,7 @@ std::string ReadRevision() {
   return revision;
 }
 
-Inventory TakeInventory(const char* revisionText) {
+Inventory TakeInventory(const char* revisionText, bool everyProfile) {
   Inventory inventory;
   Reader reader(inventory);
   char windowsDirectory[MAX_PATH];
@@ -436,6 +482,7 @@ Inventory TakeInventory(const char* revisionText) {
   ReadShortcuts(reader, windowsDirectory);
   ReadInstallDirectory(reader, inventory, revisionText, windowsDirectory);
   ReadRegistry(reader);
+  if (everyProfile) ReadProfileKeys(reader);
   ReadLibraryFiles(reader, windowsDirectory);
   ReadInfPackages(reader, windowsDirectory);
   for (InventoryItem& item : inventory.items) {

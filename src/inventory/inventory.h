@@ -46,6 +46,11 @@ struct InventoryItem {
   // no command line may carry): it stays, and counts as remaining.
   std::string skipReason;
   bool afterProcesses = false;  // removed only once the background processes are stopped
+  // Keys of a user profile's hive (a run for every profile): the profile's
+  // SID, its folder where readable, and whether the key lies in its classes hive.
+  std::string profileSid;
+  std::string profileFolder;
+  bool classesHive = false;
   ItemStatus status = ItemStatus::Present;
   std::string reason;  // why a remaining item is still there, or how an item left
 };
@@ -62,10 +67,17 @@ struct Inventory {
   std::string logonCommandKey;           // the RunOnce key and value a run would write (empty: none)
   std::string logonCommandValue;
   std::string logonCommand;
+  // The user profiles a run for every profile looked at: SID and folder (UTF-8, "" where unreadable).
+  struct Profile {
+    std::string sid;
+    std::string folder;
+  };
+  std::vector<Profile> profiles;
 };
 
-// Reads the machine. revisionText is the library's "Revision" as the run reads it.
-Inventory TakeInventory(const char* revisionText);
+// Reads the machine. revisionText is the library's "Revision" as the run reads
+// it; everyProfile adds the vendor's keys in every user profile's hives.
+Inventory TakeInventory(const char* revisionText, bool everyProfile = false);
 
 // The library's "Revision" as the main sequence reads it (empty when absent).
 std::string ReadRevision();

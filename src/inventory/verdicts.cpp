@@ -2,9 +2,11 @@
 #include "inventory/verdicts.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "files/file_tables.h"
 #include "inventory/machine_look.h"
+#include "registry/user_profiles.h"
 #include "system/error_text.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -93,6 +95,7 @@ std::string RecordedReason(const InventoryItem& item, const RunRecord& record) {
 // What a look shows of why an item is still there.
 std::string LookedReason(const InventoryItem& item, bool processLeft) {
   if (item.afterProcesses && processLeft) return "a background process could not be stopped";
+  if (!item.profileSid.empty()) return "";  // the run's own report of the key, where it made one
   std::string native;
   switch (item.kind) {
     case ItemKind::Process:
@@ -210,6 +213,41 @@ void Recount(InventoryItem& item) {
   }
 }
 
+// What is there of the profiles' keys: each profile's hive opened once, and
+// loaded again where the run had to load it. A hive that cannot be opened
+// leaves its keys unreadable; an item for such a hive keeps its error.
+struct Presence {
+  bool present = true;
+  DWORD error = 0;
+};
+
+std::vector<Presence> LookAtProfileKeys(const std::vector<InventoryItem>& items) {
+  std::vector<Presence> seen(items.size());
+  std::vector<bool> done(items.size(), false);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].profileSid.empty() || done[i]) continue;
+    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
+    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
+    std::string hiveName = ProfileKeyName(profile.sid, kind, "");
+    ProfileHive hive(profile, kind);
+    for (size_t j = i; j < items.size(); ++j) {
+      const InventoryItem& item = items[j];
+      if (item.profileSid != items[i].profileSid || item.classesHive != items[i].classesHive) continue;
+      done[j] = true;
+      if (item.path == hiveName) {
+        seen[j].error = item.error;  // the hive itself stays as the start found it
+      } else if (!hive.Root()) {
+        seen[j].error = hive.Error();
+      } else {
+        DWORD error = ProbeKey(hive.Root(), WideFromUtf8(item.path.substr(hiveName.size() + 1)));
+        seen[j].present = !IsMissingError(error);
+        seen[j].error = seen[j].present ? error : 0;
+      }
+    }
+  }
+  return seen;
+}
+
 }  // namespace
 
 std::string DescribeChild(const ChildRecord& child) {
@@ -236,7 +274,9 @@ void JudgeAfterRun(Inventory& start, const RunRecord& record) {
     DWORD error = 0;
     if (item.kind == ItemKind::Process && item.keptReason.empty() && IsItemPresent(item, error)) processLeft = true;
   }
-  for (InventoryItem& item : start.items) {
+  std::vector<Presence> profileKeys = LookAtProfileKeys(start.items);
+  for (size_t index = 0; index < start.items.size(); ++index) {
+    InventoryItem& item = start.items[index];
     if (item.status == ItemStatus::KeptByDesign || !item.keptReason.empty()) {
       item.status = ItemStatus::KeptByDesign;
       item.reason = item.keptReason;
@@ -252,7 +292,9 @@ void JudgeAfterRun(Inventory& start, const RunRecord& record) {
     for (const PackageRecord& package : record.Packages())
       if (!item.package.empty() && Same(item.package, package.publishedName)) packageHow = package.how;
     DWORD error = 0;
-    if (!IsItemPresent(item, error)) {
+    bool present = item.profileSid.empty() ? IsItemPresent(item, error) : profileKeys[index].present;
+    if (!item.profileSid.empty()) error = profileKeys[index].error;
+    if (!present) {
       item.status = ItemStatus::Removed;
       item.error = 0;
       item.reason = packageHow;

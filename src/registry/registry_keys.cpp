@@ -6,6 +6,7 @@
 #include "run/run_record.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
+#include "registry/user_profiles.h"
 
 namespace {
 
@@ -80,5 +81,6 @@ void DeleteRegistryKeys(CleanupContext& context) {
   RemoveControlSetValues(context);
 
   DeleteRows(context, 95, 129);
+  if (context.everyProfile) DeleteProfileKeys(context);
   ProgressWindow::Step(window);
 }

@@ -386,6 +386,13 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return node->attributes;
 }
 
+DWORD GetFileAttributesW(LPCWSTR path) {
+  if (!path) return Fail(ERROR_INVALID_PARAMETER, INVALID_FILE_ATTRIBUTES);
+  FsNode* node = Walk(FullPath(Utf8FromWide(std::u16string(path))));
+  if (!node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+  return node->attributes;
+}
+
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (!path) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   if (TooLong(path)) return Fail(ERROR_FILENAME_EXCED_RANGE, FALSE);

@@ -23,6 +23,7 @@ LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
@@ -85,6 +86,9 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD re
                       LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
                       PFILETIME lastWriteTime);
 
+LONG RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file);
+LONG RegUnLoadKeyW(HKEY key, LPCWSTR subKey);
+
 // ---- ntdll registry (registry.cpp), found through GetProcAddress -------------
 NTSTATUS NTAPI NtDeleteKey(HANDLE key);
 ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status);
@@ -100,6 +104,7 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
+DWORD GetFileAttributesW(LPCWSTR path);
 DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
