@@ -348,6 +348,8 @@ void ReadVendorProducts(Reader& reader) {
         reader.AddUtf8(ItemKind::InstallerProduct, path);
       }
       RegCloseKey(properties);
+    } else if (IsRemnantOfRemoval(products, product)) {
+      reader.AddUtf8(ItemKind::InstallerProduct, path);
     }
   }
   RegCloseKey(products);

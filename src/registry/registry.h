@@ -58,8 +58,15 @@ bool IsVendorPublisher(const WideString& publisher);
 // Deletes every per-machine installer product whose publisher contains
 // "Velmora Imaging", with its cached package; each product key that stays is
 // told to the sink when one is given, a package that stays to the record.
+// With remember (a managed run), each product's deletion is noted in the
+// result marker while it lasts (see NoteProductInRemoval).
 void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft = nullptr, void* context = nullptr,
-                                   RunRecord* record = nullptr);
+                                   RunRecord* record = nullptr, bool remember = false);
+
+// The product key (a name below the open products key) is what a managed
+// run's deletion left of a vendor's product when it was ended half-way: the
+// marker names it, and its InstallProperties is gone.
+bool IsRemnantOfRemoval(HKEY products, const WideString& product);
 
 // Fifth clean-up step: the registry catalogue and the environment values.
 void DeleteRegistryKeys(CleanupContext& context);

@@ -72,7 +72,8 @@ void DeleteRegistryKeys(CleanupContext& context) {
   // Its class registrations are gone (rows 69, 70); its user data, which names
   // the cached package, goes with row 81.
   DeleteCachedPackage(kRegistryStepPackedCode, context.record, "registry");
-  DeleteVendorInstallerProducts(context.registryKeyLeft, context.registryKeyLeftContext, context.record);
+  DeleteVendorInstallerProducts(context.registryKeyLeft, context.registryKeyLeftContext, context.record,
+                                context.managed);
 
   DeleteRows(context, 81, 89);
   RemoveSystemEnvironmentValues(context);

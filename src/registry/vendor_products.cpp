@@ -9,6 +9,7 @@
 #include <string>
 
 #include "registry/registry.h"
+#include "run/result_marker.h"
 #include "run/run_record.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -113,7 +114,24 @@ void DeleteCachedPackage(const char* packedProductCode, RunRecord* record, const
   RegCloseKey(properties);
 }
 
-void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context, RunRecord* record) {
+bool IsRemnantOfRemoval(HKEY products, const WideString& product) {
+  std::string noted = ProductInRemoval();
+  if (noted.empty() || WideFromAnsi(noted.c_str()).size() != product.size()) return false;
+  WideString code = WideFromAnsi(noted.c_str());
+  for (size_t i = 0; i < code.size(); ++i) {
+    WCHAR a = code[i], b = product[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<WCHAR>(a - 'a' + 'A');
+    if (b >= 'a' && b <= 'z') b = static_cast<WCHAR>(b - 'a' + 'A');
+    if (a != b) return false;
+  }
+  HKEY properties = nullptr;
+  LONG status = RegOpenKeyExW(products, (product + WIDE_TEXT("\\InstallProperties")).c_str(), REG_OPTION_OPEN_LINK,
+                              KEY_QUERY_VALUE, &properties);
+  if (status == ERROR_SUCCESS) RegCloseKey(properties);
+  return status == ERROR_FILE_NOT_FOUND;
+}
+
+void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context, RunRecord* record, bool remember) {
   HKEY products = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(kProductsKey).c_str(), 0, KEY_ALL_ACCESS, &products) !=
       ERROR_SUCCESS)
@@ -148,10 +166,15 @@ void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context, R
       RegCloseKey(properties);
     }
 
+    if (!vendor) vendor = IsRemnantOfRemoval(products, product);
+
     bool deleted = false;
     if (vendor) {
       RegistryKeyLeft left;
+      std::string code;
+      bool noted = remember && AnsiFromWideExactly(product, code) && NoteProductInRemoval(code);
       deleted = DeleteRegistryTreeBelow(products, product.c_str(), &left);
+      if (noted && deleted) NoteProductInRemoval("");
       if (!deleted && keyLeft)
         keyLeft(std::string("HKLM\\") + kProductsKey + "\\" + Utf8FromWide(product), left.key, left.error, context);
     }

@@ -120,6 +120,28 @@ RestartState RestartAskedNow() {
   return state;
 }
 
+bool NoteProductInRemoval(const std::string& packedCode) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  LONG status = packedCode.empty() ? RegDeleteValueA(key, "ProductInRemoval")
+                                   : SetText(key, "ProductInRemoval", packedCode.c_str());
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS || (packedCode.empty() && status == ERROR_FILE_NOT_FOUND);
+}
+
+std::string ProductInRemoval() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return "";
+  std::string code = ReadText(key, "ProductInRemoval");
+  RegCloseKey(key);
+  if (code.size() != 32) return "";
+  for (char c : code)
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return "";
+  return code;
+}
+
 bool WriteRestartState(const RestartState& restart) {
   HKEY key = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMarkerKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,

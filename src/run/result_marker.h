@@ -26,6 +26,16 @@ RestartState ReadRestartState();
 // A restart asked for now, in the current start of Windows.
 RestartState RestartAskedNow();
 
+// The vendor's installer product whose registration a managed run is
+// deleting (its packed code): noted before its key's tree goes and cleared
+// once it is gone, so that a run ended in between (the product's
+// InstallProperties, which marks it the vendor's, already gone) lets the next
+// run know what is left of it. An empty code clears it; false when the key
+// cannot be written.
+bool NoteProductInRemoval(const std::string& packedCode);
+// The code noted, or "" (none, or not a packed code of 32 hexadecimal digits).
+std::string ProductInRemoval();
+
 // Writes the restart state alone: a managed run does so before its first
 // change, so that a run that is ended half-way still leaves the restart its
 // changes need on record. False when the key cannot be written.

@@ -90,7 +90,13 @@ INSTANTIATE_TEST_SUITE_P(
         ManagedCase{"NotElevated", 740, true, [] { M().system.isAdmin = false; }, false},
         ManagedCase{"ToolMissing", 2, true, [] { winsim::FindNode("C:\\Tools")->children.clear(); }, false},
         ManagedCase{"LibraryInUse", 1603, true,
-                    [] { winsim::MakeFile("C:\\Windows\\system32\\lumcore.dll", "MZ").inUse = true; }, true}),
+                    [] { winsim::MakeFile("C:\\Windows\\system32\\lumcore.dll", "MZ").inUse = true; }, true},
+        // Nobody could look at it after the run: nobody can say it is gone.
+        ManagedCase{"KeyUnreadable", 1603, true,
+                    [] { winsim::CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmora\\DrvManage").refuseOpen = true; },
+                    true},
+        // The monitor's service stays without a Tarvel board: nothing to do.
+        ManagedCase{"OnlyWhatIsKeptByDesign", 0, false, [] { winsim::AddService("TrkServer"); }, false}),
     [](const ::testing::TestParamInfo<ManagedCase>& info) { return std::string(info.param.name); });
 
 // A whole word only: "unmanaged", or "managed" in the program's path, asks for nothing new.

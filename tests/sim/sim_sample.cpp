@@ -39,6 +39,24 @@ bool SimSample::IsVendor(const std::string& id) const {
   return false;
 }
 
+void InstallVendorMonitor() {
+  // The board monitor answers as the vendor's would: one instance shows the
+  // window and exits when it is closed; a second start finds it and exits.
+  winsim::SetProgramBehaviour("pyxmon.exe", [](const winsim::ChildRun& run) {
+    const DWORD pid = run.pid;
+    if (winsim::FindSimWindow(::FindWindowA("PyxMonWnd", nullptr))) {
+      if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
+    } else {
+      winsim::AddForeignWindow("PyxMonWnd", "PyxMon", [pid](UINT message, WPARAM, LPARAM) -> LRESULT {
+        if (message == WM_CLOSE)
+          if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
+        return 0;
+      });
+    }
+    return winsim::ChildOutcome();
+  });
+}
+
 SimSample InstallSimSample() {
   SimSample sample;
   auto vendorFile = [&sample](const std::string& path, const std::string& content) -> winsim::FsNode& {
@@ -56,21 +74,7 @@ SimSample InstallSimSample() {
   M().eventLog.programPath = "C:\\Riruv\\CleanLum.exe";
   for (const char* tool : {"drvmanage.exe", "LumNetworkServer.exe", "pyxmon.exe", "CleanLum.exe"})
     winsim::MakeFile(std::string("C:\\Riruv\\") + tool, "MZ tool");
-  // The board monitor answers as the vendor's would: one instance shows the
-  // window and exits when it is closed; a second start finds it and exits.
-  winsim::SetProgramBehaviour("pyxmon.exe", [](const winsim::ChildRun& run) {
-    const DWORD pid = run.pid;
-    if (winsim::FindSimWindow(::FindWindowA("PyxMonWnd", nullptr))) {
-      if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
-    } else {
-      winsim::AddForeignWindow("PyxMonWnd", "PyxMon", [pid](UINT message, WPARAM, LPARAM) -> LRESULT {
-        if (message == WM_CLOSE)
-          if (winsim::SimProcess* self = winsim::FindProcess(pid)) self->running = false;
-        return 0;
-      });
-    }
-    return winsim::ChildOutcome();
-  });
+  InstallVendorMonitor();
   // Windows' service controller: "sc stop NAME", "sc delete NAME".
   winsim::MakeFile(std::string(kSystem32) + "\\sc.exe", "MZ");
   winsim::MakeFile("C:\\Windows\\SysWOW64\\sc.exe", "MZ");

@@ -23,3 +23,7 @@ struct SimSample {
 // Puts the sample on the freshly reset simulation, the working directory
 // C:\Riruv holding the vendor's tools.
 SimSample InstallSimSample();
+
+// The vendor's board monitor as it behaves: one instance shows its window and
+// exits when the window is closed; a second start finds it and exits.
+void InstallVendorMonitor();
