@@ -148,6 +148,10 @@ struct InstallDirectoryChoice {
   char refusedValue[1025];  // the value the guard refused (source Refused)
   char rule[1024];          // why it was refused, for people (source Refused)
 };
-// Reads the release's "Directory" value with the given access (the step's own
-// for a run, read-only for an inventory) and decides as the step does.
-void ChooseInstallDirectory(const char* revisionText, REGSAM access, InstallDirectoryChoice& choice);
+struct InstallDirectoryFacts;  // files/install_directory_guard.h
+
+// The install-directory step's decision, which the step and the inventory
+// both call: the release's "Directory" value read with the step's rights and
+// judged by the guard against guardFacts, else the default folder.
+void ChooseInstallDirectory(const char* revisionText, const InstallDirectoryFacts& guardFacts,
+                            InstallDirectoryChoice& choice);

@@ -71,21 +71,6 @@ bool ReadDirectoryValue(const char* keyPath, REGSAM access, char (&value)[1025])
   return true;
 }
 
-// The "Directory" value when it may be deleted; false when it cannot be read
-// or the guard refuses it (it then counts as not read).
-bool ReadInstallDirectory(const char* keyPath, REGSAM access, const StepFacts& facts,
-                          char (&value)[1025]) {
-  if (!ReadDirectoryValue(keyPath, access, value)) return false;
-  // Guard: an empty value, or one naming a drive root, a system or shared
-  // folder, a profile or another application's folder, would wipe far more
-  // than the library.
-  if (!JudgeInstallDirectory(value, *facts.guard).accepted) {
-    std::memset(value, 0, sizeof value);
-    return false;
-  }
-  return true;
-}
-
 void ReadStepFacts(StepFacts& facts) {
   std::memset(&facts, 0, sizeof facts);
   if (QueryWindowsDirectory(facts.windowsDirectory) && IsDriveLetter(facts.windowsDirectory[0]) &&
@@ -141,38 +126,31 @@ void StopProcessesAndDeleteTree(const StepFacts& facts, const char* directory, i
   if (directory) DeleteTreeWithRetries(facts, directory, attempts);
 }
 
-void RemoveNewerReleaseDirectory(HWND window, const StepFacts& facts) {
+void RemoveNewerReleaseDirectory(HWND window, const StepFacts& facts, const char* revisionText) {
   DeleteDriveTree(facts, kParlowFolder);
 
-  char directory[1025];
-  if (ReadInstallDirectory(kNewerReleaseKey, KEY_ALL_ACCESS, facts, directory)) {
-    ProgressWindow::SetCaption(window, "Deleting the Velmora Imaging directory");
-    ProgressWindow::Step(window);
-    StopProcessesAndDeleteTree(facts, directory, kNewerReleaseTreeAttempts);
-  } else {
-    ProgressWindow::SetCaption(window, "No registry, Deleting the Velmora Imaging directory ");
-    ProgressWindow::Step(window);
-    char defaultFolder[MAX_PATH];
-    bool haveDefault = BuildDrivePath(defaultFolder, facts, kDefaultInstallFolder);
-    StopProcessesAndDeleteTree(facts, haveDefault ? defaultFolder : nullptr,
-                               kNewerReleaseTreeAttempts);
-  }
+  InstallDirectoryChoice choice;
+  ChooseInstallDirectory(revisionText, *facts.guard, choice);
+  ProgressWindow::SetCaption(window, choice.source == InstallDirectorySource::RegistryValue
+                                         ? "Deleting the Velmora Imaging directory"
+                                         : "No registry, Deleting the Velmora Imaging directory ");
+  ProgressWindow::Step(window);
+  StopProcessesAndDeleteTree(facts, choice.folder[0] ? choice.folder : nullptr, kNewerReleaseTreeAttempts);
 }
 
-void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts) {
-  char directory[1025];
-  bool read = ReadInstallDirectory(kOlderReleaseKey, KEY_QUERY_VALUE, facts, directory);
+void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts, const char* revisionText) {
+  InstallDirectoryChoice choice;
+  ChooseInstallDirectory(revisionText, *facts.guard, choice);
+  const char* folder = choice.folder[0] ? choice.folder : nullptr;
   ProgressWindow::SetCaption(window, "Deleting the Velmora Imaging directory");
   ProgressWindow::Step(window);
-  if (read) {
-    DeleteTreeNoted(facts, directory);
+  if (choice.source == InstallDirectorySource::RegistryValue) {
+    DeleteTreeNoted(facts, choice.folder);
     char systemDirectory[1024];
     if (QuerySystemDirectory(systemDirectory)) DeleteFilesByPattern(systemDirectory, "lum*.dll");
   } else {
     ProgressWindow::SetCaption(window, "No registry, deleting the Velmora Imaging directory ");
-    char defaultFolder[MAX_PATH];
-    bool haveDefault = BuildDrivePath(defaultFolder, facts, kDefaultInstallFolder);
-    StopProcessesAndDeleteTree(facts, haveDefault ? defaultFolder : nullptr, 1);
+    StopProcessesAndDeleteTree(facts, folder, 1);
   }
 }
 
@@ -232,13 +210,17 @@ bool IsNewerReleaseRevision(const char* revisionText) {
   return std::atof(revisionText ? revisionText : "") > 7.5;
 }
 
-void ChooseInstallDirectory(const char* revisionText, REGSAM access, InstallDirectoryChoice& choice) {
+void ChooseInstallDirectory(const char* revisionText, const InstallDirectoryFacts& guardFacts,
+                            InstallDirectoryChoice& choice) {
   std::memset(&choice, 0, sizeof choice);
   StepFacts facts;
   ReadStepFacts(facts);
-  InstallDirectoryFacts guardFacts = ReadInstallDirectoryFacts();
   choice.newerRelease = IsNewerReleaseRevision(revisionText);
   const char* keyPath = choice.newerRelease ? kNewerReleaseKey : kOlderReleaseKey;
+  // The key opened with the rights the step has always asked for: a key
+  // that grants reading but not more sends a newer release's run to the
+  // default folder, and the preview says so too.
+  const REGSAM access = choice.newerRelease ? KEY_ALL_ACCESS : KEY_QUERY_VALUE;
   choice.source = InstallDirectorySource::NoValue;
   if (ReadDirectoryValue(keyPath, access, choice.refusedValue)) {
     InstallDirectoryVerdict verdict = JudgeInstallDirectory(choice.refusedValue, guardFacts);
@@ -273,9 +255,9 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   for (const char* folder : kFixedInstallerFolders) DeleteTreeNoted(facts, folder);
 
   if (IsNewerReleaseRevision(revisionText))
-    RemoveNewerReleaseDirectory(window, facts);
+    RemoveNewerReleaseDirectory(window, facts, revisionText);
   else
-    RemoveOlderReleaseDirectory(window, facts);
+    RemoveOlderReleaseDirectory(window, facts, revisionText);
 
   for (const char* folder : kSharedDocumentsFolders) DeleteDriveTree(facts, folder);
 

@@ -17,6 +17,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "files/file_tables.h"
+#include "files/install_directory_guard.h"
 #include "inventory/machine_look.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
@@ -278,7 +279,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   for (const char* folder : kFixedInstallerFolders) reader.AddPath(folder);
 
   InstallDirectoryChoice choice;
-  ChooseInstallDirectory(revisionText, KEY_QUERY_VALUE, choice);
+  ChooseInstallDirectory(revisionText, ReadInstallDirectoryFacts(), choice);
   if (choice.newerRelease && haveDrive && BuildText(path, drive, kParlowFolder)) reader.AddPath(path);
 
   // The older release's value is removed without stopping the processes.

@@ -34,6 +34,9 @@ std::string UsageText() {
          "  managed         for deployment engines: implies silent and noreboot, never shows\n"
          "                  a message box, never restarts Windows itself, and ends with the\n"
          "                  exit codes below\n"
+         "  toolwait=MINUTES\n"
+         "                  managed: how long each vendor tool is awaited before it is ended\n"
+         "                  and counted as failed (default 10)\n"
          "  reportdir=PATH  the folder of the reports and the log (created when missing);\n"
          "                  quote the whole word when PATH holds blanks\n"
          "  restorepoint    asks Windows for a system restore point before the first change;\n"
@@ -51,8 +54,10 @@ std::string UsageText() {
          "                  1 no administrator rights, or the restart could not be prepared\n"
          "                  -1 (4294967295) a driver tool is missing from the working directory\n"
          "  managed         0 nothing of the vendor's was found, nothing changed\n"
-         "                  3010 removed; restart the machine to complete the removal\n"
-         "                  1603 items remain; the result report says which and why\n"
+         "                  3010 removed; restart the machine to complete the removal (also\n"
+         "                  when an earlier run's restart has not happened yet)\n"
+         "                  1603 items remain, or a vendor tool failed or was ended; the result\n"
+         "                  report says which and why\n"
          "                  1618 another Windows Installer transaction runs; retry later\n"
          "                  740 not started with administrator rights\n"
          "                  2 a driver tool is missing from the working directory\n"
@@ -68,7 +73,7 @@ std::string UsageText() {
          "  CleanLum-YYYYMMDD-HHMMSS.log                  its log, in the format of CMTrace\n"
          "and, as it always did, a block in %TEMP%\\LUMInstall.log.\n"
          "A managed run also writes HKLM\\SOFTWARE\\CleanLum (LastResult, Remaining, Version,\n"
-         "Time, Report) and an Application event of the source CleanLum.\n";
+         "Time, Report, Backup, RestartPending) and an Application event of the source CleanLum.\n";
 }
 
 int ShowToStarter(const std::string& text) {
