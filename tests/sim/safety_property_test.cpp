@@ -98,7 +98,7 @@ void Build(const safety::Machine& machine) {
 void SnapFiles(const winsim::FsNode& node, const std::string& path, safety::Snapshot& out) {
   for (const auto& entry : node.children) {
     const winsim::FsNode& child = *entry.second;
-    std::string childPath = path + "\\" + child.name;
+    std::string childPath = path + "\\" + winsim::AnsiFromUtf8(entry.first);
     char attributes[16];
     std::snprintf(attributes, sizeof attributes, "%04x", static_cast<unsigned>(child.attributes));
     std::string description = std::string(attributes) + (child.inUse ? " in-use" : "") +

@@ -189,6 +189,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
+  for (const char* area : {"ntdll.dll", "kernel32.dll"})
+    if (IsModule(module, area))
+      if (FARPROC entry = winsim::FindFileExport(area, name)) return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

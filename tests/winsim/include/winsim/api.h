@@ -34,6 +34,8 @@ HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+// The letters upper-cased in place as Windows' default casing does (user32).
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
 
@@ -77,6 +79,51 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID 
 BOOL ReadFile(HANDLE file, LPVOID data, DWORD length, LPDWORD read, LPVOID overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD high);
 BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
+
+// Wide and by-handle file calls (files.cpp). Names are UTF-16; a path that
+// begins with "\\?\" is taken as it is and may be up to 32767 characters.
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+DWORD GetFileAttributesW(LPCWSTR path);
+BOOL DeleteFileW(LPCWSTR path);
+BOOL RemoveDirectoryW(LPCWSTR path);
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data);
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                  DWORD size);
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                DWORD size);
+
+// ---- ntdll native file calls (nt_files.cpp) ------------------------------------
+// Programs find them through GetProcAddress(GetModuleHandleA("ntdll.dll"), ...).
+NTSTATUS NtCreateFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
+                      PLARGE_INTEGER allocationSize, ULONG fileAttributes, ULONG share, ULONG disposition,
+                      ULONG options, PVOID eaBuffer, ULONG eaLength);
+NTSTATUS NtOpenFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
+                    ULONG share, ULONG options);
+NTSTATUS NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
+                              PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                              FILE_INFORMATION_CLASS infoClass, BOOLEAN returnSingleEntry, PUNICODE_STRING fileName,
+                              BOOLEAN restartScan);
+NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                FILE_INFORMATION_CLASS infoClass);
+NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                              FILE_INFORMATION_CLASS infoClass);
+ULONG RtlNtStatusToDosError(NTSTATUS status);
+
+// ---- advapi32 owners and SIDs, kernel32 local memory (file_security.cpp) -----------------
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID* owner,
+                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+HLOCAL LocalFree(HLOCAL memory);
+BOOL IsValidSid(PSID sid);
+BOOL EqualSid(PSID a, PSID b);
+DWORD GetLengthSid(PSID sid);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID information, DWORD length,
+                         PDWORD returnLength);
 
 // ---- kernel32 processes (process.cpp) ---------------------------------------
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
