@@ -21,6 +21,7 @@
 #include "registry/registry_catalogue.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -145,11 +146,12 @@ class Reader {
     FindClose(search);
   }
 
+  // path is ANSI code page text, as the narrow calls read it.
   InventoryItem& Add(ItemKind kind, const std::string& path) {
     InventoryItem item;
     item.kind = kind;
     item.step = step_;
-    item.path = path;
+    item.path = Utf8FromAnsi(path);
     inventory_.items.push_back(item);
     return inventory_.items.back();
   }
@@ -178,7 +180,7 @@ class Reader {
     }
     bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     InventoryItem& item = Add(folder ? ItemKind::Folder : ItemKind::File, path);
-    item.keptReason = keptReason;
+    item.keptReason = Utf8FromAnsi(keptReason);
     if (folder && keptReason.empty()) {
       item.hasSize = true;
       CountTree(path, item.files, item.bytes, 0);
@@ -202,7 +204,7 @@ class Reader {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
     if (IsMissing(error)) return;
     InventoryItem& item = Add(ItemKind::RegistryValue, std::string(RootName(root)) + "\\" + path);
-    item.valueName = name;
+    item.valueName = Utf8FromAnsi(name);
     item.error = error;
   }
 
@@ -258,7 +260,7 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
       BuildBoardCommandLines(system, directory, name, lines);
       for (const char* line : {lines.driver, lines.filter, lines.blockService, lines.stopService,
                                lines.deleteService})
-        if (line[0]) item.commands.push_back(line);
+        if (line[0]) item.commands.push_back(Utf8FromAnsi(line));
     }
     RegCloseKey(boardKey);
   } else if (!IsMissing(static_cast<DWORD>(status))) {
@@ -267,7 +269,7 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
   AddMonitorService(reader, tarvel);
   DriverCommand commandLine;
   BuildBoardNetworkServerCommandLine(system, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(commandLine);
+  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
 }
 
 void ReadDma(const char* revisionText, Inventory& inventory) {
@@ -277,9 +279,9 @@ void ReadDma(const char* revisionText, Inventory& inventory) {
   if (tool == DmaTool::None) return;
   DriverCommand commandLine;
   BuildDmaCommandLine(tool, directory, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(commandLine);
+  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
   BuildDmaNetworkServerCommandLine(directory, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(commandLine);
+  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
 }
 
 void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
@@ -381,7 +383,7 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   BuildDeferredRemovalCommand(haveDrive ? drive : nullptr, command);
   if (command[0]) {
     inventory.logonCommandKey = std::string("HKLM\\") + kRunOnceKey + "\\" + kDeferredRemovalValue;
-    inventory.logonCommand = command;
+    inventory.logonCommand = Utf8FromAnsi(command);
   }
 }
 
@@ -466,12 +468,12 @@ void ReadInfPackages(Reader& reader, const char* windowsDirectory) {
       directory, kVendorInfPattern,
       [](const VendorInf& inf, void* context) {
         Reader& r = *static_cast<Reader*>(context);
-        if (InventoryItem* item = r.AddFile(inf.infPath)) item->package = inf.publishedName;
+        if (InventoryItem* item = r.AddFile(inf.infPath)) item->package = Utf8FromAnsi(inf.publishedName);
         if (inf.companionPath[0]) r.AddFile(inf.companionPath);
         // The package's copy in the driver store, where Windows keeps one.
         char store[MAX_PATH];
         if (FindDriverStoreFolder(inf.infPath, store))
-          if (InventoryItem* item = r.AddPath(store)) item->package = inf.publishedName;
+          if (InventoryItem* item = r.AddPath(store)) item->package = Utf8FromAnsi(inf.publishedName);
       },
       &reader);
 }
@@ -534,19 +536,28 @@ bool FindBlockedFile(const char* folder, std::string& path, std::string& reason,
   return found;
 }
 
+// The narrow calls below take an item's texts in the ANSI code page; a text
+// the code page cannot spell exactly is never looked at through a best fit.
+bool NativeText(const std::string& utf8, std::string& native) { return AnsiFromUtf8Exactly(utf8, native); }
+
 bool IsPresent(const InventoryItem& item, DWORD& error) {
   error = 0;
   std::string rest;
+  std::string path, valueName;
+  if (!NativeText(item.path, path) || !NativeText(item.valueName, valueName)) {
+    error = ERROR_NO_UNICODE_TRANSLATION;
+    return true;
+  }
   switch (item.kind) {
     case ItemKind::Process:
-      return IsRunning(item.path.c_str());
+      return IsRunning(path.c_str());
     case ItemKind::Service: {
       SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
       if (!manager) {
         error = GetLastError();
         return true;
       }
-      SC_HANDLE service = OpenServiceA(manager, item.path.c_str(), SERVICE_QUERY_STATUS);
+      SC_HANDLE service = OpenServiceA(manager, path.c_str(), SERVICE_QUERY_STATUS);
       if (!service) error = GetLastError();
       if (service) CloseServiceHandle(service);
       CloseServiceHandle(manager);
@@ -555,18 +566,18 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
     }
     case ItemKind::Folder:
     case ItemKind::File:
-      if (GetFileAttributesA(item.path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+      if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
       error = GetLastError();
       return !IsMissing(error);
     case ItemKind::RegistryValue: {
-      HKEY root = RootOfItemPath(item.path, rest);
-      error = root ? ProbeValue(root, rest.c_str(), item.valueName.c_str()) : ERROR_FILE_NOT_FOUND;
+      HKEY root = RootOfItemPath(path, rest);
+      error = root ? ProbeValue(root, rest.c_str(), valueName.c_str()) : ERROR_FILE_NOT_FOUND;
       return !IsMissing(error);
     }
     case ItemKind::Board:
     case ItemKind::RegistryKey:
     case ItemKind::InstallerProduct: {
-      HKEY root = RootOfItemPath(item.path, rest);
+      HKEY root = RootOfItemPath(path, rest);
       error = root ? ProbeKey(root, rest.c_str()) : ERROR_FILE_NOT_FOUND;
       return !IsMissing(error);
     }
@@ -595,22 +606,25 @@ bool LeftForLogon(const std::string& path) {
   return upperPath == upperFolder || upperPath.compare(0, upperFolder.size() + 1, upperFolder + "\\") == 0;
 }
 
+// Why an item is still there, as UTF-8 text; "" where it cannot be seen.
 std::string RemainingReason(const InventoryItem& item, bool processLeft) {
   if (!item.keptReason.empty()) return item.keptReason;
   if (item.afterProcesses && processLeft) return "a background process could not be stopped";
+  std::string native;
+  if (!NativeText(item.path, native)) return "";
   switch (item.kind) {
     case ItemKind::Process:
       return "still running";
     case ItemKind::File:
-      return FileReason(item.path.c_str());
+      return FileReason(native.c_str());
     case ItemKind::Folder: {
       std::string path, reason;
-      if (FindBlockedFile(item.path.c_str(), path, reason, 0)) return path + " is " + reason;
-      return FileReason(item.path.c_str());
+      if (FindBlockedFile(native.c_str(), path, reason, 0)) return Utf8FromAnsi(path) + " is " + reason;
+      return FileReason(native.c_str());
     }
     default: {
       std::string rest;
-      HKEY root = RootOfItemPath(item.path, rest);
+      HKEY root = RootOfItemPath(native, rest);
       if (root && ProbeKey(root, rest.c_str(), KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED) return "access denied";
       return "";
     }
@@ -652,17 +666,20 @@ Inventory TakeInventory(const char* revisionText) {
 void CheckAfterRun(Inventory& start) {
   // A background process still running kept the installation folder and the service file.
   bool processLeft = false;
-  for (const InventoryItem& item : start.items)
-    if (item.kind == ItemKind::Process && item.keptReason.empty() && IsRunning(item.path.c_str())) processLeft = true;
+  for (const InventoryItem& item : start.items) {
+    DWORD error = 0;
+    if (item.kind == ItemKind::Process && item.keptReason.empty() && IsPresent(item, error)) processLeft = true;
+  }
   for (InventoryItem& item : start.items) {
     DWORD error = 0;
+    std::string native;
     if (!IsPresent(item, error)) {
       item.status = ItemStatus::Removed;
       item.reason.clear();
     } else if (error != 0) {
       item.status = ItemStatus::Unreadable;
       item.error = error;
-    } else if (item.keptReason.empty() && LeftForLogon(item.path) &&
+    } else if (item.keptReason.empty() && NativeText(item.path, native) && LeftForLogon(native) &&
                (item.kind == ItemKind::Folder || item.kind == ItemKind::File)) {
       item.status = ItemStatus::PendingRestart;
       item.reason = "left for the RunOnce removal at the next logon";

@@ -13,6 +13,9 @@ enum class ItemKind { Board, Service, Process, Folder, File, RegistryKey, Regist
 // What became of an item between two looks at the machine.
 enum class ItemStatus { Present, Removed, Remaining, PendingRestart, Unreadable };
 
+// Every text of an item and of the inventory is UTF-8: a name read through the
+// wide calls reaches the reports intact, and the inventory converts what it
+// reads through the narrow calls where it reads it.
 struct InventoryItem {
   ItemKind kind = ItemKind::File;
   std::string step;  // the clean-up step that removes it

@@ -10,6 +10,7 @@
 
 #include "inventory/inventory.h"
 
+// Texts are UTF-8, as the reports take them.
 struct RegistryBackup {
   std::string path;     // CleanLum-registry-backup-YYYYMMDD-HHMMSS.reg in the report folder
   bool written = false;

@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/wide_text.h"
+
 
 #ifndef CLEANLUM_VERSION
 #define CLEANLUM_VERSION "0"
@@ -168,30 +170,13 @@ std::string ReportFolder(const char* arguments) {
   return temp ? temp : "";
 }
 
-std::string AnsiToUtf8(const std::string& text) {
-  if (text.empty()) return "";
-  if (text.size() > 0x3fffffff) return "";
-  int length = static_cast<int>(text.size());
-  int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (wideLength <= 0) return "";
-  std::vector<WCHAR> wide(static_cast<size_t>(wideLength));
-  if (MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), wideLength) != wideLength) return "";
-  int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (utf8Length <= 0) return "";
-  std::string utf8(static_cast<size_t>(utf8Length), '\0');
-  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, &utf8[0], utf8Length, nullptr, nullptr) !=
-      utf8Length)
-    return "";
-  return utf8;
-}
-
 std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   bool preview = IsPreview(header);
   std::string out;
   out += std::string("CleanLum ") + CLEANLUM_VERSION +
          (preview ? ": what a run would remove (preview, nothing was changed)\n"
                   : ": what the run removed and what it left\n");
-  out += "Machine: " + ComputerName() + "\n";
+  out += "Machine: " + Utf8FromAnsi(ComputerName()) + "\n";
   out += "Started: " + Timestamp(header.started, "-", " ", ":") + "\n";
   out += "Ended:   " + Timestamp(header.ended, "-", " ", ":") + "\n\n";
   out += "Items, in run order (" + std::to_string(inventory.items.size()) + "):\n";
@@ -240,7 +225,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   report["program"] = "CleanLum";
   report["version"] = CLEANLUM_VERSION;
   report["mode"] = header.mode;
-  report["machine"] = AnsiToUtf8(ComputerName());
+  report["machine"] = Utf8FromAnsi(ComputerName());
   report["started"] = Timestamp(header.started, "-", "T", ":");
   report["ended"] = Timestamp(header.ended, "-", "T", ":");
   ordered_json items = ordered_json::array();
@@ -248,31 +233,31 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     ordered_json entry;
     entry["kind"] = ItemKindName(item.kind);
     entry["step"] = item.step;
-    entry["path"] = AnsiToUtf8(item.path);
-    if (!item.valueName.empty()) entry["value"] = AnsiToUtf8(item.valueName);
-    if (!item.package.empty()) entry["package"] = AnsiToUtf8(item.package);
+    entry["path"] = item.path;
+    if (!item.valueName.empty()) entry["value"] = item.valueName;
+    if (!item.package.empty()) entry["package"] = item.package;
     if (item.hasSize) {
       entry["files"] = item.files;
       entry["bytes"] = item.bytes;
     }
     if (item.kind == ItemKind::Board) {
       ordered_json commands = ordered_json::array();
-      for (const std::string& command : item.commands) commands.push_back(AnsiToUtf8(command));
+      for (const std::string& command : item.commands) commands.push_back(command);
       entry["commands"] = commands;
     }
     entry["status"] = ItemStatusName(item.status);
     if (item.status == ItemStatus::Unreadable) entry["error"] = item.error;
-    if (!item.reason.empty()) entry["reason"] = AnsiToUtf8(item.reason);
-    if (!item.keptReason.empty()) entry["kept"] = AnsiToUtf8(item.keptReason);
+    if (!item.reason.empty()) entry["reason"] = item.reason;
+    if (!item.keptReason.empty()) entry["kept"] = item.keptReason;
     items.push_back(entry);
   }
   report["items"] = items;
   if (header.backup) {
     const RegistryBackup& backup = *header.backup;
     ordered_json missing = ordered_json::array();
-    for (const std::string& what : backup.missing) missing.push_back(AnsiToUtf8(what));
-    report["backup"] = {{"file", backup.written ? ordered_json(AnsiToUtf8(backup.path)) : ordered_json(nullptr)},
-                        {"restore", backup.written ? ordered_json(AnsiToUtf8("reg import \"" + backup.path + "\""))
+    for (const std::string& what : backup.missing) missing.push_back(what);
+    report["backup"] = {{"file", backup.written ? ordered_json(backup.path) : ordered_json(nullptr)},
+                        {"restore", backup.written ? ordered_json("reg import \"" + backup.path + "\"")
                                                    : ordered_json(nullptr)},
                         {"keys", backup.keys},
                         {"values", backup.values},
@@ -280,16 +265,16 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   }
   if (!header.outcome.empty()) {
     report["exitCode"] = header.exitCode;
-    report["outcome"] = AnsiToUtf8(header.outcome);
+    report["outcome"] = header.outcome;
   }
   ordered_json commands = ordered_json::array();
-  for (const std::string& command : inventory.commands) commands.push_back(AnsiToUtf8(command));
+  for (const std::string& command : inventory.commands) commands.push_back(command);
   report["commands"] = commands;
   if (inventory.logonCommandKey.empty()) {
     report["logonCommand"] = nullptr;
   } else {
-    report["logonCommand"] = {{"key", AnsiToUtf8(inventory.logonCommandKey)},
-                              {"data", AnsiToUtf8(inventory.logonCommand)}};
+    report["logonCommand"] = {{"key", inventory.logonCommandKey},
+                              {"data", inventory.logonCommand}};
   }
   Counts c = Count(inventory);
   report["summary"] = {{"items", inventory.items.size()}, {"present", c.present},
@@ -308,7 +293,7 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
     base += std::string("CleanLum-") + header.mode + "-" + Timestamp(header.started, "", "-", "");
     if (base.size() + 5 >= MAX_PATH) return false;  // never a shortened name
     // The text for people: UTF-8 with its byte order mark, Windows line ends.
-    std::string text = AnsiToUtf8(ReportText(header, inventory));
+    std::string text = ReportText(header, inventory);
     std::string windowsText = "\xEF\xBB\xBF";
     for (char c : text) {
       if (c == '\n') windowsText += '\r';
@@ -325,7 +310,7 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
 
 void PrintToParentConsole(const std::string& text) {
   std::string lines = "\r\n";
-  for (char c : text) {
+  for (char c : AnsiForDisplay(text)) {
     if (c == '\n') lines += '\r';
     lines += c;
   }

@@ -36,12 +36,11 @@ bool HasArgument(const char* arguments, const char* word);
 // TEMP, or the root of the current drive when TEMP is not defined.
 std::string ReportFolder(const char* arguments);
 
+// Both reports are UTF-8, as every text they are given (inventory.h).
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
 // Never throws: text that is not valid in the ANSI code page is replaced.
 std::string ReportJson(const ReportHeader& header, const Inventory& inventory);
 
-// ANSI code page text as UTF-8 (the reports' encoding); empty on failure.
-std::string AnsiToUtf8(const std::string& text);
 
 // Creates folder (and the folders above it) when missing, then writes both
 // files. False when either could not be written; nothing is thrown.
@@ -55,6 +54,6 @@ bool CreateReportFolder(const std::string& folder);
 // "YYYYMMDD-HHMMSS", as the report files are named.
 std::string FileTimestamp(const SYSTEMTIME& time);
 
-// Prints text to the standard output the starter redirected, else on the
+// Prints text (UTF-8) in the ANSI code page to the standard output the starter redirected, else on the
 // console of the process that started this one, when there is one.
 void PrintToParentConsole(const std::string& text);

@@ -21,7 +21,14 @@ typedef std::basic_string<WCHAR> WideString;
 // ANSI code page text as UTF-16; empty for empty or unconvertible text.
 WideString WideFromAnsi(const char* text);
 
-// UTF-16 as UTF-8 (the reports' encoding); empty for empty or unconvertible text.
+// UTF-8 as UTF-16; empty for empty or invalid text.
+WideString WideFromUtf8(const std::string& text);
+
+// ANSI code page text as UTF-8 (the reports' encoding); empty for empty or
+// unconvertible text.
+std::string Utf8FromAnsi(const std::string& text);
+
+// UTF-16 as UTF-8; empty for empty or unconvertible text.
 std::string Utf8FromWide(const WCHAR* text, size_t length);
 inline std::string Utf8FromWide(const WideString& text) { return Utf8FromWide(text.data(), text.size()); }
 
@@ -29,3 +36,9 @@ inline std::string Utf8FromWide(const WideString& text) { return Utf8FromWide(te
 // a character has none (no best fit, no default character) or text holds a
 // zero.
 bool AnsiFromWideExactly(const WideString& text, std::string& ansi);
+bool AnsiFromUtf8Exactly(const std::string& text, std::string& ansi);
+
+// UTF-8 text in the ANSI code page for a console or a program reading it: a
+// character the code page cannot spell shows as '?', never as a best fit that
+// reads as something else ("x/../victim" for fullwidth forms).
+std::string AnsiForDisplay(const std::string& text);

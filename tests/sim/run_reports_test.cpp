@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inventory/report.h"
+#include "system/wide_text.h"
 #include "report_schema.h"
 #include "sim_fixture.h"
 
@@ -162,16 +163,19 @@ TEST_F(RunReportsTest, AnUnwritableReportFolderLeavesTheRunAsItIs) {
   EXPECT_NE(std::string::npos, Log().find("Riruv Lum ended at "));
 }
 
-TEST(ReportText, AnsiTextBecomesUtf8AndInvalidTextNeverThrows) {
+TEST(ReportText, ItemTextsAreUtf8AndInvalidTextNeverThrows) {
   winsim::ResetMachine();
-  EXPECT_EQ("Menu D\xC3\xA9marrer \xE2\x82\xAC", AnsiToUtf8("Menu D\xE9marrer \x80"));
+  EXPECT_EQ("Menu D\xC3\xA9marrer \xE2\x82\xAC", Utf8FromAnsi("Menu D\xE9marrer \x80"));
   Inventory inventory;
   InventoryItem item;
-  item.path = "C:\\\xFF\xFE";
+  item.path = "C:\\\xFF\xFE";  // no UTF-8: replaced, never thrown over
+  inventory.items.push_back(item);
+  item.path = "C:\\x\xEF\xBC\x8F..";  // UTF-8 (a fullwidth solidus) goes through as it is
   inventory.items.push_back(item);
   ReportHeader header = {"preview", {}, {}, nullptr, "", 0};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
-  EXPECT_EQ("C:\\\xC3\xBF\xC3\xBE", report["items"][0]["path"]);
+  EXPECT_EQ("C:\\\xEF\xBF\xBD\xEF\xBF\xBD", report["items"][0]["path"]);
+  EXPECT_EQ("C:\\x\xEF\xBC\x8F..", report["items"][1]["path"]);
 }
 
 }  // namespace

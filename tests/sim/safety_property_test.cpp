@@ -335,7 +335,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
   for (const InventoryItem& item : preview.items)
     if (item.keptReason.compare(0, 7, "refused") != 0)
-      for (const std::string& id : IdsOf(ItemKindName(item.kind), item.path, item.valueName, before)) listed.insert(id);
+      for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
   std::string reportPath;
   for (const std::string& line : winsim::DumpTree("C:\\Temp"))
     if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
