@@ -1,9 +1,14 @@
 // Forced deletion of one protected file. A missing file starts nothing; a
-// present one is first deleted the ordinary way, and only when that fails
-// through the command interpreter: take ownership, grant Administrators full
-// control, clear the attributes, delete. Each command runs hidden and is
-// awaited to its end, whatever the one before achieved.
+// present one is first deleted the ordinary way, by handle (files/tree_walk.h),
+// and only when that fails through the command interpreter: take ownership,
+// grant Administrators full control, clear the attributes, delete. Each
+// command runs hidden and is awaited to its end, whatever the one before
+// achieved. The commands take the path, so they run only for an ordinary file
+// in a folder the walk accepts as its root: never for a folder, a link or a
+// name that shares its file with others (each would let them act on something
+// that is not the vendor's file).
 #include "files/files.h"
+#include "files/tree_walk.h"
 
 #include "system/system.h"
 #include "system/text.h"
@@ -50,26 +55,31 @@ bool DeleteClearingAttributes(const char* path, DWORD attributes) {
   return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone meanwhile
 }
 
-}  // namespace
-
-void ForceDeleteFile(const char* path) {
-  if (!IsQuotableFilePath(path)) return;
+// The ordinary deletion by path, for a Windows without the walk by handle.
+// False when the commands are needed.
+bool DeleteOrdinarilyByPath(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     // Nothing to delete. Any other reason the attributes cannot be read
     // (access denied on the way, for one) leaves the file to the commands.
     DWORD reason = GetLastError();
-    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return;
+    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return true;
   }
   // Guard: del given a directory deletes every file in it.
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   // Guard: takeown, cacls and attrib act on what a symbolic link points at,
   // which is not the vendor's file. A link is deleted as itself, nothing more.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     DeleteFileA(path);
-    return;
+    return true;
   }
+  return DeleteClearingAttributes(path, attributes);
+}
 
+}  // namespace
+
+void ForceDeleteFile(const char* path) {
+  if (!IsQuotableFilePath(path)) return;
   // All four lines must fit before anything is deleted: a deletion without the
   // steps that make it possible, or of a path cut short, is worse than none.
   char commandLine[MAX_PATH];
@@ -77,7 +87,11 @@ void ForceDeleteFile(const char* path) {
     if (!BuildText(commandLine, command.head, path, command.tail)) return;
 
   // The ordinary way first: most files need no process at all.
-  if (DeleteClearingAttributes(path, attributes)) return;
+  if (FileWalkByHandle()) {
+    if (DeleteProtectedFileByHandle(path) != ProtectedFile::NeedsCommands) return;
+  } else if (DeleteOrdinarilyByPath(path)) {
+    return;
+  }
 
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);

@@ -45,7 +45,6 @@ bool MatchesStar(const std::string& name, const std::string& prefix, const std::
 const uint32_t kErrorAccessDenied = 5;
 const uint32_t kErrorSharingViolation = 32;
 const uint32_t kErrorDirNotEmpty = 145;
-const uint32_t kErrorFilenameExcedRange = 206;
 const size_t kMaxPath = 260;
 
 // ---- files -------------------------------------------------------------------
@@ -349,10 +348,10 @@ class Model {
     for (const std::string& name : names) DeleteFile(directory + "\\" + name);
   }
 
-  // A link goes as itself: RemoveDirectoryA for a folder link, DeleteFileA for a file link.
+  // A link goes as itself, by handle (read-only or not), never what it points at.
   uint32_t RemoveLink(FsNode* parent, FsNode* link) {
-    if (link->denyAccess || (link->attributes & kReadOnly)) {
-      Keep(link, "a read-only link");
+    if (link->denyAccess) {
+      Keep(link, "its ACL denies access");
       return kErrorAccessDenied;
     }
     if (!link->directory && link->inUse) {
@@ -363,12 +362,9 @@ class Model {
     return 0;
   }
 
-  // One level of the walk, entries in listing order; the first failure ends it.
+  // One level of the walk by handle, entries in listing order; the first
+  // failure ends it. No path is built for a call, so no length limits it.
   uint32_t DeleteLevel(const std::string& path, FsNode* parent, FsNode* node) {
-    if (path.size() + 4 >= kMaxPath) {  // "\*.*" does not fit
-      if (node) Keep(node, "its search pattern is longer than MAX_PATH");
-      return node ? kErrorFilenameExcedRange : 0;
-    }
     if (!node || !node->directory || node->IsLink() || node->denyAccess) return 0;
     std::vector<std::string> names;
     for (const auto& child : node->children) names.push_back(child.first);
@@ -381,10 +377,7 @@ class Model {
       }
       std::string entry = path + "\\" + name;
       uint32_t result = 0;
-      if (entry.size() >= kMaxPath) {
-        Keep(child, "its path is longer than MAX_PATH");
-        result = kErrorFilenameExcedRange;
-      } else if (child->IsLink()) {
+      if (child->IsLink()) {
         result = RemoveLink(node, child);
       } else if (child->directory) {
         result = DeleteLevel(entry, node, child);
@@ -421,7 +414,6 @@ class Model {
     while (named.size() > 3 && (named.back() == '\\' || named.back() == '/')) named.pop_back();
     FsNode* parent = nullptr;
     FsNode* node = Node(named, false, &parent);
-    if (path.size() + 4 >= kMaxPath) return kErrorFilenameExcedRange;
     if (node && node->IsLink()) return node->directory ? RemoveLink(parent, node) : 0;
     uint32_t result = DeleteLevel(path, parent, node);
     if (result && node) {

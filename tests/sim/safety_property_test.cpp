@@ -447,7 +447,7 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 // The kinds of vendor items, ways of surviving and dangerous look-alikes that
 // a machine holds, counted over many machines.
 const char* const kCoverageKinds[] = {
-    "in use", "read-only", "dot-named", "MAX_PATH", "refused", "260 characters", "background process",
+    "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
@@ -466,8 +466,10 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
         (value.data.find("Common Files") != std::string::npos || value.data.find("Public") != std::string::npos ||
          value.data.find("Apps") != std::string::npos))
       seen["directory above a folder of the machine"]++;
-  for (const safety::FileItem& file : machine.files)
+  for (const safety::FileItem& file : machine.files) {
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
+    if (file.owner == safety::Owner::Vendor && file.path.size() >= MAX_PATH) seen["past MAX_PATH"]++;
+  }
   for (const safety::PackageItem& package : machine.packages) {
     if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
     else if (package.inUse && !package.refuseError && machine.majorVersion >= 5) seen["store package in use"]++;
