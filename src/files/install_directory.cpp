@@ -244,14 +244,17 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   facts.guard = context.installDirectoryFacts ? context.installDirectoryFacts : &ownGuardFacts;
 
   DeleteCachedPackage(kLibraryPackedCode);
-  for (const char* folder : kFixedInstallerFolders) DeleteDirectoryTree(folder);
+  const DWORD majorVersion = QueryVersion().dwMajorVersion;
+  for (const std::string& folder : ProductInstallerFolders(majorVersion, facts.windowsDirectory))
+    DeleteDirectoryTree(folder.c_str());
 
   if (IsNewerReleaseRevision(revisionText))
     RemoveNewerReleaseDirectory(window, facts);
   else
     RemoveOlderReleaseDirectory(window, facts);
 
-  for (const char* folder : kSharedDocumentsFolders) DeleteDriveTree(facts, folder);
+  for (const std::string& folder : SharedDocumentsFolders(majorVersion, facts.windowsDirectory))
+    DeleteDirectoryTree(folder.c_str());
 
   if (MsiMode) RunMsiCleanupTool(window, facts);
 

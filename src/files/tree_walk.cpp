@@ -397,8 +397,7 @@ bool FileWalkByHandle(std::string* why) {
   if (LoadNativeFileCalls(calls)) return true;
   if (why)
     *why = std::string("ntdll has no ") + calls.missing +
-           ": folders are walked by path, and names the code page cannot spell or paths longer than 259 "
-           "characters cannot be removed";
+           "; names the code page cannot spell and paths longer than 259 characters cannot be removed";
   return false;
 }
 

@@ -17,6 +17,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "files/file_tables.h"
+#include "files/tree_walk.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
 #include "system/system_facts.h"
@@ -103,7 +104,8 @@ bool ReadText(HKEY key, const char* name, char (&text)[kTextLength + 1]) {
 }
 
 // Files and bytes below folder; links are counted as entries, never followed.
-void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes, int depth) {
+// By path, where Windows has no walk by handle.
+void CountTreeByPath(const char* folder, unsigned long long& files, unsigned long long& bytes, int depth) {
   if (depth > kMaxTreeDepth) return;
   char searchPattern[MAX_PATH];
   if (!BuildText(searchPattern, folder, "\\*")) return;
@@ -116,13 +118,38 @@ void CountTree(const char* folder, unsigned long long& files, unsigned long long
     bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (directory && !link) {
       char child[MAX_PATH];
-      if (BuildText(child, folder, "\\", entry.cFileName)) CountTree(child, files, bytes, depth + 1);
+      if (BuildText(child, folder, "\\", entry.cFileName)) CountTreeByPath(child, files, bytes, depth + 1);
       continue;
     }
     ++files;
     bytes += (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
   } while (FindNextFileA(search, &entry));
   FindClose(search);
+}
+
+// What is at a path (UTF-8): looked at as itself by handle, or by path where
+// Windows has no walk by handle (a path the code page cannot spell is then
+// unreadable).
+PathLook LookAt(const std::string& utf8Path) {
+  if (FileWalkByHandle()) return LookAtPath(utf8Path);
+  PathLook look;
+  std::string ansi;
+  if (!AnsiFromUtf8Exactly(utf8Path, ansi)) {
+    look.present = true;
+    look.error = ERROR_NO_UNICODE_TRANSLATION;
+    return look;
+  }
+  DWORD attributes = GetFileAttributesA(ansi.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    look.present = !IsMissing(error);
+    look.error = look.present ? error : 0;
+    return look;
+  }
+  look.present = true;
+  look.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  look.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !look.link;
+  return look;
 }
 
 class Reader {
@@ -133,6 +160,10 @@ class Reader {
 
   // The files of folder whose names match pattern, as the pattern deletion finds them.
   void AddMatchingFiles(const char* folder, const char* pattern) {
+    if (FileWalkByHandle()) {
+      for (const std::string& path : MatchingFiles(folder, pattern)) AddEntryUtf8(path, "", true);
+      return;
+    }
     char searchPattern[MAX_PATH];
     char path[MAX_PATH];
     if (!BuildText(searchPattern, folder, "\\", pattern)) return;
@@ -147,43 +178,55 @@ class Reader {
   }
 
   // path is ANSI code page text, as the narrow calls read it.
-  InventoryItem& Add(ItemKind kind, const std::string& path) {
+  InventoryItem& Add(ItemKind kind, const std::string& path) { return AddUtf8(kind, Utf8FromAnsi(path)); }
+
+  InventoryItem& AddUtf8(ItemKind kind, const std::string& utf8Path) {
     InventoryItem item;
     item.kind = kind;
     item.step = step_;
-    item.path = Utf8FromAnsi(path);
+    item.path = utf8Path;
     inventory_.items.push_back(item);
     return inventory_.items.back();
   }
 
   // A file or folder, when present or unreadable; each path is listed once.
   InventoryItem* AddPath(const char* path, const std::string& keptReason = "") {
-    return AddEntry(path, keptReason, false);
+    return path ? AddEntryUtf8(Utf8FromAnsi(path), Utf8FromAnsi(keptReason), false) : nullptr;
   }
 
   // A file that a step deletes as a file: a folder of that name stays, and is not listed.
   InventoryItem* AddFile(const char* path, const std::string& keptReason = "") {
-    return AddEntry(path, keptReason, true);
+    return path ? AddEntryUtf8(Utf8FromAnsi(path), Utf8FromAnsi(keptReason), true) : nullptr;
   }
 
-  InventoryItem* AddEntry(const char* path, const std::string& keptReason, bool filesOnly) {
-    if (!path || !path[0]) return nullptr;
-    DWORD attributes = GetFileAttributesA(path);
-    if (filesOnly && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
+  // keptReason is UTF-8. A folder is sized as the tree deletion walks it,
+  // unless that walk would refuse it: then it is kept, and the reason says why.
+  InventoryItem* AddEntryUtf8(const std::string& path, const std::string& keptReason, bool filesOnly) {
+    if (path.empty()) return nullptr;
+    PathLook look = LookAt(path);
+    if (filesOnly && look.folder) return nullptr;
     if (!seenPaths_.insert(Upper(path)).second) return nullptr;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      DWORD error = GetLastError();
-      if (IsMissing(error)) return nullptr;
-      InventoryItem& item = Add(ItemKind::File, path);
-      item.error = error;
+    if (!look.present) return nullptr;
+    if (look.error != 0) {
+      InventoryItem& item = AddUtf8(ItemKind::File, path);
+      item.error = look.error;
       return &item;
     }
-    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    InventoryItem& item = Add(folder ? ItemKind::Folder : ItemKind::File, path);
-    item.keptReason = Utf8FromAnsi(keptReason);
-    if (folder && keptReason.empty()) {
+    InventoryItem& item = AddUtf8(look.folder ? ItemKind::Folder : ItemKind::File, path);
+    item.keptReason = keptReason;
+    std::string native;
+    if (!look.folder || !keptReason.empty() || !AnsiFromUtf8Exactly(path, native)) return &item;
+    if (FileWalkByHandle()) {
+      WalkRootVerdict verdict = JudgeWalkRoot(native.c_str());
+      if (verdict.refused) {
+        item.keptReason = "refused by the walk: " + verdict.reason;
+        return &item;
+      }
       item.hasSize = true;
-      CountTree(path, item.files, item.bytes, 0);
+      CountTree(native.c_str(), item.files, item.bytes);
+    } else {
+      item.hasSize = true;
+      CountTreeByPath(native.c_str(), item.files, item.bytes, 0);
     }
     return &item;
   }
@@ -286,25 +329,8 @@ void ReadDma(const char* revisionText, Inventory& inventory) {
 
 void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
   reader.SetStep("shortcuts");
-  if (!windowsDirectory[0] || windowsDirectory[1] != ':') return;
-  const char drive[2] = {windowsDirectory[0], '\0'};
-  char path[MAX_PATH];
-  switch (QueryVersion().dwMajorVersion) {
-    case 5:
-    case 6:
-      for (const char* group : kProfileGroups)
-        if (BuildText(path, drive, kProfilePrograms, group)) reader.AddPath(path);
-      for (const ProfileEntry& entry : kProfileExtras)
-        if (BuildText(path, drive, entry.path))
-          entry.removeWith == RemoveWith::File ? reader.AddFile(path) : reader.AddPath(path);
-      break;
-    case 4:
-      for (const char* group : kNt4Groups)
-        if (BuildText(path, windowsDirectory, kNt4Programs, group)) reader.AddPath(path);
-      break;
-    default:
-      break;
-  }
+  for (const StepPlace& place : ShortcutPlaces(QueryVersion().dwMajorVersion, windowsDirectory))
+    place.removeWith == RemoveWith::File ? reader.AddFile(place.path.c_str()) : reader.AddPath(place.path.c_str());
 }
 
 // The cached package that an open InstallProperties key names, when it lies
@@ -347,7 +373,9 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   char path[MAX_PATH];
 
   AddCachedPackageOf(reader, kLibraryPackedCode);
-  for (const char* folder : kFixedInstallerFolders) reader.AddPath(folder);
+  const DWORD majorVersion = QueryVersion().dwMajorVersion;
+  for (const std::string& folder : ProductInstallerFolders(majorVersion, windowsDirectory))
+    reader.AddPath(folder.c_str());
 
   InstallDirectoryChoice choice;
   ChooseInstallDirectory(revisionText, KEY_QUERY_VALUE, choice);
@@ -370,9 +398,8 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
     char systemDirectory[MAX_PATH];
     if (QuerySystemDirectory(systemDirectory)) reader.AddMatchingFiles(systemDirectory, kLibraryPattern);
   }
-  if (haveDrive)
-    for (const char* folder : kSharedDocumentsFolders)
-      if (BuildText(path, drive, folder)) reader.AddPath(path);
+  for (const std::string& folder : SharedDocumentsFolders(majorVersion, windowsDirectory))
+    reader.AddPath(folder.c_str());
   if (windowsDirectory[0]) {
     for (const char* folder : kWindowsInstallerFolders)
       if (BuildText(path, windowsDirectory, folder)) reader.AddPath(path);
@@ -542,6 +569,11 @@ bool NativeText(const std::string& utf8, std::string& native) { return AnsiFromU
 
 bool IsPresent(const InventoryItem& item, DWORD& error) {
   error = 0;
+  if (item.kind == ItemKind::Folder || item.kind == ItemKind::File) {
+    PathLook look = LookAt(item.path);
+    error = look.error;
+    return look.present;
+  }
   std::string rest;
   std::string path, valueName;
   if (!NativeText(item.path, path) || !NativeText(item.valueName, valueName)) {
@@ -566,9 +598,7 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
     }
     case ItemKind::Folder:
     case ItemKind::File:
-      if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-      error = GetLastError();
-      return !IsMissing(error);
+      return true;  // looked at above
     case ItemKind::RegistryValue: {
       HKEY root = RootOfItemPath(path, rest);
       error = root ? ProbeValue(root, rest.c_str(), valueName.c_str()) : ERROR_FILE_NOT_FOUND;
@@ -610,8 +640,16 @@ bool LeftForLogon(const std::string& path) {
 std::string RemainingReason(const InventoryItem& item, bool processLeft) {
   if (!item.keptReason.empty()) return item.keptReason;
   if (item.afterProcesses && processLeft) return "a background process could not be stopped";
+  if (FileWalkByHandle() && item.kind == ItemKind::File) return FileDeletionBlocker(item.path);
   std::string native;
   if (!NativeText(item.path, native)) return "";
+  if (FileWalkByHandle() && item.kind == ItemKind::Folder) {
+    WalkRootVerdict verdict = JudgeWalkRoot(native.c_str());
+    if (verdict.refused) return "refused by the walk: " + verdict.reason;
+    std::string path, reason;
+    if (FindBlockedEntry(native.c_str(), path, reason)) return path + " is " + reason;
+    return FileDeletionBlocker(item.path);
+  }
   switch (item.kind) {
     case ItemKind::Process:
       return "still running";
@@ -658,6 +696,8 @@ Inventory TakeInventory(const char* revisionText) {
   ReadRegistry(reader);
   ReadLibraryFiles(reader, windowsDirectory);
   ReadInfPackages(reader, windowsDirectory);
+  std::string why;
+  inventory.fileWalk = FileWalkByHandle(&why) ? "by handle" : "by path: " + why;
   for (InventoryItem& item : inventory.items)
     if (item.error != 0) item.status = ItemStatus::Unreadable;
   return inventory;

@@ -38,6 +38,9 @@ struct Inventory {
   std::vector<std::string> commands;  // the driver tools' runs outside the board loop
   std::string logonCommandKey;        // the RunOnce value a run would write (empty: none)
   std::string logonCommand;
+  // How the file walks run on this machine: "by handle", or "by path" and why
+  // (ntdll lacks an entry point the walk by handle needs).
+  std::string fileWalk;
 };
 
 // Reads the machine. revisionText is the library's "Revision" as the run reads it.

@@ -178,7 +178,9 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
                   : ": what the run removed and what it left\n");
   out += "Machine: " + Utf8FromAnsi(ComputerName()) + "\n";
   out += "Started: " + Timestamp(header.started, "-", " ", ":") + "\n";
-  out += "Ended:   " + Timestamp(header.ended, "-", " ", ":") + "\n\n";
+  out += "Ended:   " + Timestamp(header.ended, "-", " ", ":") + "\n";
+  if (!inventory.fileWalk.empty()) out += "Folders walked " + inventory.fileWalk + "\n";
+  out += "\n";
   out += "Items, in run order (" + std::to_string(inventory.items.size()) + "):\n";
   for (const InventoryItem& item : inventory.items) {
     std::string line = "  " + Padded(ItemStatusName(item.status), 16) + Padded(ItemKindName(item.kind), 18) +
@@ -228,6 +230,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   report["machine"] = Utf8FromAnsi(ComputerName());
   report["started"] = Timestamp(header.started, "-", "T", ":");
   report["ended"] = Timestamp(header.ended, "-", "T", ":");
+  if (!inventory.fileWalk.empty()) report["fileWalk"] = inventory.fileWalk;
   ordered_json items = ordered_json::array();
   for (const InventoryItem& item : inventory.items) {
     ordered_json entry;

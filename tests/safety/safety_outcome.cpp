@@ -623,22 +623,8 @@ class Model {
   }
 
   void RemoveShortcuts() {
-    if (m_.majorVersion == 4) {
-      for (const char* group : {"Velmora Imaging Products", "Velmora Imaging", "Velmora Tarvel Native Library",
-                                "Parlow Native Library 2.0", "Parlow Native Library 2.2", "Parlow Native Library 3.1"})
-        DeleteDirectoryTree(m_.windowsDirectory + "\\Profiles\\All Users\\Start Menu\\Programs\\" + group);
-      return;
-    }
-    if (m_.majorVersion != 5 && m_.majorVersion != 6) return;
-    for (const char* group : {"Velmora Imaging", "Velmora Imaging Products", "Velmora Tarvel Native Library",
-                              "Parlow Native Library", "Parlow Native Library 2.0", "Parlow Native Library 2.1",
-                              "Parlow Native Library 2.2", "Parlow Native Library 3.01", "Parlow Native Library 3.1",
-                              "Parlow Native Library 3.23", "Parlow Native Library 3.25", "Falcro-II Digital 2.2",
-                              "Falcro-II Digital 3.0", "Falcro-II Digital-CL 2.2", "Falcro-II Digital-CL 3.0"})
-      DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Start Menu\\Programs\\") + group);
-    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Menu D\xE9marrer\\Programmes\\Velmora Imaging"));
-    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk"));
-    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk"));
+    for (const std::string& group : ShortcutGroupFolders(m_)) DeleteDirectoryTree(group);
+    for (const std::string& shortcut : DesktopShortcuts(m_)) DeleteFile(shortcut);
   }
 
   // Stops the processes; when that fails, the folder and the service file
@@ -681,9 +667,7 @@ class Model {
 
   void RemoveInstallDirectory() {
     DeleteCachedPackage("1AA2C1FDC6EE8A564A38006F73D6564B");
-    DeleteDirectoryTree("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
-    DeleteDirectoryTree(
-        "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    for (const std::string& folder : ProductInstallerFolders(m_)) DeleteDirectoryTree(folder);
     bool directoryUsed = DirectoryUsed();
     if (m_.newerRelease) {
       DeleteDirectoryTree(OnDrive(":\\Parlow"));
@@ -696,8 +680,7 @@ class Model {
     } else {
       StopAndDeleteTree(m_.defaultInstallDirectory, 1);
     }
-    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
-    DeleteDirectoryTree(OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"));
+    for (const std::string& folder : SharedDocumentsFolders(m_)) DeleteDirectoryTree(folder);
     const std::string& w = m_.windowsDirectory;
     DeleteDirectoryTree(w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}");
     DeleteDirectoryTree(w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}");

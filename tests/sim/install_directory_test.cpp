@@ -272,9 +272,14 @@ TEST_F(InstallDirectoryTest, CachedPackageAndInstallerFoldersOfTheLibraryAreDele
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}"));
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
   EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\7c3e1.msi"));
-  EXPECT_FALSE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
   EXPECT_FALSE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging"));
   EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Other\\c.tif"));
+  // From Vista on only the shell's own documents folder counts: the old path
+  // reaches it only through a junction, or through folders a user could make.
+  EXPECT_TRUE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
+  M().system.majorVersion = 5;
+  Run("9.0");
+  EXPECT_FALSE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
 }
 
 TEST_F(InstallDirectoryTest, InstallerScriptToolRunsHiddenOnlyInMsiMode) {
@@ -353,35 +358,43 @@ TEST_F(InstallDirectoryTest, ImpersonationIsEndedAndAFailedRevertIsReported) {
   EXPECT_EQ("RevertToSelf failed!", Run("9.0"));
 }
 
-TEST_F(InstallDirectoryTest, WindowsOnDriveDMovesEveryPathButTheFixedInstallerFolders) {
-  M().system.windowsDirectory = "D:\\Windows";
-  M().system.systemDirectory = "D:\\Windows\\system32";
-  winsim::MakeDirectory("D:\\Windows\\system32");
-  InstallDefault("C");
-  InstallDefault("D");
-  winsim::MakeFile("C:\\Parlow\\a");
-  winsim::MakeFile("D:\\Parlow\\a");
-  winsim::MakeFile("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
-  winsim::MakeFile("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
-  winsim::MakeFile("C:\\Windows\\Installer\\943df.msi");
-  winsim::MakeFile("D:\\Windows\\Installer\\943df.msi");
-  winsim::MakeFile("C:\\Users\\Public\\Documents\\Velmora Imaging\\a");
-  winsim::MakeFile("D:\\Users\\Public\\Documents\\Velmora Imaging\\a");
+TEST_F(InstallDirectoryTest, WindowsOnDriveDMovesEveryPathButBeforeVistaTheFixedInstallerFolders) {
+  for (DWORD major : {6u, 5u}) {
+    SCOPED_TRACE("major version " + std::to_string(major));
+    winsim::ResetMachine();
+    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
+    M().system.majorVersion = major;
+    M().system.windowsDirectory = "D:\\Windows";
+    M().system.systemDirectory = "D:\\Windows\\system32";
+    winsim::MakeDirectory("D:\\Windows\\system32");
+    InstallDefault("C");
+    InstallDefault("D");
+    winsim::MakeFile("C:\\Parlow\\a");
+    winsim::MakeFile("D:\\Parlow\\a");
+    winsim::MakeFile("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
+    winsim::MakeFile("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
+    winsim::MakeFile("C:\\Windows\\Installer\\943df.msi");
+    winsim::MakeFile("D:\\Windows\\Installer\\943df.msi");
+    winsim::MakeFile("C:\\Users\\Public\\Documents\\Velmora Imaging\\a");
+    winsim::MakeFile("D:\\Users\\Public\\Documents\\Velmora Imaging\\a");
 
-  Run("9.0");
+    Run("9.0");
 
-  EXPECT_FALSE(winsim::PathExists("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
-  EXPECT_TRUE(winsim::PathExists("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Parlow\\a"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Parlow"));
-  EXPECT_TRUE(winsim::PathExists(kGigeService));
-  EXPECT_FALSE(winsim::PathExists("D:\\Program Files\\Velmora Imaging"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Windows\\Installer\\943df.msi"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging\\a"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Users\\Public\\Documents\\Velmora Imaging"));
-  EXPECT_EQ(std::string("%comspec% /c rd /s /q \"D:\\Program Files\\Velmora Imaging\"") + '\0',
-            RunOnceText());
+    // Before Vista the installer's folders of the product code are fixed on C;
+    // from Vista on they follow the Windows directory, as the cache does.
+    EXPECT_EQ(major == 6, winsim::PathExists("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
+    EXPECT_EQ(major == 5, winsim::PathExists("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Parlow\\a"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Parlow"));
+    EXPECT_TRUE(winsim::PathExists(kGigeService));
+    EXPECT_FALSE(winsim::PathExists("D:\\Program Files\\Velmora Imaging"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Windows\\Installer\\943df.msi"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging\\a"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Users\\Public\\Documents\\Velmora Imaging"));
+    EXPECT_EQ(std::string("%comspec% /c rd /s /q \"D:\\Program Files\\Velmora Imaging\"") + '\0',
+              RunOnceText());
+  }
 }
 
 TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDirectory) {

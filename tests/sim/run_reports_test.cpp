@@ -124,6 +124,38 @@ TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_NE(std::string::npos, text.find("runs: C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet\r\n"));
 }
 
+TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRemoved) {
+  const std::u16string install = u"C:\\Program Files\\Velmora Imaging";
+  winsim::MakeFile(install + u"\\\u65E5\u672C\u8A9E\\\u03A9mega.txt", "12");  // Japanese folder, Greek file
+  std::string deep = kInstallFolder;
+  for (char level = 'a'; level < 'g'; ++level) deep += "\\" + std::string(60, level);
+  winsim::MakeFile(deep + "\\deep.txt", "four");
+  winsim::MakeFile(u"C:\\Windows\\System32\\lum\u0141\U0001F4F7.dll", "MZ");  // Polish letter, emoji
+  const std::string library = "C:\\Windows\\System32\\lum\xC5\x81\xF0\x9F\x93\xB7.dll";
+
+  EXPECT_EQ(0, RunProgram("preview"));
+  nlohmann::json preview = Json("C:\\Temp\\CleanLum-preview-20261208-090503.json");
+  EXPECT_EQ("by handle", preview["fileWalk"]);
+  ASSERT_NE(nullptr, Item(preview, library));
+  const nlohmann::json* folder = Item(preview, kInstallFolder);
+  ASSERT_NE(nullptr, folder);
+  EXPECT_EQ(4u, (*folder)["files"]);
+  EXPECT_EQ(14u, (*folder)["bytes"]);
+
+  EXPECT_EQ(0, RunProgram("silent noreboot"));
+  nlohmann::json result = Json("C:\\Temp\\CleanLum-result-20261208-090503.json");
+  EXPECT_EQ("removed", (*Item(result, library))["status"]);
+  EXPECT_EQ("removed", (*Item(result, kInstallFolder))["status"]);
+  EXPECT_FALSE(winsim::PathExists(kInstallFolder));
+
+  // Where ntdll lacks an entry point the walks go by path, and the reports say so.
+  M().files.missingExports.insert("NtCreateFile");
+  winsim::FindNode("C:\\Temp")->children.clear();
+  EXPECT_EQ(0, RunProgram("preview"));
+  EXPECT_EQ(0u, Json("C:\\Temp\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(
+                    "by path: ntdll has no NtCreateFile"));
+}
+
 TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
   // Not a preview: the confirmation is asked (and declined).
   M().ui.messageBoxAnswers.push_back(IDCANCEL);

@@ -14,6 +14,7 @@
 // The state is read straight from the simulated machine: every key with its
 // values byte for byte, every file with its attributes, flags and content,
 // the processes still running and the services not deleted.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,15 +68,18 @@ void Build(const safety::Machine& machine) {
   for (const safety::ValueItem& item : machine.values)
     winsim::SetValue(safety::RootOf(item.hive), item.path, item.name, item.type,
                      std::vector<BYTE>(item.data.begin(), item.data.end()));
-  for (const safety::DirItem& item : machine.dirs) winsim::MakeDirectory(item.path);
+  // File paths are UTF-8.
+  auto wide = [](const std::string& utf8) { return winsim::WideFromUtf8(utf8); };
+  for (const safety::DirItem& item : machine.dirs) winsim::MakeDirectory(wide(item.path));
   for (const safety::FileItem& item : machine.files) {
-    winsim::FsNode& file = winsim::MakeFile(item.path, item.content, item.attributes);
+    winsim::FsNode& file = winsim::MakeFile(wide(item.path), item.content, item.attributes);
     file.inUse = item.inUse;
     file.denyAccess = item.denyAccess;
     file.foreignOwner = item.foreignOwner;
   }
-  for (const safety::LinkItem& item : machine.links) winsim::MakeLink(item.path, item.target, item.directory);
-  for (const safety::DirItem& item : machine.dirs) winsim::FindNode(item.path)->attributes = item.attributes;
+  for (const safety::LinkItem& item : machine.links)
+    winsim::MakeLink(wide(item.path), wide(item.target), item.directory);
+  for (const safety::DirItem& item : machine.dirs) winsim::FindNode(wide(item.path))->attributes = item.attributes;
   for (const safety::ProcessItem& item : machine.processes) {
     winsim::SimProcess* process = winsim::FindProcess(winsim::AddProcess(item.image, item.account));
     process->refuseTerminate = item.refuseTerminate;
@@ -98,7 +102,7 @@ void Build(const safety::Machine& machine) {
 void SnapFiles(const winsim::FsNode& node, const std::string& path, safety::Snapshot& out) {
   for (const auto& entry : node.children) {
     const winsim::FsNode& child = *entry.second;
-    std::string childPath = path + "\\" + winsim::AnsiFromUtf8(entry.first);
+    std::string childPath = path + "\\" + entry.first;  // UTF-8, as the machine's file paths
     char attributes[16];
     std::snprintf(attributes, sizeof attributes, "%04x", static_cast<unsigned>(child.attributes));
     std::string description = std::string(attributes) + (child.inUse ? " in-use" : "") +
@@ -205,6 +209,12 @@ std::string Ansi(const std::string& utf8) {
                                   nullptr, nullptr);
   ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
   return ansi;
+}
+
+// A report item's path as the machine's ids spell it: UTF-8 for files and
+// folders, the ANSI code page for registry items.
+std::string NameOf(const std::string& kind, const std::string& utf8) {
+  return kind == "file" || kind == "folder" ? utf8 : Ansi(utf8);
 }
 
 std::string Missing(const std::set<std::string>& want, const std::set<std::string>& have, const char* what,
@@ -335,7 +345,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
   for (const InventoryItem& item : preview.items)
     if (item.keptReason.compare(0, 7, "refused") != 0)
-      for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
+      for (const std::string& id : IdsOf(ItemKindName(item.kind), NameOf(ItemKindName(item.kind), item.path),
+                                         Ansi(item.valueName), before))
+        listed.insert(id);
   std::string reportPath;
   for (const std::string& line : winsim::DumpTree("C:\\Temp"))
     if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
@@ -346,7 +358,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   } else {
     for (const auto& item : report["items"])
       if (item["status"] != "removed" && item.value("kept", "").compare(0, 7, "refused") != 0)
-        for (const std::string& id : IdsOf(item["kind"], Ansi(item["path"]), Ansi(item.value("value", "")), after))
+        for (const std::string& id : IdsOf(item["kind"], NameOf(item["kind"], item["path"]), Ansi(item.value("value", "")), after))
           left.insert(id);
   }
   // Where the report names a file's reason, the model keeps that file for the same one.
@@ -354,8 +366,8 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     const std::pair<const char*, const char*> kSameReason[] = {
         {"in use", "in use"}, {"read-only", "read-only"}, {"access denied", "ACL denies"}};
     for (const auto& item : report["items"]) {
-      std::string reason = Ansi(item.value("reason", ""));
-      std::string path = Ansi(item["path"]);
+      std::string reason = item.value("reason", "");
+      std::string path = item["path"];
       size_t open = reason.find(" (");
       if (open != std::string::npos && reason.back() == ')') reason = reason.substr(open + 2, reason.size() - open - 3);
       for (const auto& same : kSameReason) {
@@ -447,7 +459,7 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 // The kinds of vendor items, ways of surviving and dangerous look-alikes that
 // a machine holds, counted over many machines.
 const char* const kCoverageKinds[] = {
-    "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "260 characters", "background process",
+    "in use", "read-only", "dot-named", "past MAX_PATH", "outside the code page", "refused", "260 characters", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
@@ -469,6 +481,10 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   for (const safety::FileItem& file : machine.files) {
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
     if (file.owner == safety::Owner::Vendor && file.path.size() >= MAX_PATH) seen["past MAX_PATH"]++;
+    // A lead byte from 0xC4 on starts a character beyond Latin-1.
+    if (file.owner == safety::Owner::Vendor &&
+        std::any_of(file.path.begin(), file.path.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xC4; }))
+      seen["outside the code page"]++;
   }
   for (const safety::PackageItem& package : machine.packages) {
     if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;

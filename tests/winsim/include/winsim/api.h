@@ -42,6 +42,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength,
 // ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
 HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
+HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
