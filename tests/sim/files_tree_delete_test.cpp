@@ -208,7 +208,7 @@ TEST_F(ForceDeleteSimTest, EachOfTheFourCommandsIsNeededForAProtectedDriver) {
     for (size_t i = 0; i < lines.size(); ++i) {
       if (i == left) continue;
       std::string line = lines[i];
-      RunAndWait(&line[0], CREATE_NO_WINDOW, INFINITE);
+      RunAndWait("C:\\Windows\\system32\\cmd.exe", &line[0], CREATE_NO_WINDOW, INFINITE);
     }
     EXPECT_TRUE(PathExists(path)) << "without " << lines[left];
   }
