@@ -8,10 +8,16 @@
 // command line can name another program or board, and no "Call to " line
 // claims it. The same holds when the working directory or the drive of the
 // Windows directory cannot be read: nothing runs from an empty or partial path.
-#include <process.h>
+//
+// Every child is started by the full path of its program: the tools from the
+// working directory or the library's Tools folder, the path the command line
+// names; sc.exe from Windows' own system folder (see BoardSystem); the board
+// monitor from the working directory, else the system directory. None is
+// looked for along PATH or beside this program.
 #include <shlwapi.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <new>
 
 #include "drivers/driver_commands.h"
@@ -35,33 +41,34 @@ const char kTarvelPrefix[] = "Tarvel";
 const char* const kGigePrefixes[] = {"DruvanGigE", "vlxGigE"};
 
 // The driver tool of one Windows branch: the board command is
-// {cwd} + boardPrefix + board name + boardSuffix; the filter command is
-// {cwd} + filterCommand. Where the sc runs of the GigE service removal come
-// from on AMD64 (elsewhere always system32).
+// {cwd} + program + boardArguments + board name + boardSuffix; the filter
+// command is {cwd} + program + filterArguments. Where the sc runs of the GigE
+// service removal come from on AMD64 (elsewhere always system32).
 struct BranchTools {
-  const char* boardPrefix;
+  const char* program;
+  const char* boardArguments;
   const char* boardSuffix;
-  const char* filterCommand;
+  const char* filterArguments;
   bool stopFromWow64OnAmd64;
   bool deleteFromWow64OnAmd64;
 };
 
-const BranchTools kVersion6Tools = {"\\drvmanage.exe uninstall inf=", ".inf -log -quiet",
-                                    "\\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet",
-                                    true, true};
-const BranchTools kVersion4Tools = {"\\lumdrv.exe ", " -remove -noinfo",
-                                    "\\lumdrv.exe vlxgigefilter -remove -noinfo", false, false};
-const BranchTools kNtTools = {"\\drvinst.exe -remove ", " -noback",
-                              "\\drvinst.exe -remove vlxgigefilter -noback", true, false};
+const BranchTools kVersion6Tools = {"\\drvmanage.exe", " uninstall inf=", ".inf -log -quiet",
+                                    " uninstall inf=vlxgigefilter.inf -log -quiet", true, true};
+const BranchTools kVersion4Tools = {"\\lumdrv.exe", " ", " -remove -noinfo",
+                                    " vlxgigefilter -remove -noinfo", false, false};
+const BranchTools kNtTools = {"\\drvinst.exe", " -remove ", " -noback", " -remove vlxgigefilter -noback",
+                              true, false};
 
-// Command tails that follow the drive letter of the Windows directory.
-const char kBlockGigeService[] = ":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe -blockme";
+// Programs and command tails that follow the drive letter of the Windows directory.
+const char kGigeServiceProgram[] = ":\\Program Files\\Velmora Imaging\\Tools\\VlxGigeService.exe";
+const char kNetworkServerProgram[] = ":\\Program Files\\Velmora Imaging\\Tools\\LumNetworkServer.exe";
 const char kStopFromWow64[] = ":\\Windows\\SysWOW64\\sc stop vlxgigeservice";
 const char kStopFromSystem32[] = ":\\Windows\\system32\\sc stop vlxgigeservice";
 const char kDeleteFromWow64[] = ":\\Windows\\SysWOW64\\sc delete vlxgigeservice";
 const char kDeleteFromSystem32[] = ":\\Windows\\system32\\sc delete vlxgigeservice";
-const char kUninstallNetworkServer[] =
-    ":\\Program Files\\Velmora Imaging\\Tools\\LumNetworkServer.exe --uninstall --resetfw_server";
+
+const char kMonitorProgram[] = "\\pyxmon.exe";
 
 const WPARAM kMonitorCommand = 32776;  // the monitor's own command, sent before it is closed
 
@@ -82,25 +89,42 @@ void ReadDrive(char (&drive)[2]) {
   if (isLetter && windowsDirectory[1] == ':') drive[0] = letter;
 }
 
-// Runs a command line of the board loop without time-out in its own console,
-// then records the attempt; an empty (unbuildable) command line is skipped.
-void RunLogged(RunLog& log, char* commandLine) {
-  if (!commandLine[0]) return;
-  RunAndWait(commandLine, 0, INFINITE);
-  log << "Call to " << commandLine << "\n";
+// Runs a command of the board loop without time-out in its own console, then
+// records the attempt; an empty (unbuildable) command is skipped.
+void RunLogged(RunLog& log, ChildCommand& command) {
+  if (!command.line[0] || !command.program[0]) return;
+  RunAndWait(command, 0, INFINITE);
+  log << "Call to " << command.line << "\n";
 }
 
-// {drive} + tail; left empty when the drive is unknown or the whole does not fit.
-void BuildFromDrive(const BoardSystem& system, const char* tail, DriverCommand& commandLine) {
-  commandLine[0] = '\0';
-  if (!system.drive[0] || !BuildText(commandLine, system.drive, tail)) commandLine[0] = '\0';
+// An sc command: the text as the branch names it ({drive} + tail), run by the
+// service controller of Windows' own folder. Empty when either is unknown.
+void BuildScCommand(const BoardSystem& system, const char* tail, const char* sc, ChildCommand& command) {
+  command.program[0] = command.line[0] = '\0';
+  if (!system.drive[0] || !sc[0] || !CopyText(command.program, sc) ||
+      !BuildText(command.line, system.drive, tail))
+    command.program[0] = command.line[0] = '\0';
 }
 
-// {cwd} + parts; left empty when the directory could not be read or the whole does not fit.
-void BuildFromDirectory(const char* directory, DriverCommand& commandLine, const char* first,
-                        const char* second = "", const char* third = "") {
-  commandLine[0] = '\0';
-  if (!directory[0] || !BuildText(commandLine, directory, first, second, third)) commandLine[0] = '\0';
+// The board, or one of its helpers, in the working directory; empty when unknown or too long.
+void BuildFromDirectory(const char* directory, const BranchTools& tools, const char* arguments,
+                        const char* board, const char* suffix, ChildCommand& command) {
+  command.program[0] = command.line[0] = '\0';
+  if (!directory[0] || !BuildText(command.program, directory, tools.program) ||
+      !BuildText(command.line, command.program, arguments, board, suffix))
+    command.program[0] = command.line[0] = '\0';
+}
+
+// {drive}:\...\Tools program with its arguments.
+void BuildFromDrive(const BoardSystem& system, const char* program, const char* arguments,
+                    ChildCommand& command) {
+  BuildChildCommand(command, system.drive, program, arguments);
+}
+
+// sc.exe of folder, when the folder can be read.
+void ReadScProgram(bool (*query)(char*, size_t), char (&sc)[MAX_PATH]) {
+  char folder[MAX_PATH];
+  if (!query(folder, sizeof folder) || !BuildText(sc, folder, "\\sc.exe")) sc[0] = '\0';
 }
 
 const BranchTools* ToolsFor(const BoardSystem& system) {
@@ -127,11 +151,25 @@ void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSyste
   RunLogged(log, lines.deleteService);
 }
 
+// The board monitor's program: pyxmon.exe of the working directory, else of
+// the system directory. Empty when neither folder can be read.
+void FindMonitorProgram(char (&program)[MAX_PATH]) {
+  char folder[MAX_PATH];
+  if (QueryCurrentDirectory(folder) && BuildText(program, folder, kMonitorProgram)) {
+    DWORD attributes = GetFileAttributesA(program);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  }
+  if (!QuerySystemDirectory(folder) || !BuildText(program, folder, kMonitorProgram)) program[0] = '\0';
+}
+
 // Closes the board monitor (started first so that its window can be found and
 // told to release the boards), then stops and deletes its TrkServer service.
 void ShutDownMonitor() {
-  intptr_t monitor = _spawnlp(_P_NOWAIT, "pyxmon.exe", "pyxmon.exe", static_cast<const char*>(nullptr));
-  if (monitor != -1) CloseHandle(reinterpret_cast<HANDLE>(monitor));  // never waited for
+  // Its command line holds only its own name, as ever.
+  char program[MAX_PATH];
+  char commandLine[] = "pyxmon.exe";
+  FindMonitorProgram(program);
+  StartWithoutWaiting(program, commandLine);  // never waited for; a failed start is passed over
   Sleep(2000);
   HWND window = FindWindowA("PyxMonWnd", nullptr);
   if (window) {
@@ -183,6 +221,9 @@ BoardSystem ReadBoardSystem() {
   system.platformId = version.dwPlatformId;
   system.amd64 = QueryProcessorArchitecture() == PROCESSOR_ARCHITECTURE_AMD64;
   ReadDrive(system.drive);
+  ReadScProgram(&QuerySystemDirectory, system.sc);
+  ReadScProgram(&QuerySystemWow64Directory, system.scWow64);
+  if (!system.scWow64[0]) CopyText(system.scWow64, system.sc);
   return system;
 }
 
@@ -198,22 +239,25 @@ bool HasBoardTool(const BoardSystem& system) { return ToolsFor(system) != nullpt
 
 void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
                             BoardCommandLines& lines) {
-  lines.driver[0] = lines.filter[0] = lines.blockService[0] = lines.stopService[0] =
-      lines.deleteService[0] = '\0';
+  for (ChildCommand* command :
+       {&lines.driver, &lines.filter, &lines.blockService, &lines.stopService, &lines.deleteService})
+    command->program[0] = command->line[0] = '\0';
   const BranchTools* tools = ToolsFor(system);
   if (!tools || !workingDirectory || !board) return;
-  BuildFromDirectory(workingDirectory, lines.driver, tools->boardPrefix, board, tools->boardSuffix);
+  BuildFromDirectory(workingDirectory, *tools, tools->boardArguments, board, tools->boardSuffix, lines.driver);
   if (!IsGigeBoard(board)) return;
-  BuildFromDirectory(workingDirectory, lines.filter, tools->filterCommand);
+  BuildFromDirectory(workingDirectory, *tools, tools->filterArguments, "", "", lines.filter);
   bool stopFromWow64 = system.amd64 && tools->stopFromWow64OnAmd64;
   bool deleteFromWow64 = system.amd64 && tools->deleteFromWow64OnAmd64;
-  BuildFromDrive(system, kBlockGigeService, lines.blockService);
-  BuildFromDrive(system, stopFromWow64 ? kStopFromWow64 : kStopFromSystem32, lines.stopService);
-  BuildFromDrive(system, deleteFromWow64 ? kDeleteFromWow64 : kDeleteFromSystem32, lines.deleteService);
+  BuildFromDrive(system, kGigeServiceProgram, " -blockme", lines.blockService);
+  BuildScCommand(system, stopFromWow64 ? kStopFromWow64 : kStopFromSystem32,
+                 stopFromWow64 ? system.scWow64 : system.sc, lines.stopService);
+  BuildScCommand(system, deleteFromWow64 ? kDeleteFromWow64 : kDeleteFromSystem32,
+                 deleteFromWow64 ? system.scWow64 : system.sc, lines.deleteService);
 }
 
-void BuildBoardNetworkServerCommandLine(const BoardSystem& system, DriverCommand& commandLine) {
-  BuildFromDrive(system, kUninstallNetworkServer, commandLine);
+void BuildBoardNetworkServerCommandLine(const BoardSystem& system, ChildCommand& command) {
+  BuildFromDrive(system, kNetworkServerProgram, " --uninstall --resetfw_server", command);
 }
 
 void UninstallAllBoards(CleanupContext& context, RunLog& log) {
@@ -238,9 +282,9 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   }
 
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
-  DriverCommand commandLine;
-  BuildBoardNetworkServerCommandLine(system, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, INFINITE);
+  ChildCommand networkServer;
+  BuildBoardNetworkServerCommandLine(system, networkServer);
+  RunAndWait(networkServer, 0, INFINITE);
 
   delete[] boards;
   ProgressWindow::Step(context.progressWindow);

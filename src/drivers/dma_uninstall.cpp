@@ -26,7 +26,7 @@ struct DmaCommand {
 };
 
 const DmaCommand kDrvmanage = {"\\drvmanage.exe", " uninstall -log -quiet"};
-const DmaCommand kLumdrv = {"\\lumdrv.exe ", "vlxdma -remove -noinfo"};
+const DmaCommand kLumdrv = {"\\lumdrv.exe", " vlxdma -remove -noinfo"};
 const DmaCommand kNetworkServer = {"\\LumNetworkServer.exe", " --uninstall --resetfw_server"};
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -67,11 +67,10 @@ double RevisionNumber(const char* text) {
   return std::strtod(number, nullptr);
 }
 
-// {cwd} + command; left empty when the directory is unknown or the whole does not fit.
-void BuildFromDirectory(const char* directory, const DmaCommand& command, DriverCommand& commandLine) {
-  commandLine[0] = '\0';
-  if (!directory || !directory[0] || !BuildText(commandLine, directory, command.tool, command.arguments))
-    commandLine[0] = '\0';
+// {cwd} + command, run from the working directory by full path; left empty
+// when the directory is unknown or the whole does not fit.
+void BuildFromDirectory(const char* directory, const DmaCommand& command, ChildCommand& child) {
+  BuildChildCommand(child, directory, command.tool, command.arguments);
 }
 
 }  // namespace
@@ -83,14 +82,14 @@ DmaTool ChooseDmaTool(const OSVERSIONINFOA& version, WORD architecture, const ch
   return revision < 9.0 ? DmaTool::Lumdrv : DmaTool::Drvmanage;
 }
 
-void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, DriverCommand& commandLine) {
-  commandLine[0] = '\0';
+void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, ChildCommand& command) {
+  command.program[0] = command.line[0] = '\0';
   if (tool == DmaTool::None) return;
-  BuildFromDirectory(workingDirectory, tool == DmaTool::Lumdrv ? kLumdrv : kDrvmanage, commandLine);
+  BuildFromDirectory(workingDirectory, tool == DmaTool::Lumdrv ? kLumdrv : kDrvmanage, command);
 }
 
-void BuildDmaNetworkServerCommandLine(const char* workingDirectory, DriverCommand& commandLine) {
-  BuildFromDirectory(workingDirectory, kNetworkServer, commandLine);
+void BuildDmaNetworkServerCommandLine(const char* workingDirectory, ChildCommand& command) {
+  BuildFromDirectory(workingDirectory, kNetworkServer, command);
 }
 
 void UninstallDma(CleanupContext& context, const char* revisionText) {
@@ -104,14 +103,14 @@ void UninstallDma(CleanupContext& context, const char* revisionText) {
 
   DmaTool tool = ChooseDmaTool(version, architecture, revisionText);
   if (tool == DmaTool::None) return;
-  DriverCommand commandLine;
-  BuildDmaCommandLine(tool, directory, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
+  ChildCommand command;
+  BuildDmaCommandLine(tool, directory, command);
+  RunAndWait(command, 0, kToolTimeoutMs);
   ProgressWindow::Step(context.progressWindow);
 
   // The working directory is read anew for the network server.
   char current[kTextSize];
   if (!QueryCurrentDirectory(current)) return;
-  BuildDmaNetworkServerCommandLine(current, commandLine);
-  if (commandLine[0]) RunAndWait(commandLine, 0, kToolTimeoutMs);
+  BuildDmaNetworkServerCommandLine(current, command);
+  RunAndWait(command, 0, kToolTimeoutMs);
 }

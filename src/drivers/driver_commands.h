@@ -8,6 +8,8 @@
 
 #include <cstddef>
 
+#include "system/system.h"
+
 const size_t kDriverCommandSize = 1024;
 typedef char DriverCommand[kDriverCommandSize];
 
@@ -25,6 +27,12 @@ struct BoardSystem {
   DWORD platformId;
   bool amd64;
   char drive[2];  // drive letter of the Windows directory; empty when it cannot be read
+  // The service controller each of the command lines' sc texts names, taken
+  // from Windows' own folders: sc.exe of the system directory for
+  // "...\system32\sc", of the 32-bit system folder for "...\SysWOW64\sc"
+  // (the system directory's where there is none). Empty when unreadable.
+  char sc[MAX_PATH];
+  char scWow64[MAX_PATH];
 };
 BoardSystem ReadBoardSystem();
 
@@ -34,27 +42,28 @@ bool IsTarvelBoard(const char* board);
 // True when this Windows has a board tool at all (version 6, version 4, or the NT platform).
 bool HasBoardTool(const BoardSystem& system);
 
-// The command lines run for one board, in order: its driver, and for GigE
-// boards the filter driver and the three service commands.
+// The children started for one board, in order: its driver, and for GigE
+// boards the filter driver and the three service commands. Each names its
+// program by full path; its command-line text is the one the log records.
 struct BoardCommandLines {
-  DriverCommand driver;
-  DriverCommand filter;
-  DriverCommand blockService;
-  DriverCommand stopService;
-  DriverCommand deleteService;
+  ChildCommand driver;
+  ChildCommand filter;
+  ChildCommand blockService;
+  ChildCommand stopService;
+  ChildCommand deleteService;
 };
 void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
                             BoardCommandLines& lines);
 
 // The network server's uninstall at the end of the board step (from the Windows drive).
-void BuildBoardNetworkServerCommandLine(const BoardSystem& system, DriverCommand& commandLine);
+void BuildBoardNetworkServerCommandLine(const BoardSystem& system, ChildCommand& command);
 
 // The DMA step's tool, chosen by Windows version, architecture and revision.
 enum class DmaTool { None, Drvmanage, Lumdrv };
 DmaTool ChooseDmaTool(const OSVERSIONINFOA& version, WORD architecture, const char* revisionText);
-void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, DriverCommand& commandLine);
+void BuildDmaCommandLine(DmaTool tool, const char* workingDirectory, ChildCommand& command);
 // The network server's uninstall at the end of the DMA step (from the working directory).
-void BuildDmaNetworkServerCommandLine(const char* workingDirectory, DriverCommand& commandLine);
+void BuildDmaNetworkServerCommandLine(const char* workingDirectory, ChildCommand& command);
 
 // Where the vendor's INF packages lie (under the Windows directory) and which names are looked at.
 inline constexpr char kInfFolder[] = "\\inf";

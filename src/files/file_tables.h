@@ -160,7 +160,8 @@ inline constexpr char kDeferredRemovalValue[] = "delLUMDIR";
 const size_t kDeferredRemovalSize = 200;
 
 // The installer-script clean-up tool after the working directory, and its time-out.
-inline constexpr char kMsiCleanupCommand[] = "\\MsiCleanup\\MsiCleanup.exe silent";
+inline constexpr char kMsiCleanupProgram[] = "\\MsiCleanup\\MsiCleanup.exe";
+inline constexpr char kMsiCleanupArguments[] = " silent";
 
 // The logon command for the drive letter of the Windows directory; empty when
 // it does not fit. It always names the default place, never "Directory".

@@ -7,10 +7,17 @@
 // in a folder the walk accepts as its root: never for a folder, a link or a
 // name that shares its file with others (each would let them act on something
 // that is not the vendor's file).
+//
+// cmd.exe is started from the system directory by full path. It finds
+// takeown, cacls and attrib itself, in its current directory before PATH,
+// unless NoDefaultCurrentDirectoryInExePath is set in its environment: the
+// variable is set for the four runs, so that a program of one of those names
+// in the working directory is never the one run.
 #include "files/files.h"
 #include "files/tree_walk.h"
 
 #include "system/system.h"
+#include "system/system_facts.h"
 #include "system/text.h"
 
 namespace {
@@ -25,6 +32,25 @@ const ForceCommand kForceCommands[] = {
     {"cmd.exe /c cacls \"", "\" /g Administrators:F /Y"},
     {"cmd.exe /c attrib -r -h -a -s \"", "\""},
     {"cmd.exe /c del /q \"", "\""},
+};
+
+const char kNoCurrentDirectorySearch[] = "NoDefaultCurrentDirectoryInExePath";
+
+// Sets the variable for the lifetime of the object, unless it is set already
+// (only its presence counts), and removes it again afterwards.
+class NoCurrentDirectorySearch {
+ public:
+  NoCurrentDirectorySearch()
+      : added_(GetEnvironmentVariableA(kNoCurrentDirectorySearch, nullptr, 0) == 0 &&
+               SetEnvironmentVariableA(kNoCurrentDirectorySearch, "1")) {}
+  ~NoCurrentDirectorySearch() {
+    if (added_) SetEnvironmentVariableA(kNoCurrentDirectorySearch, nullptr);
+  }
+  NoCurrentDirectorySearch(const NoCurrentDirectorySearch&) = delete;
+  NoCurrentDirectorySearch& operator=(const NoCurrentDirectorySearch&) = delete;
+
+ private:
+  bool added_;
 };
 
 // The path goes inside double quotes on a cmd.exe line: a quote would end the
@@ -85,6 +111,9 @@ void ForceDeleteFile(const char* path) {
   char commandLine[MAX_PATH];
   for (const ForceCommand& command : kForceCommands)
     if (!BuildText(commandLine, command.head, path, command.tail)) return;
+  char systemDirectory[MAX_PATH];
+  char interpreter[MAX_PATH];
+  if (!QuerySystemDirectory(systemDirectory) || !BuildText(interpreter, systemDirectory, "\\cmd.exe")) return;
 
   // The ordinary way first: most files need no process at all.
   if (FileWalkByHandle()) {
@@ -93,8 +122,9 @@ void ForceDeleteFile(const char* path) {
     return;
   }
 
+  NoCurrentDirectorySearch searchPathOnly;
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);
-    RunAndWait(commandLine, CREATE_NO_WINDOW, INFINITE);
+    RunAndWait(interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
   }
 }

@@ -163,10 +163,10 @@ void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts) {
 
 void RunMsiCleanupTool(HWND window, const StepFacts& facts) {
   ProgressWindow::SetCaption(window, "Deleting script files");
-  char commandLine[1024];
+  ChildCommand command;
   if (!facts.haveWorkingDirectory) return;
-  if (!BuildText(commandLine, facts.workingDirectory, kMsiCleanupCommand)) return;
-  RunAndWait(commandLine, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
+  if (!BuildChildCommand(command, facts.workingDirectory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
+  RunAndWait(command, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
 }
 
 void RemoveWindowsInstallerEntries(const StepFacts& facts) {

@@ -12,6 +12,7 @@
 #include <tlhelp32.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <set>
 
 #include "drivers/driver_commands.h"
@@ -301,18 +302,18 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
       InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + name);
       BoardCommandLines lines;
       BuildBoardCommandLines(system, directory, name, lines);
-      for (const char* line : {lines.driver, lines.filter, lines.blockService, lines.stopService,
-                               lines.deleteService})
-        if (line[0]) item.commands.push_back(Utf8FromAnsi(line));
+      for (const ChildCommand* command :
+           {&lines.driver, &lines.filter, &lines.blockService, &lines.stopService, &lines.deleteService})
+        if (command->line[0]) item.commands.push_back(Utf8FromAnsi(command->line));
     }
     RegCloseKey(boardKey);
   } else if (!IsMissing(static_cast<DWORD>(status))) {
     reader.Add(ItemKind::RegistryKey, std::string("HKLM\\") + kBoardKey).error = static_cast<DWORD>(status);
   }
   AddMonitorService(reader, tarvel);
-  DriverCommand commandLine;
-  BuildBoardNetworkServerCommandLine(system, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
+  ChildCommand networkServer;
+  BuildBoardNetworkServerCommandLine(system, networkServer);
+  if (networkServer.line[0]) inventory.commands.push_back(Utf8FromAnsi(networkServer.line));
 }
 
 void ReadDma(const char* revisionText, Inventory& inventory) {
@@ -320,11 +321,11 @@ void ReadDma(const char* revisionText, Inventory& inventory) {
   QueryCurrentDirectory(directory);
   DmaTool tool = ChooseDmaTool(QueryVersion(), QueryProcessorArchitecture(), revisionText);
   if (tool == DmaTool::None) return;
-  DriverCommand commandLine;
-  BuildDmaCommandLine(tool, directory, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
-  BuildDmaNetworkServerCommandLine(directory, commandLine);
-  if (commandLine[0]) inventory.commands.push_back(Utf8FromAnsi(commandLine));
+  ChildCommand command;
+  BuildDmaCommandLine(tool, directory, command);
+  if (command.line[0]) inventory.commands.push_back(Utf8FromAnsi(command.line));
+  BuildDmaNetworkServerCommandLine(directory, command);
+  if (command.line[0]) inventory.commands.push_back(Utf8FromAnsi(command.line));
 }
 
 void ReadShortcuts(Reader& reader, const char* windowsDirectory) {

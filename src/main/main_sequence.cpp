@@ -66,10 +66,10 @@ void LogTime(RunLog& log, const char* label, const SYSTEMTIME& time) {
 // working directory or the command line would not fit in full.
 void RunMsiCleanup() {
   char directory[MAX_PATH];
-  char commandLine[1024];
+  ChildCommand command;
   if (!QueryCurrentDirectory(directory)) return;
-  if (!BuildText(commandLine, directory, kMsiCleanupCommand)) return;
-  RunAndWait(commandLine, CREATE_NO_WINDOW, 60000);
+  if (!BuildChildCommand(command, directory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
+  RunAndWait(command, CREATE_NO_WINDOW, 60000);
 }
 
 // The first driver tool this system needs that is not in the working

@@ -1,20 +1,54 @@
-// Running an external command and waiting for it.
+// Running an external command and waiting for it. The program is always named
+// in full (lpApplicationName): Windows then runs exactly that file, and never
+// one that a search of the application's folder, the working directory or
+// PATH would find first for the command line's first token. The command line
+// still reaches the child as it is.
 #include <cstring>
 
 #include "system/system.h"
+#include "system/text.h"
 
-RunResult RunAndWait(char* commandLine, DWORD creationFlags, DWORD timeoutMs) {
+namespace {
+
+bool Start(const char* program, char* commandLine, DWORD creationFlags, PROCESS_INFORMATION& process) {
   STARTUPINFOA startup;
-  PROCESS_INFORMATION process;
   std::memset(&startup, 0, sizeof startup);
   std::memset(&process, 0, sizeof process);
   startup.cb = sizeof startup;
-  if (!commandLine || !commandLine[0]) return RunResult::NotStarted;
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr,
-                      nullptr, &startup, &process))
-    return RunResult::NotStarted;
+  if (!program || !program[0] || !commandLine || !commandLine[0]) return false;
+  return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
+                        &startup, &process) != FALSE;
+}
+
+}  // namespace
+
+bool BuildChildCommand(ChildCommand& command, const char* folder, const char* programTail,
+                       const char* arguments) {
+  command.program[0] = command.line[0] = '\0';
+  if (folder && folder[0] && BuildText(command.program, folder, programTail) &&
+      BuildText(command.line, command.program, arguments))
+    return true;
+  command.program[0] = command.line[0] = '\0';
+  return false;
+}
+
+RunResult RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs) {
+  PROCESS_INFORMATION process;
+  if (!Start(program, commandLine, creationFlags, process)) return RunResult::NotStarted;
   DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return wait == WAIT_TIMEOUT ? RunResult::TimedOut : RunResult::Finished;
+}
+
+RunResult RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs) {
+  return RunAndWait(command.program, command.line, creationFlags, timeoutMs);
+}
+
+bool StartWithoutWaiting(const char* program, char* commandLine) {
+  PROCESS_INFORMATION process;
+  if (!Start(program, commandLine, 0, process)) return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }

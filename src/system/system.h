@@ -7,11 +7,31 @@
 // What became of a run, for diagnostics only: no caller acts on it.
 enum class RunResult { Finished, TimedOut, NotStarted };
 
-// Runs commandLine (a writable buffer the caller owns; the platform resolves
-// the unquoted program path) with no inherited handles, the given creation
-// flags (0 or CREATE_NO_WINDOW), and waits up to timeoutMs (or INFINITE).
-// A child that outlives the wait is left running.
-RunResult RunAndWait(char* commandLine, DWORD creationFlags, DWORD timeoutMs);
+// A child as the program starts it: the program file by its full path, which
+// is what runs (it is never looked for along a search path), and the
+// command-line text the child receives. Both are built whole or left empty.
+// A program path of MAX_PATH or more is built all the same: Windows refuses
+// to start it, as it refused to find it before.
+struct ChildCommand {
+  char program[1024];
+  char line[1024];
+};
+
+// program = folder + programTail; line = program + arguments. Both are left
+// empty (and false returned) when folder is empty or a text does not fit.
+bool BuildChildCommand(ChildCommand& command, const char* folder, const char* programTail,
+                       const char* arguments);
+
+// Runs program (a full path) with commandLine (a writable buffer the caller
+// owns, handed to the child as it is) and no inherited handles, with the given
+// creation flags (0 or CREATE_NO_WINDOW), and waits up to timeoutMs (or
+// INFINITE). A child that outlives the wait is left running. Nothing starts
+// without a program path: no search ever finds one from the command line.
+RunResult RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs);
+RunResult RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs);
+
+// Starts program as RunAndWait does, without waiting; its handles are closed.
+bool StartWithoutWaiting(const char* program, char* commandLine);
 
 // Enables or disables one named privilege in an open token (opened with
 // TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY). Failures are printed to standard output.

@@ -49,6 +49,12 @@ bool QueryCurrentDirectory(char* buffer, size_t size) {
   return Accept(GetCurrentDirectoryA(static_cast<DWORD>(size), buffer), buffer, size);
 }
 
+bool QuerySystemWow64Directory(char* buffer, size_t size) {
+  if (!buffer || size == 0) return false;
+  buffer[0] = '\0';
+  return Accept(GetSystemWow64DirectoryA(buffer, static_cast<UINT>(size)), buffer, size);
+}
+
 bool HasInteractiveWindowStation() {
   HWINSTA station = GetProcessWindowStation();
   if (!station) return true;

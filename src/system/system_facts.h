@@ -17,6 +17,8 @@ WORD QueryProcessorArchitecture();
 bool QueryWindowsDirectory(char* buffer, size_t size);
 bool QuerySystemDirectory(char* buffer, size_t size);
 bool QueryCurrentDirectory(char* buffer, size_t size);
+// The 32-bit system folder of 64-bit Windows (SysWOW64); false where there is none.
+bool QuerySystemWow64Directory(char* buffer, size_t size);
 
 template <size_t N>
 bool QueryWindowsDirectory(char (&buffer)[N]) {
@@ -29,6 +31,10 @@ bool QuerySystemDirectory(char (&buffer)[N]) {
 template <size_t N>
 bool QueryCurrentDirectory(char (&buffer)[N]) {
   return QueryCurrentDirectory(buffer, N);
+}
+template <size_t N>
+bool QuerySystemWow64Directory(char (&buffer)[N]) {
+  return QuerySystemWow64Directory(buffer, N);
 }
 
 // False when the process's window station has no visible display surfaces (a

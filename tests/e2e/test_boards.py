@@ -46,9 +46,9 @@ class BoardStepsTest(WineTestCase):
             'monitor: command 32776',
             'monitor: closed',
             FOLDER + '\\drvmanage.exe uninstall inf=Tarvel-X4.inf -log -quiet',
-            # Wine (8.0) hands a child whose unquoted path holds blanks its
-            # command line with the path quoted; Windows passes it unchanged.
-            '"' + TOOLS + '\\LumNetworkServer.exe" --uninstall --resetfw_server',
+            # Started by its full path, the child sees its command line
+            # unchanged, unquoted path with blanks and all.
+            TOOLS + '\\LumNetworkServer.exe --uninstall --resetfw_server',
             FOLDER + '\\drvmanage.exe uninstall -log -quiet',
             FOLDER + '\\LumNetworkServer.exe --uninstall --resetfw_server',
         ], self.events()[:8])
@@ -73,7 +73,7 @@ class BoardStepsTest(WineTestCase):
         # A 64-bit Windows takes drvmanage for the DMA driver whatever the revision.
         self.assertEqual([
             FOLDER + '\\drvinst.exe -remove Parlow-CL -noback',
-            '"' + TOOLS + '\\LumNetworkServer.exe" --uninstall --resetfw_server',
+            TOOLS + '\\LumNetworkServer.exe --uninstall --resetfw_server',
             FOLDER + '\\drvmanage.exe uninstall -log -quiet',
             FOLDER + '\\LumNetworkServer.exe --uninstall --resetfw_server',
         ], self.events()[:4])

@@ -17,9 +17,9 @@ from winebed import WineTestCase
 
 FOLDER = sample.PROGRAM_FOLDER
 TOOLS = sample.INSTALL_DIR + '\\Tools'
-# Wine (8.0) hands a child whose unquoted path holds blanks its command line
-# with the path quoted; Windows passes it unchanged.
-NETWORK_SERVER_BY_DRIVE = ('"' + TOOLS + '\\LumNetworkServer.exe" --uninstall --resetfw_server',
+# Started by its full path, the child sees its command line unchanged, the
+# unquoted path with blanks included (as Windows and Wine both pass it then).
+NETWORK_SERVER_BY_DRIVE = (TOOLS + '\\LumNetworkServer.exe --uninstall --resetfw_server',
                            'Stopping LumNetworkServer.exe')
 # The sample's vendor driver package leaves through SetupUninstallOEMInfA, named
 # by its published name with SUOI_FORCEDELETE; the other oem INFs are never

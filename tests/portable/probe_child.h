@@ -33,9 +33,5 @@ bool ProbeIsRunning(DWORD pid);
 // Ends a probe that was left running and waits for it to be gone.
 void EndProbe(DWORD pid);
 
-// The C runtime's PATH, which its spawn searches, and the process's.
-std::string GetPathVariable();
-void SetPathVariable(const std::string& value);
-
 // Windows file names compare without regard to (ASCII) case.
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);

@@ -60,11 +60,6 @@ bool InstallProbeChild(const std::string& path) {
   return CopyFileA(source.c_str(), path.c_str(), FALSE) != FALSE;
 }
 
-void SetPathVariable(const std::string& value) {
-  std::string setting = "PATH=" + value;
-  _putenv(setting.c_str());  // the runtime's copy, and the process's
-}
-
 bool ProbeIsRunning(DWORD pid) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   if (!process) return false;
@@ -104,8 +99,6 @@ bool InstallProbeChild(const std::string& path) {
   return true;
 }
 
-void SetPathVariable(const std::string& value) { winsim::M().system.environment["PATH"] = value; }
-
 bool ProbeIsRunning(DWORD pid) {
   winsim::SimProcess* process = winsim::FindProcess(pid);
   return process && process->running;
@@ -125,11 +118,6 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
     if (x != y) return false;
   }
   return true;
-}
-
-std::string GetPathVariable() {
-  const char* value = std::getenv("PATH");
-  return value ? value : "";
 }
 
 ProbeRecord ReadProbeRecord(const std::string& recordPath) {

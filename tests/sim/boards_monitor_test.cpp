@@ -11,7 +11,15 @@ using winsim::M;
 
 namespace {
 
-const std::vector<std::string> kShutdownKinds = {"spawn", "sleep: ", "message: ", "service-", "run: "};
+const std::vector<std::string> kShutdownKinds = {"sleep: ", "message: ", "service-", "run: ", "run-failed: "};
+
+// The program of every start of the monitor (its command line is its bare name).
+std::vector<std::string> MonitorPrograms() {
+  std::vector<std::string> programs;
+  for (const winsim::ChildRun& run : M().processes.runs)
+    if (run.commandLine == "pyxmon.exe") programs.push_back(run.applicationName);
+  return programs;
+}
 
 class MonitorShutdownTest : public DriverStepTest {
  protected:
@@ -47,7 +55,7 @@ TEST_P(MonitorBranchTest, MonitorIsClosedAndTrkServerRemovedBeforeTheDriverTool)
 
   RunBoardStep();
 
-  std::vector<std::string> expected = {R"(spawn: C:\Tools\pyxmon.exe)",
+  std::vector<std::string> expected = {"run: pyxmon.exe",
                                        "sleep: 2000",
                                        "message: PyxMonWnd 273 32776 0",
                                        "sleep: 1000",
@@ -66,8 +74,14 @@ TEST_P(MonitorBranchTest, MonitorIsClosedAndTrkServerRemovedBeforeTheDriverTool)
   EXPECT_TRUE(M().services.services["TrkServer"].deleted);
   EXPECT_FALSE(M().services.services["TrkServer"].running);
   EXPECT_EQ(nullptr, FindWindowA("PyxMonWnd", nullptr));
-  // The monitor is started without waiting, and not as a run of the runner.
-  EXPECT_EQ(std::vector<std::string>{R"(C:\Tools\pyxmon.exe)"}, M().processes.spawns);
+  // The monitor is started by full path without waiting; its command line is its name alone.
+  EXPECT_EQ(std::vector<std::string>{R"(C:\Tools\pyxmon.exe)"}, MonitorPrograms());
+  for (const winsim::ChildRun& run : M().processes.runs)
+    if (run.commandLine == "pyxmon.exe") {
+      EXPECT_FALSE(run.waited);
+      EXPECT_FALSE(run.inheritHandles);
+      EXPECT_EQ(0u, run.creationFlags);
+    }
   EXPECT_EQ(*c.driverRun ? CallLines({c.driverRun}) : "", Log());
 }
 
@@ -89,7 +103,7 @@ TEST_F(MonitorShutdownTest, WithoutMonitorWindowNoMessageIsSentButTrkServerIsSti
 
   RunBoardStep();
 
-  EXPECT_EQ((std::vector<std::string>{"sleep: 500", "spawn-failed: pyxmon.exe", "sleep: 2000",
+  EXPECT_EQ((std::vector<std::string>{"sleep: 500", "run-failed: pyxmon.exe", "sleep: 2000",
                                       "service-control: TrkServer 1", "service-delete: TrkServer",
                                       R"(run: C:\Tools\drvmanage.exe uninstall inf=Tarvel.inf -log -quiet)",
                                       "sleep: 500",
@@ -112,22 +126,26 @@ TEST_F(MonitorShutdownTest, AMonitorAlreadyRunningIsClosedEvenWhenItsProgramIsNo
   EXPECT_EQ((std::vector<DWORD>{500, 2000, 1000, 500}), Sleeps());
 }
 
-TEST_F(MonitorShutdownTest, MonitorIsLookedForInTheCurrentDirectoryThenAlongPath) {
+TEST_F(MonitorShutdownTest, MonitorComesFromTheWorkingDirectoryElseTheSystemDirectoryNeverFromPath) {
   const std::string vendorTools = R"(C:\Program Files\Velmora Imaging\Tools)";
   M().system.environment["PATH"] = R"(C:\Windows\system32;)" + vendorTools;
   InstallMonitor(vendorTools + R"(\pyxmon.exe)");
   AddBoard("Tarvel");
-  AddBoard("TarvelB");
 
   RunBoardStep();
-  EXPECT_EQ((std::vector<std::string>{vendorTools + R"(\pyxmon.exe)", vendorTools + R"(\pyxmon.exe)"}),
-            M().processes.spawns);
+  EXPECT_EQ(std::vector<std::string>{R"(C:\Windows\system32\pyxmon.exe)"}, MonitorPrograms());
+  EXPECT_FALSE(M().processes.runs.front().started);  // not the one along PATH
 
-  winsim::MakeFile(R"(C:\Tools\pyxmon.exe)", "MZ");
-  M().processes.spawns.clear();
+  InstallMonitor(R"(C:\Windows\system32\pyxmon.exe)");
+  M().processes.runs.clear();
   RunBoardStep();
-  EXPECT_EQ((std::vector<std::string>{R"(C:\Tools\pyxmon.exe)", R"(C:\Tools\pyxmon.exe)"}),
-            M().processes.spawns);
+  ASSERT_EQ(std::vector<std::string>{R"(C:\Windows\system32\pyxmon.exe)"}, MonitorPrograms());
+  EXPECT_TRUE(M().processes.runs.front().started);
+
+  InstallMonitor(R"(C:\Tools\pyxmon.exe)");
+  M().processes.runs.clear();
+  RunBoardStep();
+  EXPECT_EQ(std::vector<std::string>{R"(C:\Tools\pyxmon.exe)"}, MonitorPrograms());
 }
 
 TEST_F(MonitorShutdownTest, StartedMonitorKeepsRunningBesideTheProgram) {

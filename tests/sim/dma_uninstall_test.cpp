@@ -50,7 +50,8 @@ TEST_P(DmaDecisionTest, ToolFollowsVersionArchitectureAndRevision) {
   for (const auto& run : M().processes.runs) {
     EXPECT_EQ(0u, run.creationFlags) << run.commandLine;
     EXPECT_EQ(15000u, run.timeoutMs) << run.commandLine;
-    EXPECT_EQ("(null)", run.applicationName) << run.commandLine;
+    // The program named in full: the command line's own first token.
+    EXPECT_EQ(run.commandLine.substr(0, run.commandLine.find(".exe") + 4), run.applicationName);
     EXPECT_FALSE(run.inheritHandles) << run.commandLine;
   }
   EXPECT_EQ("", Log());  // this step writes nothing to the run log

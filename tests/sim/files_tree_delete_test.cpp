@@ -58,7 +58,7 @@ class TreeDeleteSimTest : public SimTest {
 TEST_F(TreeDeleteSimTest, LinksInsideTheTreeGoAsLinksAndTheirTargetsStay) {
   for (bool byHandle : {true, false}) {
     SCOPED_TRACE(byHandle ? "by handle" : "by path");
-    if (!byHandle) M().files.missingExports.insert("NtCreateFile");
+    if (!byHandle) M().loader.missingExports.insert("NtCreateFile");
     MakeFile("C:\\Outside\\precious.txt");
     MakeFile("C:\\Outside\\sub\\more.txt", "", FILE_ATTRIBUTE_READONLY);
     MakeFile("C:\\Outside\\target.dll");
@@ -107,7 +107,7 @@ TEST_F(TreeDeleteSimTest, ARootReachedThroughALinkOrAUsersFolderIsRefusedUntouch
   EXPECT_EQ(group + " leads to C:\\ProgramData\\Start Menu\\Programs\\Velmora Imaging", elsewhere.reason);
   EXPECT_NE(std::string::npos, JudgeWalkRoot("C:\\Apps\\Velmora Imaging").reason.find("C:\\Apps on the way is owned"));
   // Where Windows cannot tell a handle's final path, the link on the way is seen all the same.
-  M().files.missingExports.insert("GetFinalPathNameByHandleW");
+  M().loader.missingExports.insert("GetFinalPathNameByHandleW");
   EXPECT_EQ(4395u, DeleteDirectoryTree(group.c_str()));
   EXPECT_EQ(before, winsim::DumpTree("C:\\"));
   // The account running the program owns what it made.
@@ -147,7 +147,7 @@ const std::u16string kFullwidthFile = u"x\uFF0F\uFF0E\uFF0E\uFF0F\uFF0E\uFF0E\uF
 TEST_F(TreeDeleteSimTest, AFolderOrFileWhoseNameReadsAsAPathDeletesItselfAndNothingItSeemsToName) {
   for (bool byHandle : {true, false}) {
     SCOPED_TRACE(byHandle ? "by handle" : "by path");
-    if (!byHandle) M().files.missingExports.insert("NtQueryDirectoryFile");
+    if (!byHandle) M().loader.missingExports.insert("NtQueryDirectoryFile");
     MakeFile(u"C:\\Parlow\\" + kFullwidthVictim + u"\\board.cfg");
     MakeFile(u"C:\\Parlow\\" + kFullwidthFile, "vendor");
     MakeFile(u"C:\\Parlow\\\u65E5\u672C\u8A9E\\\u0141\u00F3d\u017A.txt");  // Japanese, Polish
@@ -308,7 +308,7 @@ TEST_F(TreeDeleteSimTest, WithoutPosixDeletionReadOnlyFilesAndFoldersStillGo) {
 TEST_F(TreeDeleteSimTest, WithoutAnNtdllEntryPointTheWalkByPathRunsAndSaysSo) {
   std::string why;
   EXPECT_TRUE(FileWalkByHandle(&why));
-  M().files.missingExports.insert("NtQueryDirectoryFile");
+  M().loader.missingExports.insert("NtQueryDirectoryFile");
   EXPECT_FALSE(FileWalkByHandle(&why));
   EXPECT_NE(std::string::npos, why.find("NtQueryDirectoryFile"));
 
@@ -329,7 +329,7 @@ TEST_F(TreeDeleteSimTest, WithoutAnNtdllEntryPointTheWalkByPathRunsAndSaysSo) {
 TEST_F(TreeDeleteSimTest, PatternMatchesShortNamesAndRemovesFileLinksAsLinks) {
   for (bool byHandle : {true, false}) {
     SCOPED_TRACE(byHandle ? "by handle" : "by path");
-    if (!byHandle) M().files.missingExports.insert("NtCreateFile");
+    if (!byHandle) M().loader.missingExports.insert("NtCreateFile");
     // As on Windows, "lum*.dll" also matches through the 8.3 alias.
     MakeFile("C:\\Sys\\lumcore.dll.old").shortName = "LUMCOR~1.DLL";
     MakeFile("C:\\Sys\\lumcore.dllx").shortName = "LUMCOR~2.DLL";
@@ -364,7 +364,7 @@ TEST_F(TreeDeleteSimTest, EveryWayOutClosesItsSearchesAndHandles) {
   MakeFile("C:\\Pattern\\lum.dll", "", FILE_ATTRIBUTE_READONLY);
   DeleteFilesByPattern("C:\\Pattern", "lum*.dll");
   EXPECT_TRUE(PathExists("C:\\Pattern\\lum.dll"));
-  M().files.missingExports.insert("NtCreateFile");
+  M().loader.missingExports.insert("NtCreateFile");
   EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), DeleteDirectoryTree("C:\\Busy"));
 }
 
@@ -419,7 +419,7 @@ TEST_F(ForceDeleteSimTest, EachOfTheFourCommandsIsNeededForAProtectedDriver) {
     for (size_t i = 0; i < lines.size(); ++i) {
       if (i == left) continue;
       std::string line = lines[i];
-      RunAndWait(&line[0], CREATE_NO_WINDOW, INFINITE);
+      RunAndWait("C:\\Windows\\system32\\cmd.exe", &line[0], CREATE_NO_WINDOW, INFINITE);
     }
     EXPECT_TRUE(PathExists(path)) << "without " << lines[left];
   }

@@ -149,7 +149,7 @@ TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRem
   EXPECT_FALSE(winsim::PathExists(kInstallFolder));
 
   // Where ntdll lacks an entry point the walks go by path, and the reports say so.
-  M().files.missingExports.insert("NtCreateFile");
+  M().loader.missingExports.insert("NtCreateFile");
   winsim::FindNode("C:\\Temp")->children.clear();
   EXPECT_EQ(0, RunProgram("preview"));
   EXPECT_EQ(0u, Json("C:\\Temp\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(

@@ -46,6 +46,11 @@ struct ProcessObject {
   ChildOutcome outcome;
 };
 
+// The run-time exports of loader.cpp that GetProcAddress hands out for module
+// (null when none), and whether LoadLibraryA may load the module of that name.
+FARPROC FindRuntimeExport(HMODULE module, const char* name);
+bool ModuleLoadable(const std::string& name);
+
 // The code point of one Windows-1252 byte, and the byte of a code point (-1
 // when 1252 has none; with bestFit, Windows' best-fit table is tried too).
 unsigned WideOfAnsiByte(unsigned char byte);
@@ -126,7 +131,7 @@ std::string OwnerOf(const FsNode& node);
 std::vector<BYTE> SidOfAccount(const std::string& account);
 
 // The native and by-handle file calls GetProcAddress hands out for module
-// ("ntdll.dll", "kernel32.dll"), unless FileSystemState::missingExports lists
+// ("ntdll.dll", "kernel32.dll"), unless LoaderState::missingExports lists
 // them (nt_files.cpp); null for any other name.
 FARPROC FindFileExport(const char* module, const char* name);
 

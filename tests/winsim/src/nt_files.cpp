@@ -340,9 +340,10 @@ FARPROC Export(Function* function) {
 
 }  // namespace
 
-// The file calls that programs look up at run time, unless listed missing.
+// The file calls that programs look up at run time, unless listed missing
+// (LoaderState::missingExports).
 FARPROC FindFileExport(const char* module, const char* name) {
-  if (!name || M().files.missingExports.count(name)) return nullptr;
+  if (!name || M().loader.missingExports.count(name)) return nullptr;
   struct Entry {
     const char* module;
     const char* name;

@@ -169,6 +169,7 @@ HMODULE GetModuleHandleA(LPCSTR name) {
 
 HMODULE LoadLibraryA(LPCSTR name) {
   if (!name || !*name) return winsim::Fail(ERROR_INVALID_PARAMETER, static_cast<HMODULE>(nullptr));
+  if (!winsim::ModuleLoadable(name)) return winsim::Fail(ERROR_MOD_NOT_FOUND, static_cast<HMODULE>(nullptr));
   return GetModuleHandleA(name);
 }
 
@@ -192,6 +193,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   for (const char* area : {"ntdll.dll", "kernel32.dll"})
     if (IsModule(module, area))
       if (FARPROC entry = winsim::FindFileExport(area, name)) return entry;
+  if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

@@ -48,6 +48,9 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
                      int y, int width, int height, HWND parent, HMENU, HINSTANCE instance,
                      LPVOID) {
   if (M().ui.failCreateWindow || !className) return Fail(ERROR_CANNOT_FIND_WND_CLASS, (HWND) nullptr);
+  // comctl32 registers the progress bar's class once it is initialised.
+  if (EqualsNoCase(className, "msctls_progress32") && !M().ui.commonControlsInitialised)
+    return Fail(ERROR_CANNOT_FIND_WND_CLASS, (HWND) nullptr);
   SimWindow w;
   w.handle = NewWindowHandle();
   w.className = className;

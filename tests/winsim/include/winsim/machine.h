@@ -168,9 +168,6 @@ struct FileSystemState {
   // A test swaps an entry there (ReplaceByLink, ReplaceByHardLink) to play the
   // racing user. Calls made from inside the hook do not call it again.
   std::function<void(const std::string& event, const std::string& path)> hook;
-  // Exports GetProcAddress does not find, as on a Windows older than the call
-  // ("NtCreateFile", "GetFinalPathNameByHandleW", ...).
-  std::set<std::string> missingExports;
   // FileDispositionInformationEx (POSIX semantics, ignoring read-only) is
   // understood: Windows 10 1809 and later on NTFS. Without it the call fails
   // with STATUS_INVALID_INFO_CLASS, as on older versions.
@@ -412,6 +409,19 @@ struct EventLogState {
   std::string programPath = "C:\\Tools\\CleanLum.exe";  // GetModuleFileNameA(nullptr, ...)
 };
 
+// ---- DLL loading (loader.cpp) -----------------------------------------------------------
+// LoadLibraryA finds the simulated system modules under any folder, unless a
+// module is listed as missing; GetProcAddress finds the exports that programs
+// look up at run time, unless an export is listed as missing (as on a Windows
+// older than the call). Trace: "load-library: <name as given>".
+struct LoaderState {
+  std::vector<std::string> loads;  // every LoadLibraryA name, as given
+  std::set<std::string, NoCaseLess> missingModules;  // "comctl32.dll": LoadLibraryA fails (126)
+  std::set<std::string> missingExports;              // "SetDefaultDllDirectories"
+  DWORD defaultDllDirectories = 0;                   // as SetDefaultDllDirectories last set it
+  std::vector<std::string> dllDirectories;           // every SetDllDirectoryA text ("(null)" for null)
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -423,6 +433,7 @@ struct Machine {
   TokenState tokens;
   UiState ui;
   EventLogState eventLog;
+  LoaderState loader;
   std::vector<std::string> trace;
 };
 
