@@ -406,6 +406,31 @@ TEST_F(ForceDeleteSimTest, ASystemOwnedReadOnlyDriverDenyingAdministratorsIsGone
   }
 }
 
+// takeown, cacls and attrib act on what a link points at, and on the file a
+// hard link shares: such a name goes by itself or stays, and no command runs.
+TEST_F(ForceDeleteSimTest, ALinkOrAHardLinkIsDeletedAsItselfOrLeftAndNoCommandActsOnItsTarget) {
+  winsim::FsNode& target = MakeFile("C:\\Outside\\ntfs.sys", "MZ", FILE_ATTRIBUTE_READONLY);
+  target.denyAccess = true;
+  target.foreignOwner = true;
+  MakeFile("C:\\Outside\\shared.sys", "MZ shared", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM);
+  const auto outside = winsim::DumpTree("C:\\Outside");
+  // A link whose own deletion fails (its ACL denies it), a link that goes, a hard link.
+  MakeLink("C:\\Windows\\system32\\drivers\\Tuv.sys", "C:\\Outside\\ntfs.sys", false).denyAccess = true;
+  MakeLink("C:\\Windows\\system32\\drivers\\Druvan.sys", "C:\\Outside\\ntfs.sys", false);
+  winsim::MakeHardLink("C:\\Windows\\system32\\drivers\\Tarvel.sys", "C:\\Outside\\shared.sys");
+
+  for (const char* name : {"Tuv.sys", "Druvan.sys", "Tarvel.sys"})
+    ForceDeleteFile((std::string("C:\\Windows\\system32\\drivers\\") + name).c_str());
+
+  EXPECT_TRUE(M().processes.runs.empty());
+  EXPECT_TRUE(PathExists("C:\\Windows\\system32\\drivers\\Tuv.sys"));
+  EXPECT_FALSE(PathExists("C:\\Windows\\system32\\drivers\\Druvan.sys"));
+  EXPECT_FALSE(PathExists("C:\\Windows\\system32\\drivers\\Tarvel.sys"));
+  EXPECT_EQ(outside, winsim::DumpTree("C:\\Outside"));
+  EXPECT_TRUE(FindNode("C:\\Outside\\ntfs.sys")->denyAccess);
+  EXPECT_TRUE(FindNode("C:\\Outside\\ntfs.sys")->foreignOwner);
+}
+
 TEST_F(ForceDeleteSimTest, EachOfTheFourCommandsIsNeededForAProtectedDriver) {
   // Leaving out any one command leaves the driver in place, so the test above
   // proves the whole sequence.
