@@ -59,6 +59,8 @@ const DWORD kErrorRootElsewhere = 4395;   // ERROR_REPARSE_POINT_ENCOUNTERED
 const DWORD kErrorUntrustedOwner = 1307;  // ERROR_INVALID_OWNER
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 WideString Text(const char* ascii) { return WideFromAnsi(ascii); }
 
@@ -194,11 +196,26 @@ RootState OpenRoot(const char* path, DWORD access, Root& root, WalkRootVerdict& 
     return RootState::Refused;
   }
   if (!JudgeAncestors(root, normal, finalPathKnown, verdict)) return RootState::Refused;
+  // The root as its folder lists it: a link there is a link, whatever the
+  // handle shows (a Windows that followed it regardless is not trusted).
+  if (normal.size() > 2 && !IsLink(root.attributes)) {
+    size_t slash = normal.find_last_of('\\');
+    HANDLE parent = INVALID_HANDLE_VALUE;
+    NativeEntry listed;
+    if (OpenPathAsItself(LongPath(normal.substr(0, slash)), kListAccess, &parent) == ERROR_SUCCESS) {
+      bool link = ReadEntry(root.calls, parent, WideFromAnsi(normal.c_str() + slash + 1), listed) == ERROR_SUCCESS &&
+                  IsLink(listed.attributes);
+      CloseHandle(parent);
+      if (link) {
+        verdict.refused = true;
+        verdict.error = kErrorRootElsewhere;
+        verdict.reason = root.display + " is a link, and was opened as what it points at";
+        return RootState::Refused;
+      }
+    }
+  }
   return RootState::Opened;
 }
-
-bool IsFolder(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // ---- The tree deletion --------------------------------------------------------------
 
@@ -235,9 +252,17 @@ DWORD OpenFileChild(NativeFileCalls& calls, HANDLE folder, const WideString& nam
 
 // Deletes one entry of a folder, or opens it as the next level to walk
 // (*entered). 0 when it is gone, or the failure's code.
+//
+// A link is deleted as itself and never entered, whether the listing or the
+// handle says it is one; its attributes are never changed (a read-only link
+// stays), as an attribute change through a handle that reached the link's
+// target would change that. Where the listing said link and the handle opened
+// a plain folder (a Windows that followed the link regardless, or a swap),
+// the entry is left and the walk stops there.
 DWORD DeleteEntry(NativeFileCalls& calls, HANDLE folder, const NativeEntry& entry, Level* entered, bool* descend) {
   *descend = false;
-  bool asFolder = IsFolder(entry.attributes) && !IsLink(entry.attributes);
+  const bool listedLink = IsLink(entry.attributes);
+  bool asFolder = IsFolder(entry.attributes);
   for (int attempt = 0; attempt < 2; ++attempt) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (!asFolder) {
@@ -249,7 +274,7 @@ DWORD DeleteEntry(NativeFileCalls& calls, HANDLE folder, const NativeEntry& entr
       if (IsMissing(rc)) return 0;  // gone meanwhile
       if (rc != ERROR_SUCCESS) return rc;
       // A file or a file link, never a folder: its deletion takes this name only.
-      rc = DeleteByHandle(calls, handle, true);
+      rc = DeleteByHandle(calls, handle, !listedLink);
       CloseHandle(handle);
       return rc;
     }
@@ -262,15 +287,16 @@ DWORD DeleteEntry(NativeFileCalls& calls, HANDLE folder, const NativeEntry& entr
     if (IsMissing(rc)) return 0;
     // A folder that cannot even be listed is left as the walk by path left it:
     // the folder holding it then fails to go.
-    if (rc != ERROR_SUCCESS) return 0;
+    if (rc != ERROR_SUCCESS) return listedLink ? rc : 0;
     DWORD attributes = 0, tag = 0;
     rc = QueryAttributeTag(calls, handle, &attributes, &tag);
     if (rc == ERROR_SUCCESS && IsLink(attributes)) {
       // A junction or folder link: deleted as itself, never entered.
-      rc = deleteError ? deleteError : DeleteByHandle(calls, handle, true);
+      rc = deleteError ? deleteError : DeleteByHandle(calls, handle, false);
       CloseHandle(handle);
       return rc;
     }
+    if (rc == ERROR_SUCCESS && listedLink) rc = kErrorRootElsewhere;  // listed as a link, opened as a folder
     if (rc != ERROR_SUCCESS) {
       CloseHandle(handle);
       return rc;
@@ -418,7 +444,7 @@ DWORD DeleteTreeByHandle(const char* path) {
   }
   if (!IsFolder(root.attributes)) return 0;  // a file, as for any file path
   if (IsLink(root.attributes))  // the named folder is itself a link: only the link goes
-    return root.deleteError ? root.deleteError : DeleteByHandle(root.calls, root.handle, true);
+    return root.deleteError ? root.deleteError : DeleteByHandle(root.calls, root.handle, false);
   HANDLE handle = root.handle;
   root.handle = INVALID_HANDLE_VALUE;  // the walk closes it
   return DeleteBelow(root.calls, handle, root.deleteError);
@@ -475,14 +501,18 @@ ProtectedFile DeleteProtectedFileByHandle(const char* path) {
   DWORD attributes = 0, tag = 0, links = 1;
   rc = QueryAttributeTag(root.calls, file, &attributes, &tag);
   if (rc == ERROR_SUCCESS) rc = QueryLinkCount(root.calls, file, &links);
+  // A link as the folder lists it is a link, whatever the handle shows.
+  NativeEntry listed;
+  if (rc == ERROR_SUCCESS && ReadEntry(root.calls, root.handle, name, listed) == ERROR_SUCCESS)
+    attributes |= listed.attributes & FILE_ATTRIBUTE_REPARSE_POINT;
   ProtectedFile outcome = ProtectedFile::NeedsCommands;
   if (rc != ERROR_SUCCESS) {
     outcome = ProtectedFile::Refused;
   } else if (IsLink(attributes) || links > 1) {
     // takeown, cacls and attrib would act on the link's target, or on the
     // file this name shares with others: only this name goes, or nothing.
-    if (canDelete) DeleteByHandle(root.calls, file, true);
-    outcome = canDelete ? ProtectedFile::Deleted : ProtectedFile::Refused;
+    bool gone = canDelete && DeleteByHandle(root.calls, file, !IsLink(attributes)) == ERROR_SUCCESS;
+    outcome = gone ? ProtectedFile::Deleted : ProtectedFile::Refused;
   } else if (canDelete && DeleteByHandle(root.calls, file, true) == ERROR_SUCCESS) {
     outcome = ProtectedFile::Deleted;
   }

@@ -10,6 +10,9 @@ RegistryBackup BackUpRegistry(const Inventory& inventory, const std::string& fol
   RegistryExport file;
   BeginRegistryExport(file);
   for (const InventoryItem& item : inventory.items) {
+    bool registry = item.kind == ItemKind::Board || item.kind == ItemKind::RegistryKey ||
+                    item.kind == ItemKind::InstallerProduct || item.kind == ItemKind::RegistryValue;
+    if (!registry) continue;  // files, folders, services and processes are not the backup's
     // The export reads through the narrow calls: item texts in the code page.
     std::string path, valueName;
     if (!AnsiFromUtf8Exactly(item.path, path) || !AnsiFromUtf8Exactly(item.valueName, valueName)) {

@@ -239,14 +239,26 @@ DWORD QueryLinkCount(NativeFileCalls& calls, HANDLE file, DWORD* links) {
   return ERROR_SUCCESS;
 }
 
-DWORD ReadFolder(NativeFileCalls& calls, HANDLE folder, bool restart, std::vector<NativeEntry>& entries) {
+namespace {
+
+// One query of a folder's listing into entries.
+DWORD QueryFolder(NativeFileCalls& calls, HANDLE folder, bool restart, const WideString* name,
+                  std::vector<NativeEntry>& entries) {
   entries.clear();
+  UNICODE_STRING mask;
+  std::memset(&mask, 0, sizeof mask);
+  if (name) {
+    if (name->empty() || name->size() > 0x7FFF) return ERROR_INVALID_NAME;
+    mask.Buffer = const_cast<PWSTR>(name->c_str());
+    mask.Length = static_cast<USHORT>(name->size() * sizeof(WCHAR));
+    mask.MaximumLength = mask.Length;
+  }
   std::vector<LONGLONG> buffer(kListingBytes / sizeof(LONGLONG));  // aligned as the records need
   IO_STATUS_BLOCK io;
   std::memset(&io, 0, sizeof io);
   NTSTATUS status = As<NtQueryDirectoryFileCall>(calls.queryDirectory)(
       folder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(kListingBytes),
-      kIdBothDirectoryInformation, FALSE, nullptr, restart ? TRUE : FALSE);
+      kIdBothDirectoryInformation, name ? TRUE : FALSE, name ? &mask : nullptr, restart ? TRUE : FALSE);
   if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) return ERROR_NO_MORE_FILES;
   if (status != 0) return ErrorOf(calls, status);
   const BYTE* start = reinterpret_cast<const BYTE*>(buffer.data());
@@ -269,6 +281,21 @@ DWORD ReadFolder(NativeFileCalls& calls, HANDLE folder, bool restart, std::vecto
     if (record.NextEntryOffset == 0) break;
     offset += record.NextEntryOffset;
   }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ReadFolder(NativeFileCalls& calls, HANDLE folder, bool restart, std::vector<NativeEntry>& entries) {
+  return QueryFolder(calls, folder, restart, nullptr, entries);
+}
+
+DWORD ReadEntry(NativeFileCalls& calls, HANDLE folder, const WideString& name, NativeEntry& entry) {
+  std::vector<NativeEntry> entries;
+  DWORD rc = QueryFolder(calls, folder, true, &name, entries);
+  if (rc == ERROR_NO_MORE_FILES || (rc == ERROR_SUCCESS && entries.empty())) return ERROR_FILE_NOT_FOUND;
+  if (rc != ERROR_SUCCESS) return rc;
+  entry = entries.front();
   return ERROR_SUCCESS;
 }
 

@@ -69,6 +69,10 @@ DWORD QueryLinkCount(NativeFileCalls& calls, HANDLE file, DWORD* links);
 // ERROR_NO_MORE_FILES once every entry has been read.
 DWORD ReadFolder(NativeFileCalls& calls, HANDLE folder, bool restart, std::vector<NativeEntry>& entries);
 
+// The entry name of a folder as its listing shows it (the name matched
+// without regard to case, as one name). ERROR_FILE_NOT_FOUND when there is none.
+DWORD ReadEntry(NativeFileCalls& calls, HANDLE folder, const WideString& name, NativeEntry& entry);
+
 // Deletes what the handle holds (opened with DELETE): with POSIX semantics
 // where Windows has them, the name goes when the handle closes. evenReadOnly:
 // a read-only file or folder goes too (FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE,

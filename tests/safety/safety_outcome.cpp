@@ -348,10 +348,11 @@ class Model {
     for (const std::string& name : names) DeleteFile(directory + "\\" + name);
   }
 
-  // A link goes as itself, by handle (read-only or not), never what it points at.
+  // A link goes as itself, by handle, never what it points at; its attributes
+  // are never changed, so a read-only one stays.
   uint32_t RemoveLink(FsNode* parent, FsNode* link) {
-    if (link->denyAccess) {
-      Keep(link, "its ACL denies access");
+    if (link->denyAccess || (link->attributes & kReadOnly)) {
+      Keep(link, "a read-only link");
       return kErrorAccessDenied;
     }
     if (!link->directory && link->inUse) {
