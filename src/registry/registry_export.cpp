@@ -237,6 +237,12 @@ void ExportKey(RegistryExport& backup, HKEY root, const std::string& path, int d
       NoteMissing(backup, keyName + " (subkeys from index " + std::to_string(index) + " on)", status);
       break;
     }
+    // A name holding a zero cannot be passed as a path: cut there, it would
+    // name another key (with a zero first, this one again, for ever).
+    if (std::memchr(name, '\0', nameLength)) {
+      NoteMissing(backup, keyName + " (a subkey whose name holds a zero)", ERROR_INVALID_NAME);
+      continue;
+    }
     children.emplace_back(name, nameLength);
   }
   RegCloseKey(key);

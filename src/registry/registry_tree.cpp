@@ -72,15 +72,20 @@ bool DeleteRegistryTreeRecursive(HKEY root, char* path, size_t pathSize) {
     // Always index 0: each deleted child moves the next one up. The first child
     // that cannot be deleted ends the walk, so it is never retried for ever.
     char name[kNameLength];
+    char previous[kNameLength] = "";
     DWORD nameLength = kNameLength;
     while (RegEnumKeyExA(key, 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) ==
            ERROR_SUCCESS) {
-      // A descent that does not fit the buffer is refused for this child.
-      if (!CopyText(path + slot, pathSize - slot, name) ||
-          !DeleteRegistryTreeRecursive(root, path, pathSize)) {
+      // A descent that does not fit the buffer is refused for this child, and
+      // so is a name holding a zero (cut there, it would name another key),
+      // and a child that is listed again after its walk said it was gone (a
+      // name the code page cannot spell names no key).
+      if (std::memchr(name, '\0', nameLength) || std::strcmp(name, previous) == 0 ||
+          !CopyText(path + slot, pathSize - slot, name) || !DeleteRegistryTreeRecursive(root, path, pathSize)) {
         childLeft = true;
         break;
       }
+      CopyText(previous, name);
       nameLength = kNameLength;
     }
     // Cut back to this key, without the trailing separator.

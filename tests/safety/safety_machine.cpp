@@ -155,7 +155,9 @@ class Generator {
     static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static const char kOdd[] = " _-&%!^()[]{}#@~,;=+'`$.";
     static const char kKeyOnly[] = "/*?\"<>|:";
-    static const char kEightBit[] = "\xC0\xC9\xE9\xF6\xFC\xDF\xA7\xE8";
+    // Letters of the code page, in UTF-8 as every name is held.
+    static const char* const kEightBit[] = {"\u00C0", "\u00C9", "\u00E9", "\u00F6",
+                                            "\u00FC", "\u00DF", "\u00A7", "\u00E8"};
     std::string name;
     while (name.size() < length) {
       size_t kind = rng_.Below(10);
@@ -165,10 +167,8 @@ class Generator {
         name += kOdd[rng_.Below(sizeof kOdd - 1)];
       else if (forKey && rng_.Chance(50))
         name += kKeyOnly[rng_.Below(sizeof kKeyOnly - 1)];
-      else if (sim() && forKey)
-        name += kEightBit[rng_.Below(sizeof kEightBit - 1)];
-      else if (sim() && (codePageOnly || rng_.Chance(50)))
-        AppendUtf8(static_cast<unsigned char>(kEightBit[rng_.Below(sizeof kEightBit - 1)]), name);
+      else if (sim() && (forKey || codePageOnly || rng_.Chance(50)))
+        name += kEightBit[rng_.Below(sizeof kEightBit / sizeof kEightBit[0])];
       else if (sim())
         name += rng_.Pick(kOutsideCodePage);
       else

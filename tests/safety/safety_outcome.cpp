@@ -15,17 +15,10 @@
 namespace safety {
 namespace {
 
-// Listings come in the order of upper-cased names, byte by byte.
+// Listings come in the order of upper-cased names (UTF-8 bytes compare in
+// the order of their characters).
 struct NameLess {
-  bool operator()(const std::string& a, const std::string& b) const {
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-      unsigned char x = static_cast<unsigned char>(Upper(a[i]));
-      unsigned char y = static_cast<unsigned char>(Upper(b[i]));
-      if (x != y) return x < y;
-    }
-    return a.size() < b.size();
-  }
+  bool operator()(const std::string& a, const std::string& b) const { return UpperText(a) < UpperText(b); }
 };
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
@@ -439,7 +432,7 @@ class Model {
   bool DeleteKeyTree(Hive hive, const std::string& base, const std::string& path) {
     KeyNode* parent = nullptr;
     KeyNode* key = Key(hive, base + path, false, &parent);
-    if (path.size() > kMaxPath) {
+    if (CharCount(path) > kMaxPath) {
       if (key) MarkLeft(key, "its path is longer than the 260 characters the ANSI registry calls take");
       return false;
     }
@@ -452,12 +445,12 @@ class Model {
       MarkLeft(key, "opening it is refused");
       return false;
     }
-    if (path.size() + 1 < 520) {
+    if (CharCount(path) + 1 < 520) {
       std::vector<std::string> names;
       for (const auto& child : key->subkeys) names.push_back(child.second->name);
       for (const std::string& name : names) {
         std::string childPath = path + "\\" + name;
-        if (childPath.size() >= 520) break;
+        if (CharCount(childPath) >= 520) break;
         if (!DeleteKeyTree(hive, base, childPath)) {
           // The walk stops here: the keys after this one are not tried.
           MarkLeft(key, "left when the walk stopped at a key it could not delete");
@@ -475,7 +468,7 @@ class Model {
   }
 
   bool DeleteRegistryTree(Hive hive, const std::string& base, const std::string& path) {
-    if (path.empty() || path.size() >= 520) return false;
+    if (path.empty() || CharCount(path) >= 520) return false;
     return DeleteKeyTree(hive, base, path);
   }
 
@@ -540,7 +533,7 @@ class Model {
       std::string propertiesPath = productPath + "\\InstallProperties";
       KeyNode* product = Key(Hive::LocalMachine, productPath, false);
       if (!product) continue;
-      if (propertiesPath.size() > kMaxPath) {
+      if (CharCount(propertiesPath) > kMaxPath) {
         Keep(product, "the path of its properties is longer than the registry calls take");
         continue;
       }

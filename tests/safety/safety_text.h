@@ -1,7 +1,7 @@
 // Text rules the generator and the outcome model share: Windows' upper case
-// of names, and path splitting. File names are UTF-8; registry names are
-// still ANSI code page 1252 text, whose bytes are no valid UTF-8 sequence
-// and keep their own upper case.
+// of names (UTF-8: ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and
+// the fullwidth forms; a byte that starts no valid sequence is taken as a
+// code page 1252 letter), and path splitting.
 #pragma once
 
 #include <string>
@@ -79,6 +79,14 @@ inline std::string UpperText(const std::string& text) {
     }
   }
   return out;
+}
+
+// Characters in UTF-8 text (as the code page's calls count them: one per letter).
+inline size_t CharCount(const std::string& text) {
+  size_t count = 0;
+  for (char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  return count;
 }
 
 // The non-empty parts between backslashes (and slashes, for file paths:

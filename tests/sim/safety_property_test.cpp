@@ -198,25 +198,6 @@ std::set<std::string> IdsOf(const std::string& kind, const std::string& path, co
   return ids;
 }
 
-// The report's UTF-8 text in the ANSI code page, as the machine's names are.
-std::string Ansi(const std::string& utf8) {
-  if (utf8.empty()) return "";
-  std::vector<WCHAR> wide(utf8.size() + 1);
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                                   static_cast<int>(wide.size()));
-  std::string ansi(utf8.size() + 1, '\0');
-  int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &ansi[0], static_cast<int>(ansi.size()),
-                                  nullptr, nullptr);
-  ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
-  return ansi;
-}
-
-// A report item's path as the machine's ids spell it: UTF-8 for files and
-// folders, the ANSI code page for registry items.
-std::string NameOf(const std::string& kind, const std::string& utf8) {
-  return kind == "file" || kind == "folder" ? utf8 : Ansi(utf8);
-}
-
 std::string Missing(const std::set<std::string>& want, const std::set<std::string>& have, const char* what,
                     const std::set<std::string>& excused = {}) {
   std::string text;
@@ -345,8 +326,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
   for (const InventoryItem& item : preview.items)
     if (item.keptReason.compare(0, 7, "refused") != 0)
-      for (const std::string& id : IdsOf(ItemKindName(item.kind), NameOf(ItemKindName(item.kind), item.path),
-                                         Ansi(item.valueName), before))
+      for (const std::string& id : IdsOf(ItemKindName(item.kind), item.path, item.valueName, before))
         listed.insert(id);
   std::string reportPath;
   for (const std::string& line : winsim::DumpTree("C:\\Temp"))
@@ -358,7 +338,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   } else {
     for (const auto& item : report["items"])
       if (item["status"] != "removed" && item.value("kept", "").compare(0, 7, "refused") != 0)
-        for (const std::string& id : IdsOf(item["kind"], NameOf(item["kind"], item["path"]), Ansi(item.value("value", "")), after))
+        for (const std::string& id : IdsOf(item["kind"], item["path"], item.value("value", ""), after))
           left.insert(id);
   }
   // Where the report names a file's reason, the model keeps that file for the same one.
@@ -399,7 +379,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     std::vector<std::string> unreadable;
     if (!report.is_discarded() && report.contains("backup"))
       for (const auto& missing : report["backup"]["missing"]) {
-        std::string what = Ansi(missing);
+        std::string what = missing.get<std::string>();  // UTF-8, as the ids
         what = what.substr(0, what.find(": error"));
         what = what.substr(0, what.find(" (values"));
         what = what.substr(0, what.find(" (subkeys"));

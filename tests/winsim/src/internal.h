@@ -29,6 +29,8 @@ HandleEntry* LookupHandle(HANDLE handle, HandleKind kind);
 HandleEntry* LookupAnyHandle(HANDLE handle);
 bool ReleaseHandle(HANDLE handle);
 void ResetHandles();
+// Forgets every open registry handle (registry.cpp).
+void ResetRegistryHandles();
 
 // True when the privilege is enabled in the thread's effective token: its
 // impersonation token while it impersonates, else the process token (security.cpp).

@@ -129,6 +129,7 @@ void ForgetAllOpenFiles();
 void ResetMachine() {
   ForgetAllOpenFiles();
   ResetHandles();
+  ResetRegistryHandles();
   MachinePointer() = std::make_unique<Machine>();
   Machine& m = *MachinePointer();
   m.system.environment["TEMP"] = "C:\\Temp";

@@ -403,8 +403,9 @@ NTSTATUS NtSetInformationFile(HANDLE handle, PIO_STATUS_BLOCK status, PVOID info
   return SetInformation(*file, status, information, length, infoClass);
 }
 
-ULONG RtlNtStatusToDosError(NTSTATUS status) {
+ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status) {
   switch (status) {
+    case STATUS_KEY_DELETED: return ERROR_KEY_DELETED;
     case STATUS_SUCCESS: return ERROR_SUCCESS;
     case STATUS_BUFFER_OVERFLOW: return ERROR_MORE_DATA;
     case STATUS_NO_MORE_FILES: return ERROR_NO_MORE_FILES;

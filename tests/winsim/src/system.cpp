@@ -193,6 +193,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   for (const char* area : {"ntdll.dll", "kernel32.dll"})
     if (IsModule(module, area))
       if (FARPROC entry = winsim::FindFileExport(area, name)) return entry;
+  if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "NtDeleteKey") == 0 &&
+      !M().registry.ntDeleteKeyMissing)
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&NtDeleteKey));
   if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }

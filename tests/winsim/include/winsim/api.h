@@ -60,6 +60,29 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataLength);
 LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                     REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                     LPDWORD disposition);
+LONG RegDeleteKeyW(HKEY root, LPCWSTR subKey);
+LONG RegDeleteKeyExW(HKEY root, LPCWSTR subKey, REGSAM view, DWORD reserved);
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPWSTR keyClass, LPDWORD classLength, PFILETIME lastWriteTime);
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataLength);
+LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataLength);
+LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataLength);
+LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
+LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                      LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                      PFILETIME lastWriteTime);
+
+// ---- ntdll registry (registry.cpp), found through GetProcAddress -------------
+NTSTATUS NTAPI NtDeleteKey(HANDLE key);
+ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status);
 
 // ---- shlwapi (registry.cpp) ----------------------------------------------
 LSTATUS SHDeleteKeyA(HKEY root, LPCSTR subKey);
@@ -114,7 +137,6 @@ NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID info
                                 FILE_INFORMATION_CLASS infoClass);
 NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                               FILE_INFORMATION_CLASS infoClass);
-ULONG RtlNtStatusToDosError(NTSTATUS status);
 
 // ---- advapi32 owners and SIDs, kernel32 local memory (file_security.cpp) -----------------
 DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID* owner,

@@ -76,20 +76,33 @@ struct SystemState {
 };
 
 // ---- Registry ---------------------------------------------------------------
+// Key and value names are held as UTF-8, like file names. String data (REG_SZ,
+// REG_EXPAND_SZ, REG_MULTI_SZ) is held as the call that wrote it gave it: the
+// code page's bytes from an "A" call or a control function, UTF-16 from a "W"
+// call (unicode); each kind of call reads it converted to its own form.
 struct RegValue {
   std::string name;  // "" is the default value
   DWORD type = REG_SZ;
   std::vector<BYTE> data;
+  bool unicode = false;  // string data held as UTF-16 (little-endian)
 };
 
 struct RegKey {
   std::string name;  // as created; lookups ignore case
   std::map<std::string, std::shared_ptr<RegKey>, NoCaseLess> subkeys;  // open handles share ownership
   std::vector<RegValue> values;  // in the order they were first set
-  bool refuseOpen = false;       // RegOpenKeyExA fails with ERROR_ACCESS_DENIED
-  bool refuseDelete = false;     // RegDeleteKeyA fails with ERROR_ACCESS_DENIED
-  bool refuseSetValue = false;   // RegSetValueExA fails with ERROR_ACCESS_DENIED
+  bool refuseOpen = false;       // every open fails with ERROR_ACCESS_DENIED
+  bool refuseDelete = false;     // deletion (RegDeleteKey*, NtDeleteKey) fails with ERROR_ACCESS_DENIED
+  bool refuseSetValue = false;   // RegSetValueEx* fails with ERROR_ACCESS_DENIED
   bool deleted = false;          // handles still open on a deleted key see this
+  // A registry symbolic link (created with REG_OPTION_CREATE_LINK): opening it
+  // reaches the key its REG_LINK value "SymbolicLinkValue" names
+  // ("\REGISTRY\MACHINE\..." or "\REGISTRY\USER\..."), unless it is the
+  // last component of a path opened with REG_OPTION_OPEN_LINK. A link in the
+  // middle of a path is always followed. Deleting a link by path
+  // (RegDeleteKey*, SHDeleteKeyA) deletes its target, as on Windows; only
+  // NtDeleteKey on a handle opened with REG_OPTION_OPEN_LINK deletes the link.
+  bool link = false;
 };
 
 struct RegistryState {
@@ -99,29 +112,44 @@ struct RegistryState {
   std::shared_ptr<RegKey> localMachine = MachineRoot();
   std::shared_ptr<RegKey> currentUser = std::make_shared<RegKey>();
   std::shared_ptr<RegKey> users = std::make_shared<RegKey>();
+  // GetProcAddress does not find ntdll's NtDeleteKey.
+  bool ntDeleteKeyMissing = false;
 
   static std::shared_ptr<RegKey> MachineRoot();
 };
 
 // Every registry deletion is traced with its result, failed ones included:
-//   "regdeletekey: HKLM\<path as passed> -> <error code>"   (RegDeleteKeyA)
-//   "regdeletevalue: HKLM\<key path>:<name> -> <error code>" (RegDeleteValueA)
+//   "regdeletekey: HKLM\<path as passed> -> <error code>"   (RegDeleteKeyA/W/ExW)
+//   "ntdeletekey: HKLM\<path opened> -> <Win32 error code>" (NtDeleteKey)
+//   "regdeletevalue: HKLM\<key path>:<name> -> <error code>" (RegDeleteValueA/W)
 // Roots are written HKCR, HKCU, HKLM, HKU; a key opened by handle is written as
-// the path it was opened with.
+// the path it was opened with; names as UTF-8.
 
 // Control functions: paths are relative to a predefined root, '\'-separated
-// ('/' is an ordinary character in key names).
+// ('/' is an ordinary character in key names), in UTF-8 (ASCII is the same in
+// every form); the UTF-16 forms take names outside any code page.
 RegKey& CreateKey(HKEY root, const std::string& path);
+RegKey& CreateKey(HKEY root, const std::u16string& path);
 RegKey* FindKey(HKEY root, const std::string& path);
+RegKey* FindKey(HKEY root, const std::u16string& path);
 bool KeyExists(HKEY root, const std::string& path);
+bool KeyExists(HKEY root, const std::u16string& path);
+// A registry link at path (which must not exist yet) to target, written as
+// Windows writes it: "\REGISTRY\MACHINE\SOFTWARE\..." or "\REGISTRY\USER\<SID>\...".
+RegKey& CreateLink(HKEY root, const std::string& path, const std::string& target);
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data);
 // A string value stored with its terminating zero (as RegSetValueExA is usually called).
 void SetString(HKEY root, const std::string& path, const std::string& name,
                const std::string& text, DWORD type = REG_SZ);
+// The same stored as RegSetValueExW stores it: UTF-16 with its terminating zero.
+void SetWideString(HKEY root, const std::string& path, const std::string& name, const std::u16string& text,
+                   DWORD type = REG_SZ);
 const RegValue* FindValue(HKEY root, const std::string& path, const std::string& name);
 // Every key and value below a root as "path" and "path\\:name=type:hexdata" lines, sorted.
 std::vector<std::string> DumpRegistry(HKEY root);
+// Registry handles opened and not yet closed.
+size_t OpenKeyHandles();
 
 // ---- File system --------------------------------------------------------------
 // Names are held as UTF-8 (the map keys and FsNode::name). The "A" calls
