@@ -415,6 +415,33 @@ TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDi
   EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\n"));
 }
 
+// Read through the code page's best fit, "D:\Apps\Łódź" would be "D:\Apps\Lodz"
+// and "D:\Apps\x／．．" would climb: a character the code page lacks makes the
+// value no plain path, and only the default folder goes.
+TEST_F(InstallDirectoryTest, ADirectoryValueTheCodePageCannotSpellNamesNoOtherFolder) {
+  for (const std::u16string& directory : {std::u16string(u"D:\\Apps\\\u0141\u00F3d\u017A"),
+                                          std::u16string(u"D:\\Apps\\x\uFF0F\uFF0E\uFF0E\uFF0FLodz")}) {
+    winsim::MakeFile("D:\\Apps\\Lodz\\other.dll", "MZ");
+    winsim::MakeFile("D:\\Apps\\keep.txt", "other vendor");
+    winsim::MakeFile(u"D:\\Apps\\\u0141\u00F3d\u017A\\lum.dll", "MZ");
+    InstallDefault();
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNewerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    const std::u16string data = directory + u'\0';
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                                            static_cast<DWORD>(data.size() * sizeof(char16_t))));
+    RegCloseKey(key);
+
+    Run("9.0");
+
+    EXPECT_TRUE(winsim::PathExists("D:\\Apps\\Lodz\\other.dll"));
+    EXPECT_TRUE(winsim::PathExists("D:\\Apps\\keep.txt"));
+    EXPECT_TRUE(winsim::PathExists(u"D:\\Apps\\\u0141\u00F3d\u017A\\lum.dll"));
+    EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  }
+}
+
 TEST_F(InstallDirectoryTest, SilentRunWhoseLogonCommandIsRefusedReportsItAndCarriesOnToTheRestart) {
   winsim::CreateKey(HKEY_LOCAL_MACHINE, kRunOnce).refuseSetValue = true;
   winsim::SetString(HKEY_LOCAL_MACHINE, kNewerKey, "Revision", "9.2");
