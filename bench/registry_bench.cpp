@@ -60,12 +60,15 @@ void RunReg() {
   bench::RunHidden(&line[0]);
 }
 
-// The counted calls of the product's walk.
+// The counted calls of the product's walk. NtDeleteKey is found through
+// GetProcAddress, which hands out the counting one.
 enum { kDeleteKey, kOpenKey, kEnumKey, kCloseKey, kCount };
-bench::CallCount g_counts[kCount] = {{"RegDeleteKeyA"}, {"RegOpenKeyExA"}, {"RegEnumKeyExA"}, {"RegCloseKey"}};
-decltype(&RegDeleteKeyA) g_deleteKey;
-decltype(&RegOpenKeyExA) g_openKey;
-decltype(&RegEnumKeyExA) g_enumKey;
+bench::CallCount g_counts[kCount] = {{"NtDeleteKey"}, {"RegOpenKeyExW"}, {"RegEnumKeyExW"}, {"RegCloseKey"}};
+typedef LONG(WINAPI* NtDeleteKeyCall)(HANDLE key);
+NtDeleteKeyCall g_deleteKey;
+decltype(&GetProcAddress) g_getProcAddress;
+decltype(&RegOpenKeyExW) g_openKey;
+decltype(&RegEnumKeyExW) g_enumKey;
 decltype(&RegCloseKey) g_closeKey;
 
 LONG Count(int which, double start, LONG result) {
@@ -75,15 +78,21 @@ LONG Count(int which, double start, LONG result) {
   return result;
 }
 
-LONG WINAPI CountDeleteKey(HKEY root, LPCSTR path) {
+LONG WINAPI CountDeleteKey(HANDLE key) {
   double start = bench::NowMs();
-  return Count(kDeleteKey, start, g_deleteKey(root, path));
+  return Count(kDeleteKey, start, g_deleteKey(key));
 }
-LONG WINAPI CountOpenKey(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+FARPROC WINAPI CountingGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC found = g_getProcAddress(module, name);
+  if (!found || reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF || std::strcmp(name, "NtDeleteKey") != 0) return found;
+  g_deleteKey = reinterpret_cast<NtDeleteKeyCall>(reinterpret_cast<void (*)()>(found));
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&CountDeleteKey));
+}
+LONG WINAPI CountOpenKey(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) {
   double start = bench::NowMs();
   return Count(kOpenKey, start, g_openKey(root, path, options, access, key));
 }
-LONG WINAPI CountEnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR className,
+LONG WINAPI CountEnumKey(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved, LPWSTR className,
                          LPDWORD classLength, PFILETIME written) {
   double start = bench::NowMs();
   return Count(kEnumKey, start, g_enumKey(key, index, name, nameLength, reserved, className, classLength, written));
@@ -105,9 +114,9 @@ int main(int argc, char** argv) {
   const char* method = argv[1];
   bool calls = !std::strcmp(method, "calls");
   if (calls) {
-    bench::Hook(g_deleteKey, "advapi32.dll", "RegDeleteKeyA", &CountDeleteKey);
-    bench::Hook(g_openKey, "advapi32.dll", "RegOpenKeyExA", &CountOpenKey);
-    bench::Hook(g_enumKey, "advapi32.dll", "RegEnumKeyExA", &CountEnumKey);
+    bench::Hook(g_getProcAddress, "kernel32.dll", "GetProcAddress", &CountingGetProcAddress);
+    bench::Hook(g_openKey, "advapi32.dll", "RegOpenKeyExW", &CountOpenKey);
+    bench::Hook(g_enumKey, "advapi32.dll", "RegEnumKeyExW", &CountEnumKey);
     bench::Hook(g_closeKey, "advapi32.dll", "RegCloseKey", &CountCloseKey);
   }
   double wallStart = WallSeconds();

@@ -10,6 +10,7 @@
 #include "registry/registry.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -148,12 +149,11 @@ void ReadProfiles(InstallDirectoryFacts& facts) {
   for (const char* name : {"ProfilesDirectory", "Default", "Public"})
     if (ReadStringValue(list, name, path))
       AddFolder(facts, InstallDirectoryRule::kUserProfile, Expanded(path), std::string("ProfileList ") + name);
+  // Any answer but a name ends the listing: an index is never asked for twice.
   for (DWORD index = 0;; ++index) {
     char name[1024];
     DWORD nameLength = sizeof name;
-    LONG status = RegEnumKeyExA(list, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) continue;
+    if (RegEnumKeyExA(list, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     HKEY profile = nullptr;
     if (RegOpenKeyExA(list, name, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &profile) != ERROR_SUCCESS) continue;
     if (ReadStringValue(profile, "ProfileImagePath", path))
@@ -163,17 +163,23 @@ void ReadProfiles(InstallDirectoryFacts& facts) {
   RegCloseKey(list);
 }
 
+// Applications are listed by their wide names: a name the code page cannot
+// spell still opens, so its install location is still protected.
 void ReadApplications(InstallDirectoryFacts& facts, const UninstallView& view) {
   HKEY uninstall = nullptr;
   if (RegOpenKeyExA(view.root, kUninstallKey, 0, KEY_READ | view.view, &uninstall) != ERROR_SUCCESS) return;
+  // Any answer but a name ends the listing: an index is never asked for twice.
   for (DWORD index = 0;; ++index) {
-    char name[1024];
-    DWORD nameLength = sizeof name;
-    LONG status = RegEnumKeyExA(uninstall, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS) continue;
+    WCHAR wide[256];
+    DWORD wideLength = 256;
+    if (RegEnumKeyExW(uninstall, index, wide, &wideLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    WideString key(wide, wideLength < 256 ? wideLength : 0);
+    if (key.empty() || key.find(WCHAR(0)) != WideString::npos) continue;
+    std::string name;
+    if (!AnsiFromWideExactly(key, name)) name = "(a name the code page cannot spell)";
     HKEY application = nullptr;
-    if (RegOpenKeyExA(uninstall, name, 0, KEY_QUERY_VALUE | view.view, &application) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExW(uninstall, key.c_str(), 0, KEY_QUERY_VALUE | view.view, &application) != ERROR_SUCCESS) continue;
     // The vendor's own products never protect a folder; an application whose
     // publisher cannot be read is not the vendor's.
     std::string publisher;

@@ -30,6 +30,8 @@ namespace {
 const int kMaxTreeDepth = 64;
 const DWORD kMaxBoards = 512;  // as many as the board step reads
 const DWORD kTextLength = 1024;
+// A key name is at most 255 characters; one more for the terminator.
+const DWORD kKeyNameLength = 256;
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -46,16 +48,6 @@ bool SameNoCase(const char* a, const char* b) {
 }
 
 bool IsMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-const char* RootName(RegistryCatalogue::Root root) {
-  switch (root) {
-    case RegistryCatalogue::HKCR: return "HKCR";
-    case RegistryCatalogue::HKCU: return "HKCU";
-    case RegistryCatalogue::HKLM: return "HKLM";
-    case RegistryCatalogue::HKU: return "HKU";
-  }
-  return "";
-}
 
 HKEY RootOfItemPath(const std::string& path, std::string& rest) {
   struct Known {
@@ -74,10 +66,10 @@ HKEY RootOfItemPath(const std::string& path, std::string& rest) {
   return nullptr;
 }
 
-// 0 when the key opens for reading, else the error.
-DWORD ProbeKey(HKEY root, const char* path, REGSAM access = KEY_READ) {
+// 0 when the key opens, as the tree deletion reaches it, else the error.
+DWORD ProbeKey(HKEY root, const WideString& path, REGSAM access = KEY_READ) {
   HKEY key = nullptr;
-  LONG status = RegOpenKeyExA(root, path, 0, access, &key);
+  LONG status = OpenRegistryKeyAsWalked(root, path, access, &key);
   if (status != ERROR_SUCCESS) return static_cast<DWORD>(status);
   RegCloseKey(key);
   return 0;
@@ -181,11 +173,12 @@ class Reader {
   // path is ANSI code page text, as the narrow calls read it.
   InventoryItem& Add(ItemKind kind, const std::string& path) { return AddUtf8(kind, Utf8FromAnsi(path)); }
 
-  InventoryItem& AddUtf8(ItemKind kind, const std::string& utf8Path) {
+  // path is UTF-8, as names read through the wide calls become.
+  InventoryItem& AddUtf8(ItemKind kind, const std::string& path) {
     InventoryItem item;
     item.kind = kind;
     item.step = step_;
-    item.path = utf8Path;
+    item.path = path;
     inventory_.items.push_back(item);
     return inventory_.items.back();
   }
@@ -234,9 +227,9 @@ class Reader {
 
   // True when the key is listed (present, or there but unreadable).
   bool AddKey(RegistryCatalogue::Root root, const char* path) {
-    std::string name = std::string(RootName(root)) + "\\" + path;
+    std::string name = std::string(RegistryCatalogue::RootName(root)) + "\\" + path;
     if (!seenKeys_.insert(Upper(name)).second) return false;
-    DWORD error = ProbeKey(RegistryCatalogue::RootKey(root), path);
+    DWORD error = ProbeKey(RegistryCatalogue::RootKey(root), WideFromAnsi(path));
     if (IsMissing(error)) return false;
     Add(ItemKind::RegistryKey, name).error = error;
     return true;
@@ -247,7 +240,7 @@ class Reader {
   void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
     if (IsMissing(error)) return;
-    InventoryItem& item = Add(ItemKind::RegistryValue, std::string(RootName(root)) + "\\" + path);
+    InventoryItem& item = Add(ItemKind::RegistryValue, std::string(RegistryCatalogue::RootName(root)) + "\\" + path);
     item.valueName = Utf8FromAnsi(name);
     item.error = error;
   }
@@ -336,11 +329,11 @@ void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
 
 // The cached package that an open InstallProperties key names, when it lies
 // in the installer's cache (only then is it deleted).
-void AddCachedPackage(Reader& reader, HKEY properties) {
-  char package[kTextLength + 1];
-  if (!ReadText(properties, "LocalPackage", package) || !package[0]) return;
+void AddCachedPackage(Reader& reader, HKEY properties, const std::string& keptReason = "") {
+  std::string package;
+  if (!ReadCachedPackage(properties, package) || package.empty()) return;
   // A package named outside the cache is never deleted, and need not be the vendor's: not listed.
-  if (IsInInstallerCache(package)) reader.AddFile(package);
+  if (IsInInstallerCache(package.c_str())) reader.AddFile(package.c_str(), keptReason);
 }
 
 void AddCachedPackageOf(Reader& reader, const char* packedCode) {
@@ -415,29 +408,39 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   }
 }
 
+// The products the vendor product walk deletes, read as it reads them: wide
+// names, each product's properties opened by their path.
 void ReadVendorProducts(Reader& reader) {
   HKEY products = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerProductsKey, 0, KEY_READ, &products) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(kInstallerProductsKey).c_str(), 0, KEY_READ, &products) !=
+      ERROR_SUCCESS)
     return;
+  std::set<WideString> seen;
+  // Any answer but a name ends the listing: an index is never asked for twice.
   for (DWORD index = 0;; ++index) {
-    char name[kTextLength];
-    DWORD nameLength = kTextLength;
-    if (RegEnumKeyExA(products, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
+    WCHAR name[kKeyNameLength];
+    DWORD nameLength = kKeyNameLength;
+    if (RegEnumKeyExW(products, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       break;
-    char propertiesPath[kTextLength];
-    HKEY properties = nullptr;
+    WideString product(name, nameLength < kKeyNameLength ? nameLength : 0);
+    if (product.empty() || product.find(WCHAR(0)) != WideString::npos || !seen.insert(product).second) continue;
+    std::string path = std::string("HKLM\\") + kInstallerProductsKey + "\\" + Utf8FromWide(product);
     // A product whose registration a catalogue row removed before the walk is not seen by it.
-    if (reader.KeyListed(std::string("HKLM\\") + kInstallerProductsKey + "\\" + name)) continue;
-    if (!BuildText(propertiesPath, kInstallerProductsKey, "\\", name, "\\InstallProperties") ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_QUERY_VALUE, &properties) != ERROR_SUCCESS)
-      continue;
-    char publisher[kTextLength + 1];
-    if (ReadText(properties, "Publisher", publisher) && IsVendorPublisher(publisher)) {
-      AddCachedPackage(reader, properties);
-      reader.Add(ItemKind::InstallerProduct, std::string("HKLM\\") + kInstallerProductsKey + "\\" + name);
+    if (reader.KeyListed(path)) continue;
+    HKEY properties = nullptr;
+    WideString propertiesPath = product + WIDE_TEXT("\\InstallProperties");
+    if (RegOpenKeyExW(products, propertiesPath.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &properties) ==
+        ERROR_SUCCESS) {
+      WCHAR publisher[kTextLength + 1] = {};
+      DWORD size = kTextLength * sizeof(WCHAR);
+      if (RegQueryValueExW(properties, WIDE_TEXT("Publisher"), nullptr, nullptr, reinterpret_cast<LPBYTE>(publisher),
+                           &size) == ERROR_SUCCESS &&
+          IsVendorPublisher(WideString(publisher))) {  // text to its first zero, as the walk reads it
+        AddCachedPackage(reader, properties);
+        reader.AddUtf8(ItemKind::InstallerProduct, path);
+      }
+      RegCloseKey(properties);
     }
-    RegCloseKey(properties);
   }
   RegCloseKey(products);
 }
@@ -460,10 +463,9 @@ void ReadRegistry(Reader& reader) {
         RegOpenKeyExA(RootKey(kRows[row - 1].root), propertiesPath, 0, KEY_QUERY_VALUE, &properties) !=
             ERROR_SUCCESS)
       continue;
-    char package[kTextLength + 1];
-    if (ReadText(properties, "LocalPackage", package) && package[0] && IsInInstallerCache(package))
-      reader.AddFile(package, "kept by design: the package of a product whose registration the registry step "
-                              "removes before it looks for packages");
+    AddCachedPackage(reader, properties,
+                     "kept by design: the package of a product whose registration the registry step "
+                     "removes before it looks for packages");
     RegCloseKey(properties);
   }
   AddCachedPackageOf(reader, kRegistryStepPackedCode);
@@ -568,12 +570,27 @@ bool FindBlockedFile(const char* folder, std::string& path, std::string& reason,
 // the code page cannot spell exactly is never looked at through a best fit.
 bool NativeText(const std::string& utf8, std::string& native) { return AnsiFromUtf8Exactly(utf8, native); }
 
+// Keys are looked at through the wide calls, by the UTF-8 path read.
+DWORD ProbeItemKey(const InventoryItem& item, REGSAM access = KEY_READ) {
+  std::string rest;
+  HKEY root = RootOfItemPath(item.path, rest);
+  return root ? ProbeKey(root, WideFromUtf8(rest), access) : static_cast<DWORD>(ERROR_FILE_NOT_FOUND);
+}
+
+bool IsRegistryKeyKind(ItemKind kind) {
+  return kind == ItemKind::Board || kind == ItemKind::RegistryKey || kind == ItemKind::InstallerProduct;
+}
+
 bool IsPresent(const InventoryItem& item, DWORD& error) {
   error = 0;
   if (item.kind == ItemKind::Folder || item.kind == ItemKind::File) {
     PathLook look = LookAt(item.path);
     error = look.error;
     return look.present;
+  }
+  if (IsRegistryKeyKind(item.kind)) {
+    error = ProbeItemKey(item);
+    return !IsMissing(error);
   }
   std::string rest;
   std::string path, valueName;
@@ -605,13 +622,8 @@ bool IsPresent(const InventoryItem& item, DWORD& error) {
       error = root ? ProbeValue(root, rest.c_str(), valueName.c_str()) : ERROR_FILE_NOT_FOUND;
       return !IsMissing(error);
     }
-    case ItemKind::Board:
-    case ItemKind::RegistryKey:
-    case ItemKind::InstallerProduct: {
-      HKEY root = RootOfItemPath(path, rest);
-      error = root ? ProbeKey(root, rest.c_str()) : ERROR_FILE_NOT_FOUND;
-      return !IsMissing(error);
-    }
+    default:
+      break;
   }
   return false;
 }
@@ -641,6 +653,8 @@ bool LeftForLogon(const std::string& path) {
 std::string RemainingReason(const InventoryItem& item, bool processLeft) {
   if (!item.keptReason.empty()) return item.keptReason;
   if (item.afterProcesses && processLeft) return "a background process could not be stopped";
+  if (IsRegistryKeyKind(item.kind) || item.kind == ItemKind::RegistryValue)
+    return ProbeItemKey(item, KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED ? "access denied" : "";
   if (FileWalkByHandle() && item.kind == ItemKind::File) return FileDeletionBlocker(item.path);
   std::string native;
   if (!NativeText(item.path, native)) return "";
@@ -661,12 +675,8 @@ std::string RemainingReason(const InventoryItem& item, bool processLeft) {
       if (FindBlockedFile(native.c_str(), path, reason, 0)) return Utf8FromAnsi(path) + " is " + reason;
       return FileReason(native.c_str());
     }
-    default: {
-      std::string rest;
-      HKEY root = RootOfItemPath(native, rest);
-      if (root && ProbeKey(root, rest.c_str(), KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED) return "access denied";
+    default:
       return "";
-    }
   }
 }
 

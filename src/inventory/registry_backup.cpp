@@ -3,9 +3,11 @@
 
 #include "inventory/report.h"
 #include "registry/registry_export.h"
+#include "system/file_digest.h"
 #include "system/wide_text.h"
 
-RegistryBackup BackUpRegistry(const Inventory& inventory, const std::string& folder, const SYSTEMTIME& time) {
+RegistryBackup BackUpRegistry(const Inventory& inventory, const OutputFolder& folder, const SYSTEMTIME& time,
+                              const std::string& unavailable) {
   RegistryBackup backup;
   RegistryExport file;
   BeginRegistryExport(file);
@@ -41,17 +43,24 @@ RegistryBackup BackUpRegistry(const Inventory& inventory, const std::string& fol
   backup.keys = file.keyCount;
   backup.values = file.valueCount;
   for (const std::string& missing : file.missing) backup.missing.push_back(Utf8FromAnsi(missing));
-  if (folder.empty() || !CreateReportFolder(folder)) {
-    backup.missing.insert(backup.missing.begin(), "the whole backup: the report folder cannot be created");
+  if (folder.path.empty()) {
+    backup.missing.insert(backup.missing.begin(),
+                          "the whole backup: " + (unavailable.empty() ? std::string("no folder to hold it")
+                                                                      : Utf8FromAnsi(unavailable)));
     return backup;
   }
-  std::string path = folder;
-  if (path.back() != '\\' && path.back() != '/') path += "\\";
-  path += "CleanLum-registry-backup-" + FileTimestamp(time) + ".reg";
+  std::string content(file.bytes.begin(), file.bytes.end());
+  std::string path;
+  backup.written = WriteNewFile(folder, "CleanLum-registry-backup-" + FileTimestamp(time), ".reg", content, path);
+  if (!backup.written) {
+    backup.missing.insert(backup.missing.begin(),
+                          "the whole backup: no new file could be written in " + Utf8FromAnsi(folder.path));
+    return backup;
+  }
+  backup.ansiPath = path;
   backup.path = Utf8FromAnsi(path);
-  // Never a shortened name: it could be another file.
-  backup.written = path.size() < MAX_PATH && WriteRegistryExport(file, path.c_str());
-  if (!backup.written)
-    backup.missing.insert(backup.missing.begin(), "the whole backup: " + backup.path + " cannot be written");
+  // The digest of the bytes just written whole into a file nobody else can have opened.
+  if (!ComputeSha256(content.data(), content.size(), backup.sha256))
+    backup.digestNote = "this Windows offers neither CNG nor CryptoAPI's AES provider";
   return backup;
 }

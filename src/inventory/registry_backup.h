@@ -9,11 +9,17 @@
 #include <vector>
 
 #include "inventory/inventory.h"
+#include "system/new_file.h"
 
 // Texts are UTF-8, as the reports take them.
 struct RegistryBackup {
-  std::string path;     // CleanLum-registry-backup-YYYYMMDD-HHMMSS.reg in the report folder
+  std::string path;     // CleanLum-registry-backup-YYYYMMDD-HHMMSS.reg (or -2, -3, ...) in its folder
+  std::string ansiPath; // the same in the ANSI code page, as the result marker stores it
   bool written = false;
+  // The SHA-256 of the file as written, by Windows' own cryptography; "" when
+  // this Windows offers none, and digestNote says so.
+  std::string sha256;
+  std::string digestNote;
   size_t keys = 0;      // key sections in the file
   size_t values = 0;    // value lines in the file
   // What the file lacks: keys and values that could not be read (with their
@@ -23,5 +29,7 @@ struct RegistryBackup {
 
 // Exports the registry items of inventory (board keys, catalogue keys with
 // their subtrees, vendor installer products, environment values) as they are
-// now, and writes the file into folder. Nothing is deleted or changed.
-RegistryBackup BackUpRegistry(const Inventory& inventory, const std::string& folder, const SYSTEMTIME& time);
+// now, and writes the file into folder as a new file. Nothing is deleted or
+// changed. An empty folder path writes nothing: why is unavailable.
+RegistryBackup BackUpRegistry(const Inventory& inventory, const OutputFolder& folder, const SYSTEMTIME& time,
+                              const std::string& unavailable = "");

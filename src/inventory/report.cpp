@@ -117,41 +117,7 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
 
 namespace {
 
-bool WriteWholeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = content.size() < 0x7fffffff &&
-            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
-            written == content.size();
-  CloseHandle(file);
-  return ok;
-}
-
-// Creates every missing folder of path, from the top down.
-bool CreateFoldersOf(const std::string& path) {
-  if (path.empty()) return true;  // the root of the current drive
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i != path.size() && path[i] != '\\' && path[i] != '/') continue;
-    std::string part = path.substr(0, i);
-    if (part.empty() || (part.size() == 2 && part[1] == ':')) continue;  // a root
-    if (part.size() == 2 && part == "\\\\") continue;
-    DWORD attributes = GetFileAttributesA(part.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) continue;
-    if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      // A share's server and name are not folders to create; its folders below are.
-      if (path.compare(0, 2, "\\\\") == 0) continue;
-      return false;
-    }
-  }
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
-
-bool CreateReportFolder(const std::string& folder) { return CreateFoldersOf(folder); }
 
 std::string FileTimestamp(const SYSTEMTIME& time) { return Timestamp(time, "", "-", ""); }
 
@@ -161,13 +127,11 @@ bool HasArgument(const char* arguments, const char* word) {
   return false;
 }
 
-std::string ReportFolder(const char* arguments) {
+std::string ReportFolderArgument(const char* arguments) {
   for (const std::string& argument : SplitArguments(arguments))
     if (StartsWithNoCase(argument, kReportDirWord) && argument.size() > std::strlen(kReportDirWord))
       return argument.substr(std::strlen(kReportDirWord));
-  // The run log's folder: TEMP as the log takes it (undefined: the root of the current drive).
-  const char* temp = std::getenv("TEMP");
-  return temp ? temp : "";
+  return "";
 }
 
 std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
@@ -180,6 +144,10 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   out += "Started: " + Timestamp(header.started, "-", " ", ":") + "\n";
   out += "Ended:   " + Timestamp(header.ended, "-", " ", ":") + "\n";
   if (!inventory.fileWalk.empty()) out += "Folders walked " + inventory.fileWalk + "\n";
+  if (header.folder && !header.folder->reports.path.empty()) {
+    out += "Report folder: " + Utf8FromAnsi(header.folder->reports.path) + "\n";
+    if (!header.folder->concern.empty()) out += "  WARNING: " + Utf8FromAnsi(header.folder->concern) + "\n";
+  }
   out += "\n";
   out += "Items, in run order (" + std::to_string(inventory.items.size()) + "):\n";
   for (const InventoryItem& item : inventory.items) {
@@ -207,11 +175,17 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
            inventory.logonCommandKey + " = " + inventory.logonCommand + "\n";
   if (header.backup) {
     const RegistryBackup& backup = *header.backup;
-    if (backup.written)
+    if (backup.written) {
       out += "\nRegistry backup: " + backup.path + " (" + std::to_string(backup.keys) + " keys, " +
-             std::to_string(backup.values) + " values)\n  restore: reg import \"" + backup.path + "\"\n";
-    else
+             std::to_string(backup.values) + " values)\n";
+      out += backup.sha256.empty() ? "  SHA-256: not computed: " + backup.digestNote + "\n"
+                                   : "  SHA-256: " + backup.sha256 + "\n";
+      out += "  restore: reg import \"" + backup.path + "\"\n";
+    } else {
       out += "\nRegistry backup: not written\n";
+    }
+    if (header.folder && !header.folder->backupConcern.empty())
+      out += "  " + Utf8FromAnsi(header.folder->backupConcern) + "\n";
     for (const std::string& missing : backup.missing) out += "  not in the backup: " + missing + "\n";
   }
   if (!header.outcome.empty())
@@ -262,10 +236,21 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     report["backup"] = {{"file", backup.written ? ordered_json(backup.path) : ordered_json(nullptr)},
                         {"restore", backup.written ? ordered_json("reg import \"" + backup.path + "\"")
                                                    : ordered_json(nullptr)},
+                        {"sha256", backup.written && !backup.sha256.empty() ? ordered_json(backup.sha256)
+                                                                            : ordered_json(nullptr)},
                         {"keys", backup.keys},
                         {"values", backup.values},
                         {"missing", missing}};
+    if (header.folder && !header.folder->backupConcern.empty())
+      report["backup"]["note"] = Utf8FromAnsi(header.folder->backupConcern);
   }
+  if (header.folder && !header.folder->reports.path.empty())
+    report["reportFolder"] = {{"path", Utf8FromAnsi(header.folder->reports.path)},
+                              {"private", header.folder->checked ? ordered_json(header.folder->isPrivate)
+                                                                 : ordered_json(nullptr)},
+                              {"concern", header.folder->concern.empty()
+                                              ? ordered_json(nullptr)
+                                              : ordered_json(Utf8FromAnsi(header.folder->concern))}};
   if (!header.outcome.empty()) {
     report["exitCode"] = header.exitCode;
     report["outcome"] = header.outcome;
@@ -287,14 +272,10 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
   return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
+bool WriteReports(const OutputFolder& folder, const ReportHeader& header, const Inventory& inventory,
                   std::string* jsonPath) {
   try {
-    if (!CreateFoldersOf(folder)) return false;
-    std::string base = folder;
-    if (!base.empty() && base.back() != '\\' && base.back() != '/') base += "\\";
-    base += std::string("CleanLum-") + header.mode + "-" + Timestamp(header.started, "", "-", "");
-    if (base.size() + 5 >= MAX_PATH) return false;  // never a shortened name
+    std::string base = std::string("CleanLum-") + header.mode + "-" + Timestamp(header.started, "", "-", "");
     // The text for people: UTF-8 with its byte order mark, Windows line ends.
     std::string text = ReportText(header, inventory);
     std::string windowsText = "\xEF\xBB\xBF";
@@ -302,10 +283,11 @@ bool WriteReports(const std::string& folder, const ReportHeader& header, const I
       if (c == '\n') windowsText += '\r';
       windowsText += c;
     }
-    bool textWritten = WriteWholeFile(base + ".txt", windowsText);
-    bool jsonWritten = WriteWholeFile(base + ".json", ReportJson(header, inventory));
-    if (jsonWritten && jsonPath) *jsonPath = base + ".json";
-    return textWritten && jsonWritten;
+    std::string json = ReportJson(header, inventory);
+    std::vector<std::string> paths;
+    if (!WriteNewFiles(folder, base, {{".txt", &windowsText}, {".json", &json}}, paths)) return false;
+    if (jsonPath) *jsonPath = paths[1];
+    return true;
   } catch (const std::exception&) {
     return false;
   }

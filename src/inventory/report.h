@@ -9,6 +9,7 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
+#include "inventory/report_folder.h"
 
 // The JSON report's schema version: raised whenever a field changes meaning or goes away.
 const int kReportSchema = 1;
@@ -19,6 +20,8 @@ struct ReportHeader {
   SYSTEMTIME ended;
   // The registry backup a real run took before deleting anything (none: null).
   const RegistryBackup* backup = nullptr;
+  // Where the reports are, and what they must say about that folder (none: null).
+  const ReportFolder* folder = nullptr;
   // A managed run's exit code and why (none when outcome is empty).
   std::string outcome;
   DWORD exitCode = 0;
@@ -31,10 +34,9 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
 // equals word, ignoring ASCII case.
 bool HasArgument(const char* arguments, const char* word);
 
-// The folder of the reports: the value of the first "reportdir=PATH"
-// argument, else (or when that value is empty) the folder of the run log:
-// TEMP, or the root of the current drive when TEMP is not defined.
-std::string ReportFolder(const char* arguments);
+// The value of the first "reportdir=PATH" argument; "" when there is none
+// (see report_folder.h for where the reports then go).
+std::string ReportFolderArgument(const char* arguments);
 
 // Both reports are UTF-8, as every text they are given (inventory.h).
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
@@ -42,14 +44,11 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory);
 std::string ReportJson(const ReportHeader& header, const Inventory& inventory);
 
 
-// Creates folder (and the folders above it) when missing, then writes both
-// files. False when either could not be written; nothing is thrown.
-// jsonPath, when given, receives the JSON report's path once it is written.
-bool WriteReports(const std::string& folder, const ReportHeader& header, const Inventory& inventory,
+// Writes both files into folder, as new files (system/new_file.h). False
+// when they could not be written; nothing is thrown. jsonPath, when given,
+// receives the JSON report's path (in the ANSI code page) once it is written.
+bool WriteReports(const OutputFolder& folder, const ReportHeader& header, const Inventory& inventory,
                   std::string* jsonPath = nullptr);
-
-// Creates folder and the folders above it when missing; false when it cannot be had.
-bool CreateReportFolder(const std::string& folder);
 
 // "YYYYMMDD-HHMMSS", as the report files are named.
 std::string FileTimestamp(const SYSTEMTIME& time);

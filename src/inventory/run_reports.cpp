@@ -3,6 +3,8 @@
 
 #include <exception>
 
+#include <shlobj.h>
+
 #include "inventory/report.h"
 
 namespace {
@@ -28,7 +30,9 @@ int RunPreview(const char* arguments) {
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
-    WriteReports(ReportFolder(arguments), header, inventory);
+    ReportFolder folder = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
+    header.folder = &folder;
+    WriteReports(folder.reports, header, inventory);
     PrintToParentConsole(ReportText(header, inventory));
   } catch (const std::exception&) {
     // Nothing to report with: the preview still changed nothing.
@@ -68,10 +72,32 @@ void ResultReport::DescribeInfRemovals(Inventory& inventory) const {
   }
 }
 
+void ResultReport::NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error,
+                                       void* report) {
+  try {
+    static_cast<ResultReport*>(report)->keysLeft_.push_back({item, keyLeft, error});
+  } catch (const std::exception&) {
+  }
+}
+
+// Why a registry key is still there, as its deletion saw it: the key that stayed and its error.
+void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
+  for (const KeyLeft& left : keysLeft_) {
+    std::string why = left.keyLeft.empty()
+                          ? "its deletion failed (Win32 error " + std::to_string(left.error) + ")"
+                          : "its subkey " + left.keyLeft + " could not be deleted (Win32 error " +
+                                std::to_string(left.error) + ")";
+    for (InventoryItem& item : inventory.items)
+      if ((item.kind == ItemKind::RegistryKey || item.kind == ItemKind::InstallerProduct) &&
+          item.status == ItemStatus::Remaining && SameName(item.path, left.item))
+        item.reason = why;
+  }
+}
+
 void ResultReport::Begin(const char* arguments, const char* revisionText) {
   try {
     GetLocalTime(&started_);
-    folder_ = ReportFolder(arguments);
+    folder_ = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
     start_.reset();
@@ -97,7 +123,7 @@ void ResultReport::SetOutcome(DWORD exitCode, const std::string& outcome) {
 void ResultReport::BackUpRegistry() {
   if (!start_) return;
   try {
-    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_, started_)));
+    backup_.reset(new RegistryBackup(::BackUpRegistry(*start_, folder_.backup, started_, folder_.backupConcern)));
   } catch (const std::exception&) {
     backup_.reset();
   }
@@ -108,6 +134,7 @@ void ResultReport::Check() {
   try {
     CheckAfterRun(*start_);
     DescribeInfRemovals(*start_);
+    DescribeKeysLeft(*start_);
     remaining_ = 0;
     for (const InventoryItem& item : start_->items)
       if (IsActedOn(item) && (item.status == ItemStatus::Remaining || item.status == ItemStatus::Unreadable))
@@ -129,7 +156,8 @@ void ResultReport::Finish() {
     header.backup = backup_.get();
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
-    WriteReports(folder_, header, *start_, &jsonPath_);
+    header.folder = &folder_;
+    WriteReports(folder_.reports, header, *start_, &jsonPath_);
   } catch (const std::exception&) {
   }
   start_.reset();

@@ -14,6 +14,7 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
+#include "inventory/report_folder.h"
 
 // "preview": reads the machine, writes the preview report to the report
 // folder and prints it on the parent's console. Returns the exit code 0.
@@ -42,9 +43,14 @@ class ResultReport {
   size_t Remaining() const { return remaining_; }
   const std::string& Summary() const { return summary_; }
   const std::string& JsonPath() const { return jsonPath_; }
+  // The registry backup's path (ANSI) and SHA-256, for the result marker ("" when none was written).
+  std::string BackupPath() const { return backup_ && backup_->written ? backup_->ansiPath : ""; }
+  std::string BackupSha256() const { return backup_ && backup_->written ? backup_->sha256 : ""; }
 
   // A VendorInfOutcomeSink (context: the report): how each driver package left.
   static void NoteInfOutcome(const VendorInfOutcome& outcome, void* report);
+  // A RegistryKeyLeftSink (context: the report): a key the registry step had to leave.
+  static void NoteRegistryKeyLeft(const std::string& item, const std::string& keyLeft, DWORD error, void* report);
 
  private:
   struct InfOutcome {
@@ -54,8 +60,15 @@ class ResultReport {
   };
   std::vector<InfOutcome> infOutcomes_;
   void DescribeInfRemovals(Inventory& inventory) const;
+  struct KeyLeft {
+    std::string item;
+    std::string keyLeft;
+    DWORD error;
+  };
+  std::vector<KeyLeft> keysLeft_;
+  void DescribeKeysLeft(Inventory& inventory) const;
   std::unique_ptr<Inventory> start_;
-  std::string folder_;
+  ReportFolder folder_;
   std::unique_ptr<RegistryBackup> backup_;
   std::string outcome_;
   DWORD exitCode_ = 0;

@@ -100,7 +100,8 @@ const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 int EndManagedRun(ResultReport& report, DWORD exitCode, const std::string& outcome) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
-  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str());
+  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
+                    report.BackupPath().c_str(), report.BackupSha256().c_str());
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;
   ReportRunEvent(summary.c_str(), !success);
@@ -193,6 +194,8 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
+  context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
+  context.registryKeyLeftContext = &report;
 
   UninstallAllBoards(context, log);
   UninstallDma(context, revision);

@@ -181,4 +181,14 @@ HKEY RootKey(Root root) {
   return nullptr;
 }
 
+const char* RootName(Root root) {
+  switch (root) {
+    case HKCR: return "HKCR";
+    case HKCU: return "HKCU";
+    case HKLM: return "HKLM";
+    case HKU: return "HKU";
+  }
+  return "";
+}
+
 }  // namespace RegistryCatalogue

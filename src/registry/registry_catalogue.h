@@ -11,6 +11,8 @@ namespace RegistryCatalogue {
 enum Root { HKCR, HKCU, HKLM, HKU };
 
 HKEY RootKey(Root root);
+// "HKCR", "HKCU", "HKLM" or "HKU", as the reports write a key's root.
+const char* RootName(Root root);
 
 struct Row {
   Root root;

@@ -297,15 +297,3 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath
   RegCloseKey(key);
   if (written) AppendAscii(backup, "\r\n");
 }
-
-bool WriteRegistryExport(const RegistryExport& backup, const char* path) {
-  if (!path || !*path) return false;
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  DWORD size = static_cast<DWORD>(backup.bytes.size());
-  bool complete = WriteFile(file, backup.bytes.data(), size, &written, nullptr) && written == size;
-  CloseHandle(file);
-  if (!complete) DeleteFileA(path);  // a cut backup would restore only part, silently
-  return complete;
-}

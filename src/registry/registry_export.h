@@ -34,10 +34,6 @@ void ExportRegistryTree(RegistryExport& backup, HKEY root, const char* path);
 void ExportRegistryValues(RegistryExport& backup, HKEY root, const char* keyPath,
                           const char* const* names, size_t count);
 
-// Writes the export to a new file at path (replacing one of that name); false
-// when it cannot be written in full.
-bool WriteRegistryExport(const RegistryExport& backup, const char* path);
-
 // "HKEY_LOCAL_MACHINE" and the others for the four roots the program uses; null
 // for any other handle.
 const char* RegistryRootName(HKEY root);

@@ -1,5 +1,7 @@
 // The registry step: the registry catalogue row by row, with the vendor
 // product discovery and the environment values at their fixed places.
+#include <string>
+
 #include "run/progress_window.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
@@ -9,10 +11,16 @@ namespace {
 using namespace RegistryCatalogue;
 
 // Rows first to last, numbered from 1 as in the catalogue. Every row is
-// attempted whatever became of the rows before it.
-void DeleteRows(size_t first, size_t last) {
-  for (size_t row = first; row <= last && row <= kRowCount; ++row)
-    DeleteRegistryTree(RootKey(kRows[row - 1].root), kRows[row - 1].path);
+// attempted whatever became of the rows before it; a key that stays is told
+// to the context's sink.
+void DeleteRows(const CleanupContext& context, size_t first, size_t last) {
+  for (size_t row = first; row <= last && row <= kRowCount; ++row) {
+    const Row& entry = kRows[row - 1];
+    RegistryKeyLeft left;
+    if (!DeleteRegistryTree(RootKey(entry.root), entry.path, &left) && context.registryKeyLeft)
+      context.registryKeyLeft(std::string(RootName(entry.root)) + "\\" + entry.path, left.key, left.error,
+                              context.registryKeyLeftContext);
+  }
 }
 
 void RemoveSystemEnvironmentValues() {
@@ -42,24 +50,24 @@ void DeleteRegistryKeys(CleanupContext& context) {
   ProgressWindow::SetCaption(window, "Deleting registry keys");
   ProgressWindow::Step(window);
 
-  DeleteRows(1, 22);
+  DeleteRows(context, 1, 22);
   ProgressWindow::Step(window);
 
-  DeleteRows(23, 63);
+  DeleteRows(context, 23, 63);
   ProgressWindow::Step(window);
 
-  DeleteRows(64, 80);
+  DeleteRows(context, 64, 80);
   // Its class registrations are gone (rows 69, 70); its user data, which names
   // the cached package, goes with row 81.
   DeleteCachedPackage(kRegistryStepPackedCode);
-  DeleteVendorInstallerProducts();
+  DeleteVendorInstallerProducts(context.registryKeyLeft, context.registryKeyLeftContext);
 
-  DeleteRows(81, 89);
+  DeleteRows(context, 81, 89);
   RemoveSystemEnvironmentValues();
 
-  DeleteRows(90, 94);
+  DeleteRows(context, 90, 94);
   RemoveControlSetValues();
 
-  DeleteRows(95, 129);
+  DeleteRows(context, 95, 129);
   ProgressWindow::Step(window);
 }

@@ -5,10 +5,13 @@
 // the file it names is deleted only when it lies inside the Windows Installer
 // cache folder, so a damaged or planted value can never take another file with it.
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "registry/registry.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -18,14 +21,16 @@ const char* const kProductsKey = kInstallerProductsKey;
 // whole 1024. One more character keeps a value stored without a terminating
 // zero terminated at the end of the data read.
 const DWORD kTextLength = 1024;
-typedef char ValueText[kTextLength + 1];
+typedef WCHAR ValueText[kTextLength + 1];
+// A key name is at most 255 characters; one more for the terminator.
+const DWORD kNameLength = 256;
 
-bool ReadTextValue(HKEY key, const char* name, ValueText& text) {
-  DWORD length = kTextLength;
-  if (RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &length) !=
-      ERROR_SUCCESS)
+bool ReadTextValue(HKEY key, const WCHAR* name, ValueText& text) {
+  DWORD size = kTextLength * sizeof(WCHAR);
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(text), &size) != ERROR_SUCCESS)
     return false;
-  text[length < kTextLength ? length : kTextLength] = '\0';
+  DWORD length = size / sizeof(WCHAR);
+  text[length < kTextLength ? length : kTextLength] = WCHAR(0);
   return true;
 }
 
@@ -51,11 +56,11 @@ bool IsSuspiciousComponent(const char* begin, const char* end) {
 
 // Deletes the cached package that the open InstallProperties key names.
 void DeleteNamedPackage(HKEY properties) {
-  ValueText package;
-  if (!ReadTextValue(properties, "LocalPackage", package)) return;
+  std::string path;
+  if (!ReadCachedPackage(properties, path)) return;
   // Guard: only a file inside the installer's cache folder is deleted.
-  if (!IsInInstallerCache(package)) return;
-  DeleteFileA(package);
+  if (!IsInInstallerCache(path.c_str())) return;
+  DeleteFileA(path.c_str());
 }
 
 }  // namespace
@@ -77,8 +82,17 @@ bool IsInInstallerCache(const char* path) {
   }
 }
 
+bool ReadCachedPackage(HKEY properties, std::string& path) {
+  ValueText package;
+  return ReadTextValue(properties, WIDE_TEXT("LocalPackage"), package) && AnsiFromWideExactly(WideString(package), path);
+}
+
 bool IsVendorPublisher(const char* publisher) {
   return publisher && ContainsText(publisher, kVendorPublisher);
+}
+
+bool IsVendorPublisher(const WideString& publisher) {
+  return publisher.find(WideFromAnsi(kVendorPublisher)) != WideString::npos;
 }
 
 void DeleteCachedPackage(const char* packedProductCode) {
@@ -88,47 +102,55 @@ void DeleteCachedPackage(const char* packedProductCode) {
   if (!BuildText(propertiesPath, kProductsKey, "\\", packedProductCode, "\\InstallProperties"))
     return;
   HKEY properties = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_ALL_ACCESS, &properties) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(propertiesPath).c_str(), 0, KEY_ALL_ACCESS, &properties) !=
       ERROR_SUCCESS)
     return;
   DeleteNamedPackage(properties);
   RegCloseKey(properties);
 }
 
-void DeleteVendorInstallerProducts() {
+void DeleteVendorInstallerProducts(RegistryKeyLeftSink keyLeft, void* context) {
   HKEY products = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductsKey, 0, KEY_ALL_ACCESS, &products) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, WideFromAnsi(kProductsKey).c_str(), 0, KEY_ALL_ACCESS, &products) !=
       ERROR_SUCCESS)
     return;
 
   // The index moves on past every product that stays; when a product is
-  // deleted, the next one has moved up to the same index.
-  DWORD index = 0;
-  for (;;) {
-    char name[kTextLength];
-    DWORD nameLength = kTextLength;
-    if (RegEnumKeyExA(products, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
+  // deleted, the next one has moved up to the same index. A product seen
+  // before is stepped past, and any listing error ends the walk, so it ends.
+  std::set<WideString> seen;
+  for (DWORD index = 0;;) {
+    WCHAR name[kNameLength];
+    DWORD nameLength = kNameLength;
+    if (RegEnumKeyExW(products, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       break;
-
-    char productPath[kTextLength];
-    char propertiesPath[kTextLength];
-    HKEY properties = nullptr;
-    if (!BuildText(productPath, kProductsKey, "\\", name) ||
-        !BuildText(propertiesPath, productPath, "\\InstallProperties") ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, propertiesPath, 0, KEY_ALL_ACCESS, &properties) !=
-            ERROR_SUCCESS) {
+    WideString product(name, nameLength < kNameLength ? nameLength : 0);
+    // A name holding a zero would be cut into another key's name.
+    if (product.empty() || product.find(WCHAR(0)) != WideString::npos || !seen.insert(product).second) {
       ++index;
       continue;
     }
 
-    bool deleted = false;
-    ValueText publisher;
-    if (ReadTextValue(properties, "Publisher", publisher) && IsVendorPublisher(publisher)) {
-      DeleteNamedPackage(properties);
-      deleted = DeleteRegistryTree(HKEY_LOCAL_MACHINE, productPath);
+    // Its properties by their path below the products key, as Windows opens a
+    // path (no right on the product key itself is needed).
+    HKEY properties = nullptr;
+    bool vendor = false;
+    WideString propertiesPath = product + WIDE_TEXT("\\InstallProperties");
+    if (RegOpenKeyExW(products, propertiesPath.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &properties) ==
+        ERROR_SUCCESS) {
+      ValueText publisher;
+      vendor = ReadTextValue(properties, WIDE_TEXT("Publisher"), publisher) && IsVendorPublisher(publisher);
+      if (vendor) DeleteNamedPackage(properties);
+      RegCloseKey(properties);
     }
-    RegCloseKey(properties);
+
+    bool deleted = false;
+    if (vendor) {
+      RegistryKeyLeft left;
+      deleted = DeleteRegistryTreeBelow(products, product.c_str(), &left);
+      if (!deleted && keyLeft)
+        keyLeft(std::string("HKLM\\") + kProductsKey + "\\" + Utf8FromWide(product), left.key, left.error, context);
+    }
     if (!deleted) ++index;
   }
   RegCloseKey(products);

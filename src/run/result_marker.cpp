@@ -34,7 +34,8 @@ bool FormatIsoTime(const SYSTEMTIME& time, char* text, size_t size) {
   return true;
 }
 
-bool WriteResultMarker(DWORD exitCode, DWORD remaining, const char* reportPath) {
+bool WriteResultMarker(DWORD exitCode, DWORD remaining, const char* reportPath, const char* backupPath,
+                       const char* backupSha256) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   char time[32];
@@ -48,7 +49,9 @@ bool WriteResultMarker(DWORD exitCode, DWORD remaining, const char* reportPath) 
                  SetNumber(key, "Remaining", remaining) == ERROR_SUCCESS &&
                  SetText(key, "Version", CLEANLUM_VERSION) == ERROR_SUCCESS &&
                  SetText(key, "Time", time) == ERROR_SUCCESS &&
-                 SetText(key, "Report", reportPath ? reportPath : "") == ERROR_SUCCESS;
+                 SetText(key, "Report", reportPath ? reportPath : "") == ERROR_SUCCESS &&
+                 SetText(key, "Backup", backupPath ? backupPath : "") == ERROR_SUCCESS &&
+                 SetText(key, "BackupSha256", backupSha256 ? backupSha256 : "") == ERROR_SUCCESS;
   RegCloseKey(key);
   return written;
 }

@@ -74,9 +74,10 @@ def main():
         print('Sample installation seeded in %s' % root)
 
         preview = prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
-        preview_text, preview_data = report(prefix, temp, 'preview')
+        reports = sample.REPORT_FOLDER
+        preview_text, preview_data = report(prefix, reports, 'preview')
         print('\nRan CleanLum.exe preview: exit code %s; it changed nothing and wrote to %s:\n'
-              % (preview.exit_code, temp))
+              % (preview.exit_code, reports))
         sys.stdout.write(preview_text)
 
         if os.path.exists(SCREENSHOT):
@@ -115,8 +116,8 @@ def main():
             for _, was, now, verdict, item in (r for r in rows if r[0] == kind):
                 print('  %-7s  %-7s  %-11s  %s' % (was, now, verdict, item))
 
-        result_text, result_data = report(prefix, temp, 'result')
-        print('\nResult report of the run, in %s:\n' % temp)
+        result_text, result_data = report(prefix, reports, 'result')
+        print('\nResult report of the run, in %s:\n' % reports)
         sys.stdout.write(result_text)
         # The report and the table tell the same: a vendor item is left in the
         # table exactly when an item the report does not call removed holds it.

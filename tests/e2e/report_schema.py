@@ -59,4 +59,20 @@ def check(report):
                 problems.append('summary.items: not the number of items')
             if sum(summary[field] for field in SUMMARY[1:]) != summary['items']:
                 problems.append('summary: counts do not add up')
+
+    def null_or(obj, field, kind, where):
+        if field not in obj:
+            problems.append(where + field + ': missing')
+        elif obj[field] is not None and not isinstance(obj[field], kind):
+            problems.append(where + field + ': wrong type')
+
+    if 'reportFolder' in report:
+        need(report['reportFolder'], 'path', str, 'reportFolder.')
+        null_or(report['reportFolder'], 'private', bool, 'reportFolder.')
+        null_or(report['reportFolder'], 'concern', str, 'reportFolder.')
+    if 'backup' in report:
+        null_or(report['backup'], 'sha256', str, 'backup.')
+        digest = report['backup'].get('sha256')
+        if isinstance(digest, str) and (len(digest) != 64 or digest.strip('0123456789abcdef')):
+            problems.append('backup.sha256: not 64 hexadecimal digits')
     return problems

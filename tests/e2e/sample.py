@@ -85,6 +85,8 @@ FOREIGN_REGISTRY = {
 PROGRAMS = COMMON_PROGRAMS
 DESKTOP = COMMON_DESKTOP
 SYSTEM32 = 'C:\\windows\\system32'
+# Where an administrator's run writes its reports and registry backup.
+REPORT_FOLDER = 'C:\\windows\\Logs\\CleanLum'
 
 VENDOR_FILES = {
     INSTALL_DIR + '\\bin\\lum.dll': b'MZ vendor library',

@@ -8,6 +8,7 @@ its ReadEventLogA returns nothing, so the event itself cannot be read back.
 What Event Viewer would show is checked instead: the source's message file
 is the program, whose message table formats the summary line."""
 
+import hashlib
 import json
 import time
 import unittest
@@ -53,6 +54,9 @@ class ManagedTest(WineTestCase):
         self.assertEqual((3010, 0), (values['LastResult'], values['Remaining']))
         self.assertRegex(values['Time'], r'^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$')
         self.assertTrue(values['Report'].startswith(REPORTS + '\\CleanLum-result-'))
+        # The registry backup beside the report (a folder the run made private), and its digest.
+        self.assertEqual(report['backup']['file'], values['Backup'])
+        self.assertEqual(hashlib.sha256(self.prefix.read_file(values['Backup'])).hexdigest(), values['BackupSha256'])
         self.assertEqual(3010, report['exitCode'])
         self.assertEqual(0, report['summary']['remaining'])
         self.assertEqual([], [entry for kind, entry, state in sample.survey(self.prefix)

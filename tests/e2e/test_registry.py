@@ -1,7 +1,8 @@
 """The registry clean-up of a whole silent run on a Wine machine holding the
 sample installation: the catalogued keys, the vendor's installer products and
 the library's environment values go; every other key, value, product and
-cached package stays."""
+cached package stays; no key name and no registry link below a catalogued
+key stops the run or steers it outside the vendor's keys."""
 
 import unittest
 
@@ -78,6 +79,40 @@ class RegistryCleanupTest(WineTestCase):
         self.assertEqual(expected, environment_after)
         control_set = self.prefix.read_registry(CONTROL_SET_003).key(CONTROL_SET_003)
         self.assertEqual({'CONTOSO_HOME': 'kept'}, control_set)
+
+    def test_names_outside_the_code_page_and_links_to_another_vendors_keys_neither_stop_nor_steer_the_run(self):
+        p = self.prefix
+        sample.install_sample(p)
+        library = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Velmora Imaging Library'
+        user = 'HKEY_CURRENT_USER\\Software\\Velmora'
+        names = ['\u65e5\u672c\u8a9e', '\u03a9\u03bc\u03ad\u03b3\u03b1', '\u0141\u00f3d\u017a', '\U0001f600',
+                 'x\uff0f\uff0e\uff0e\uff0f\uff0e\uff0e\uff0fvictim']
+        seed = {}
+        for name in names:
+            seed[library + '\\' + name + '\\' + name] = {'Name': name}
+            seed[user + '\\' + name] = {'': name}
+        # Another vendor's keys, and a key that the fullwidth name spells by its best fit.
+        contoso = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Contoso'
+        seed[contoso + '\\Viewer'] = {'Version': '4.1'}
+        seed[contoso + '\\Viewer\\Plugins'] = {'Path': 'C:\\Contoso\\plugins'}
+        seed['HKEY_CURRENT_USER\\Software\\x/../../victim'] = {'Keep': 'yes'}
+        p.seed_registry(seed)
+        # Links as a user can make them in a key of its own, and a catalogued key that is one.
+        p.probe('link', user + '\\Viewer', '\\Registry\\Machine\\SOFTWARE\\Contoso\\Viewer')
+        p.probe('link', 'HKEY_LOCAL_MACHINE\\Software\\Velmorex', '\\Registry\\Machine\\SOFTWARE\\Contoso')
+        others = p.read_registry(contoso)
+        self.assertEqual({'Version': '4.1'}, others.key(contoso + '\\Viewer'))
+        victim = p.read_registry('HKEY_CURRENT_USER\\Software\\x/../../victim')
+
+        run = p.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER, timeout=300)
+
+        self.assertEqual(0, run.exit_code)
+        self.assertIn(b'Deleted Lum Registry Keys \r\n', p.run_log(run.temp))
+        self.assertFalse(p.key_exists(user))
+        self.assertFalse(p.key_exists(library))
+        self.assertFalse(p.key_exists('HKEY_LOCAL_MACHINE\\Software\\Velmorex'))
+        self.assertEqual(others, p.read_registry(contoso))
+        self.assertEqual(victim, p.read_registry('HKEY_CURRENT_USER\\Software\\x/../../victim'))
 
 
 if __name__ == '__main__':

@@ -4,8 +4,11 @@ and the registry read before and after), lists every vendor item of the
 sample and none of its look-alikes; after a run with a file in use and a
 read-only library file, the result report lists exactly those as left."""
 
+import hashlib
 import json
 import os
+import re
+import time
 import unittest
 
 import report_schema
@@ -74,16 +77,17 @@ class ReportTest(WineTestCase):
         self.assertEqual([], run.captions())
         self.assertEqual([], self.prefix.tool_record())
         after = self.snapshot('after.txt')
-        temp = self.prefix.temp_directory().upper()
+        folder = sample.REPORT_FOLDER.upper()
         added = sorted(line.split('\t')[0] for line in set(after) - set(before))
         self.assertEqual([], sorted(line.split('\t')[0] for line in set(before) - set(after)))
-        # Nothing but the two report files is new.
+        # Nothing but the report folder and its two report files is new.
+        added = [line for line in added if not folder.startswith(line[len('file '):])]
         self.assertEqual(2, len(added), added)
-        self.assertEqual(['file %s\\CLEANLUM-PREVIEW-' % temp] * 2, [line[:len(temp) + 23] for line in added])
+        self.assertEqual(['file %s\\CLEANLUM-PREVIEW-' % folder] * 2, [line[:len(folder) + 23] for line in added])
         self.assertEqual(survey, sample.survey(self.prefix))
         self.assertIsNone(self.prefix.run_log())
 
-        report, text = self.reports(self.prefix.temp_directory(), 'preview')
+        report, text = self.reports(sample.REPORT_FOLDER, 'preview')
         items = report['items']
         listed = [i for i in items if 'kept' not in i]
         self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'vendor' and not covered(entry, listed)])
@@ -113,6 +117,8 @@ class ReportTest(WineTestCase):
 
         self.assertEqual(0, run.exit_code)
         report, text = self.reports(reports, 'result')
+        # The folder did not exist: the run made it, private.
+        self.assertEqual({'path': reports, 'private': True, 'concern': None}, report['reportFolder'])
         left = {i['path']: (i['status'], i.get('reason', '')) for i in report['items'] if i['status'] != 'removed'}
         expected = {
             # The default folder: its logon command removes it once the file is free.
@@ -140,13 +146,16 @@ class ReportTest(WineTestCase):
 
         self.assertEqual(0, run.exit_code)
         self.assertEqual([], [key for key in keys if self.prefix.key_exists(key)])
-        report, text = self.reports(self.prefix.temp_directory(), 'result')
+        report, text = self.reports(sample.REPORT_FOLDER, 'result')
         backup = report['backup']
         self.assertEqual([], backup['missing'])
         self.assertEqual('reg import "%s"' % backup['file'], backup['restore'])
         self.assertIn(backup['restore'], text)
         content = self.prefix.read_file(backup['file'])
         self.assertEqual(b'\xff\xfeW\x00i\x00n\x00', content[:8])
+        # The digest to compare before importing: Windows' own SHA-256 of the file as written.
+        self.assertEqual(hashlib.sha256(content).hexdigest(), backup['sha256'])
+        self.assertIn('SHA-256: ' + backup['sha256'], text)
 
         self.prefix.wine('reg', 'import', backup['file'], check=True)
 
@@ -155,6 +164,57 @@ class ReportTest(WineTestCase):
         self.assertEqual({name: environment[name] for name in environment if name in restored}, restored)
         self.assertEqual([], [name for name in sample.VENDOR_ENVIRONMENT
                               if name.lower() not in (n.lower() for n in restored)])
+
+    def test_a_folder_everyone_may_write_to_gets_the_reports_with_a_warning_but_not_the_backup(self):
+        sample.install_sample(self.prefix)
+        self.prefix.seed_files({'C:\\Open\\': b''})
+        # Wine derives a file's access list from its Unix mode: 0777 is Everyone's write access.
+        os.chmod(self.prefix.unix_path('C:\\Open'), 0o777)
+
+        run = self.prefix.run_cleanlum('silent noreboot reportdir=C:\\Open', folder=sample.PROGRAM_FOLDER)
+
+        self.assertEqual(0, run.exit_code)
+        report, text = self.reports('C:\\Open', 'result')
+        self.assertFalse(report['reportFolder']['private'])
+        self.assertIn('Everyone (S-1-1-0) may add, change or delete files in it', report['reportFolder']['concern'])
+        self.assertIn('WARNING: This folder is not private', text)
+        backup = report['backup']['file']
+        self.assertTrue(backup.startswith(sample.REPORT_FOLDER + '\\CleanLum-registry-backup-'), backup)
+        self.assertTrue(self.prefix.exists(backup))
+        self.assertEqual([], [n for n in os.listdir(self.prefix.unix_path('C:\\Open')) if n.endswith('.reg')])
+
+    def test_files_planted_at_the_reports_names_are_left_alone(self):
+        # The names are predictable to the second: a standard user plants a
+        # file at every result report's name of the next minutes, and a hard
+        # link to another file at every backup's name. None is opened; the run
+        # writes its files under the next free names.
+        sample.install_sample(self.prefix)
+        victim = BED + '\\victim.txt'
+        self.prefix.seed_files({victim: b'not to be touched', sample.REPORT_FOLDER + '\\': b''})
+        folder = self.prefix.unix_path(sample.REPORT_FOLDER)
+        start = time.time()
+        stamps = [time.strftime('%Y%m%d-%H%M%S', time.localtime(start + second)) for second in range(-5, 240)]
+        for stamp in stamps:
+            with open(os.path.join(folder, 'CleanLum-result-%s.json' % stamp), 'wb') as planted:
+                planted.write(b'planted')
+            os.link(self.prefix.unix_path(victim), os.path.join(folder, 'CleanLum-registry-backup-%s.reg' % stamp))
+
+        run = self.prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER)
+
+        self.assertEqual(0, run.exit_code)
+        names = os.listdir(folder)
+        written = sorted(n for n in names if re.match(r'CleanLum-result-\d{8}-\d{6}-2\.(txt|json)$', n))
+        self.assertEqual(2, len(written), written)
+        self.assertEqual(written[0][:-5], written[1][:-4])
+        backups = [n for n in names if re.match(r'CleanLum-registry-backup-\d{8}-\d{6}-2\.reg$', n)]
+        self.assertEqual(1, len(backups), backups)
+        report = json.loads(self.prefix.read_file(sample.REPORT_FOLDER + '\\' + written[0]).decode('utf-8'))
+        self.assertEqual(sample.REPORT_FOLDER + '\\' + backups[0], report['backup']['file'])
+        for stamp in stamps:
+            self.assertEqual(b'planted', self.prefix.read_file(
+                sample.REPORT_FOLDER + '\\CleanLum-result-%s.json' % stamp))
+        self.assertEqual(b'not to be touched', self.prefix.read_file(victim))
+        self.assertEqual(len(stamps) + 1, os.stat(self.prefix.unix_path(victim)).st_nlink)
 
 
 if __name__ == '__main__':

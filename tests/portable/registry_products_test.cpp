@@ -172,17 +172,16 @@ TEST_F(VendorProductsTest, CachedPackageOfOneProductGoesAndItsRegistrationStays)
 // Values of 1024 bytes without a terminating zero fill the whole read buffer.
 // Stored as binary data: Wine appends a terminator to string data read through
 // the "A" functions, which would make these values 1025 bytes long.
+// Values stored as Windows stores strings, without a terminating zero: read
+// to the end of their 1024 characters, and no further.
 TEST_F(VendorProductsTest, ValuesFillingTheWholeBufferAreReadToTheirEndAndNoFurther) {
   std::string package = CachedFile("CleanLumTest-long.msi");
   std::string publisherAtEnd = std::string(1024 - 15, '.') + "Velmora Imaging";
   std::string publisherCut = std::string(1024 - 14, '.') + "Velmora Imagin";
   std::string longPackage = package + std::string(1024 - package.size(), 'x');
-  ASSERT_TRUE(regtest::SetBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[0]), "Publisher", REG_BINARY,
-                                publisherAtEnd));
-  ASSERT_TRUE(regtest::SetBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[0]), "LocalPackage", REG_BINARY,
-                                longPackage));
-  ASSERT_TRUE(regtest::SetBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[1]), "Publisher", REG_BINARY,
-                                publisherCut));
+  ASSERT_TRUE(regtest::SetWideBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[0]), "Publisher", REG_SZ, publisherAtEnd));
+  ASSERT_TRUE(regtest::SetWideBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[0]), "LocalPackage", REG_SZ, longPackage));
+  ASSERT_TRUE(regtest::SetWideBytes(HKEY_LOCAL_MACHINE, Properties(kCodes[1]), "Publisher", REG_SZ, publisherCut));
 
   DeleteVendorInstallerProducts();
 

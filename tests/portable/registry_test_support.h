@@ -36,6 +36,23 @@ inline bool SetBytes(HKEY root, const std::string& path, const std::string& name
   return rc == ERROR_SUCCESS;
 }
 
+// Text stored as the wide calls store it, exactly these characters (no
+// terminator is added): the code page's text widened.
+inline bool SetWideBytes(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                         const std::string& text) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<WCHAR> wide;
+  for (char c : text) wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(c)));
+  std::vector<WCHAR> wideName(name.begin(), name.end());
+  wideName.push_back(0);
+  LONG rc = RegSetValueExW(key, wideName.data(), 0, type, reinterpret_cast<const BYTE*>(wide.data()),
+                           static_cast<DWORD>(wide.size() * sizeof(WCHAR)));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
 // A string value with its terminating zero, as installers write them.
 inline bool SetText(HKEY root, const std::string& path, const std::string& name,
                     const std::string& text) {

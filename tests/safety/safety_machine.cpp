@@ -278,7 +278,7 @@ class Generator {
     if (!Allowed(id, owner)) return false;
     Record(id, owner);
     keyOwners_[id] = owner;
-    m_.keys.push_back({hive, path, owner});
+    m_.keys.push_back({hive, path, owner, false, false, ""});
     return true;
   }
 
@@ -318,9 +318,31 @@ class Generator {
     }
   }
 
+  // Names no code page spells, as a user of any language may give a key:
+  // Japanese, Greek, Polish, an emoji, and fullwidth signs that the code
+  // page's best fit reads as "x/../victim".
+  std::string WideName() {
+    static const char* const kNames[] = {u8"\u65E5\u672C\u8A9E", u8"\u03A9\u03BC\u03AD\u03B3\u03B1",
+                                         u8"\u0141\u00F3d\u017A", u8"\U0001F600", u8"x\uFF0F\uFF0E\uFF0E\uFF0Fvictim"};
+    return kNames[rng_.Below(sizeof kNames / sizeof kNames[0])];
+  }
+
+  // A registry link at path to another vendor's key: the vendor's key (it
+  // goes as itself), never its target.
+  void LinkKey(Hive hive, const std::string& path) {
+    static const char* const kTargets[] = {"SOFTWARE\\Contoso\\Viewer", "SOFTWARE\\Contoso"};
+    std::string target = std::string("\\REGISTRY\\MACHINE\\") + kTargets[rng_.Below(2)];
+    size_t keys = m_.keys.size();
+    if (!Key(hive, path, Owner::Vendor) || m_.keys.size() == keys) return;
+    m_.keys.back().linkTarget = target;
+    std::string data;  // UTF-16, without a terminator, as Windows keeps it
+    for (char c : target) data += std::string(1, c) + '\0';
+    Value(hive, path, "SymbolicLinkValue", kRegLink, data, Owner::Vendor);
+  }
+
   // A vendor key with values and a random subtree; in the simulation some
-  // keys refuse deletion or opening, and some names make a path longer than
-  // the registry's ANSI calls take.
+  // keys refuse deletion or opening, some names are long or outside the code
+  // page, and some keys are links to other vendors' keys.
   void KeyTree(Hive hive, const std::string& path, int depth, bool refusalsAllowed) {
     size_t valueCount = rng_.Between(0, 3);
     for (size_t i = 0; i < valueCount; ++i) {
@@ -328,11 +350,15 @@ class Generator {
       std::string data = RandomData(&type);
       Value(hive, path, i == 0 && rng_.Chance(40) ? "" : KeyName(12), type, data, Owner::Vendor);
     }
+    bool hostile = refusalsAllowed && sim() && m_.options.blockers;
+    if (hostile && rng_.Chance(6)) LinkKey(hive, path + "\\" + KeyName(10));
     if (depth <= 0) return;
     size_t children = rng_.Between(0, depth >= 3 ? 3 : 2);
     for (size_t i = 0; i < children; ++i) {
       bool longName = sim() && m_.options.blockers && rng_.Chance(4);
-      std::string child = path + "\\" + (longName ? NameChars(200, true) + std::string(55, 'L') : KeyName(20));
+      std::string name = longName ? NameChars(200, true) + std::string(55, 'L') : KeyName(20);
+      if (hostile && rng_.Chance(10)) name = KeyName(8) + WideName();
+      std::string child = path + "\\" + name;
       if (!Key(hive, child, Owner::Vendor)) continue;
       if (refusalsAllowed && sim() && m_.options.blockers && rng_.Chance(5)) {
         KeyItem& item = m_.keys.back();
@@ -493,6 +519,11 @@ class Generator {
       if (!all && !rng_.Chance(12)) continue;
       Hive hive = HiveOfRow(row.root);
       std::string path = MachinePath(row.root, row.path);
+      // A user's own key may be a link to another vendor's.
+      if (hive == Hive::CurrentUser && row.number != 22 && sim() && m_.options.blockers && rng_.Chance(10)) {
+        LinkKey(hive, path);
+        continue;
+      }
       if (!Key(hive, path, Owner::Vendor)) continue;
       KeyTree(hive, path, static_cast<int>(rng_.Between(0, 3)), true);
       AddCatalogueProductProperties(row.number, hive, path);

@@ -39,6 +39,7 @@ const uint32_t kRegSz = 1;
 const uint32_t kRegExpandSz = 2;
 const uint32_t kRegBinary = 3;
 const uint32_t kRegDword = 4;
+const uint32_t kRegLink = 6;
 const uint32_t kRegMultiSz = 7;
 
 // An item whose owner is Vendor makes everything below it the vendor's too;
@@ -49,6 +50,9 @@ struct KeyItem {
   Owner owner;
   bool refuseDelete = false;  // its security refuses deletion
   bool refuseOpen = false;    // its security refuses opening
+  // A registry link to this key ("\\REGISTRY\\MACHINE\\..."); its REG_LINK
+  // value "SymbolicLinkValue" is among the values.
+  std::string linkTarget;
 };
 
 struct ValueItem {
@@ -207,12 +211,15 @@ Outcome ExpectedOutcome(const Machine& machine);
 // A machine's state: item id -> description (attributes, content, data).
 typedef std::map<std::string, std::string> Snapshot;
 
-// Items a run may add: the run log and the logon command.
-bool IsAllowedNewItem(const Machine& machine, const std::string& id, const std::string& tempDirectory);
+// Items a run may add: the run log (in the temporary folder), the report
+// folder with its reports and registry backup, and the logon command.
+bool IsAllowedNewItem(const Machine& machine, const std::string& id, const std::string& tempDirectory,
+                      const std::string& reportFolder);
 
 // Compares the states before and after a run against the outcome. Each
 // problem is one line naming the item.
 std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome, const Snapshot& before,
-                                  const Snapshot& after, const std::string& tempDirectory);
+                                  const Snapshot& after, const std::string& tempDirectory,
+                                  const std::string& reportFolder);
 
 }  // namespace safety

@@ -66,6 +66,7 @@ struct KeyNode {
   std::string name;
   bool refuseDelete = false;
   bool refuseOpen = false;
+  bool link = false;  // a registry link: no subkeys of its own
   bool vendor = false;
   std::string reason;
   std::map<std::string, std::unique_ptr<KeyNode>, NameLess> subkeys;
@@ -174,6 +175,7 @@ class Model {
       key->vendor = key->vendor || item.owner == Owner::Vendor;
       key->refuseDelete = item.refuseDelete;
       key->refuseOpen = item.refuseOpen;
+      key->link = !item.linkTarget.empty();
     }
     for (const ValueItem& item : m_.values) {
       KeyNode* key = Key(item.hive, item.path, true);
@@ -428,48 +430,45 @@ class Model {
     for (auto& child : key->subkeys) MarkLeft(child.second.get(), reason);
   }
 
-  // The ANSI registry calls take a subkey path of at most 260 characters.
-  bool DeleteKeyTree(Hive hive, const std::string& base, const std::string& path) {
-    KeyNode* parent = nullptr;
-    KeyNode* key = Key(hive, base + path, false, &parent);
-    if (CharCount(path) > kMaxPath) {
-      if (key) MarkLeft(key, "its path is longer than the 260 characters the ANSI registry calls take");
-      return false;
-    }
-    if (!key) return true;
-    if (key->subkeys.empty() && !key->refuseDelete) {
-      parent->subkeys.erase(key->name);
-      return true;
-    }
+  // The tree deletion as it walks: every key opened as itself (a link goes
+  // as the link), each child tried once; one that stays is stepped past, and
+  // every key above it stays too.
+  bool WalkKey(KeyNode* key) {
     if (key->refuseOpen) {
       MarkLeft(key, "opening it is refused");
       return false;
     }
-    if (CharCount(path) + 1 < 520) {
-      std::vector<std::string> names;
-      for (const auto& child : key->subkeys) names.push_back(child.second->name);
-      for (const std::string& name : names) {
-        std::string childPath = path + "\\" + name;
-        if (CharCount(childPath) >= 520) break;
-        if (!DeleteKeyTree(hive, base, childPath)) {
-          // The walk stops here: the keys after this one are not tried.
-          MarkLeft(key, "left when the walk stopped at a key it could not delete");
-          break;
-        }
-      }
+    if (key->link) return true;
+    bool childLeft = false;
+    std::vector<std::string> names;
+    for (const auto& child : key->subkeys) names.push_back(child.first);
+    for (const std::string& name : names) {
+      if (WalkKey(key->subkeys.at(name).get()))
+        key->subkeys.erase(name);
+      else
+        childLeft = true;
     }
-    if (key->refuseDelete) {
-      MarkLeft(key, "its deletion is refused");
+    if (childLeft) {
+      Keep(key, "a key below it stays");
       return false;
     }
-    if (!key->subkeys.empty()) return false;
-    parent->subkeys.erase(key->name);
+    if (key->refuseDelete) {
+      Keep(key, "its deletion is refused");
+      return false;
+    }
     return true;
   }
 
+  // A row's key is reached the way the walk reaches it; no generated machine
+  // has a link on the way, and a link at the end is the key itself.
   bool DeleteRegistryTree(Hive hive, const std::string& base, const std::string& path) {
-    if (path.empty() || CharCount(path) >= 520) return false;
-    return DeleteKeyTree(hive, base, path);
+    if (path.empty()) return false;
+    KeyNode* parent = nullptr;
+    KeyNode* key = Key(hive, base + path, false, &parent);
+    if (!key) return true;
+    if (!WalkKey(key)) return false;
+    parent->subkeys.erase(key->name);
+    return true;
   }
 
   // SHDeleteKeyA as it goes: children in order, a refused key stops it.
@@ -533,10 +532,6 @@ class Model {
       std::string propertiesPath = productPath + "\\InstallProperties";
       KeyNode* product = Key(Hive::LocalMachine, productPath, false);
       if (!product) continue;
-      if (CharCount(propertiesPath) > kMaxPath) {
-        Keep(product, "the path of its properties is longer than the registry calls take");
-        continue;
-      }
       KeyNode* properties = Key(Hive::LocalMachine, propertiesPath, false);
       if (!properties) {
         Keep(product, "it has no InstallProperties: the walk cannot read its publisher");
@@ -769,16 +764,22 @@ class Model {
 
 Outcome ExpectedOutcome(const Machine& machine) { return Model(machine).Run(); }
 
-bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory) {
+bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& tempDirectory,
+                      const std::string& reportFolder) {
   const std::string runOnce = "HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
   if (id == FileId(tempDirectory + "\\LUMInstall.log")) return true;
-  // The result report, beside the run log.
-  const std::string report = FileId(tempDirectory + "\\CleanLum-result-");
+  // The report folder, and the folders above it that were missing.
+  const std::string folder = FileId(reportFolder);
+  if (id.compare(0, 5, "file ") == 0 && folder.compare(0, id.size(), id) == 0 &&
+      (folder.size() == id.size() || folder[id.size()] == '\\'))
+    return true;
+  // The result report.
+  const std::string report = FileId(reportFolder + "\\CleanLum-result-");
   if (id.compare(0, report.size(), report) == 0 &&
       (EndsWithNoCase(id, ".TXT") || EndsWithNoCase(id, ".JSON")) && id.find('\\', report.size()) == std::string::npos)
     return true;
   // The registry backup taken before the first deletion, beside them.
-  const std::string backup = FileId(tempDirectory + "\\CleanLum-registry-backup-");
+  const std::string backup = FileId(reportFolder + "\\CleanLum-registry-backup-");
   if (id.compare(0, backup.size(), backup) == 0 && EndsWithNoCase(id, ".REG") &&
       id.find('\\', backup.size()) == std::string::npos)
     return true;
@@ -792,7 +793,8 @@ bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& 
 }
 
 std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome, const Snapshot& before,
-                                  const Snapshot& after, const std::string& tempDirectory) {
+                                  const Snapshot& after, const std::string& tempDirectory,
+                                  const std::string& reportFolder) {
   std::vector<std::string> problems;
   for (const std::string& id : outcome.unexplained) problems.push_back("vendor item no step of the run reaches: " + id);
   for (const auto& item : outcome.vendor)
@@ -813,7 +815,7 @@ std::vector<std::string> CheckRun(const Machine& machine, const Outcome& outcome
     }
   }
   for (const auto& item : after)
-    if (!before.count(item.first) && !IsAllowedNewItem(machine, item.first, tempDirectory))
+    if (!before.count(item.first) && !IsAllowedNewItem(machine, item.first, tempDirectory, reportFolder))
       problems.push_back("new item: " + item.first);
   return problems;
 }

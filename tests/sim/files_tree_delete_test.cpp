@@ -94,7 +94,7 @@ TEST_F(TreeDeleteSimTest, ARootReachedThroughALinkOrAUsersFolderIsRefusedUntouch
   MakeLink("C:\\Documents and Settings\\All Users", "C:\\ProgramData", true);
   // A folder a standard user made above the root.
   MakeFile("C:\\Apps\\Velmora Imaging\\lum.dll");
-  FindNode("C:\\Apps")->owner = "Mallory";
+  winsim::SetSecurity("C:\\Apps", "O:S-1-5-21-1-2-3-1099D:(A;OICI;FA;;;BA)");  // a standard user's
   const auto before = winsim::DumpTree("C:\\");
 
   EXPECT_EQ(4395u, DeleteDirectoryTree(group.c_str()));
@@ -111,7 +111,7 @@ TEST_F(TreeDeleteSimTest, ARootReachedThroughALinkOrAUsersFolderIsRefusedUntouch
   EXPECT_EQ(4395u, DeleteDirectoryTree(group.c_str()));
   EXPECT_EQ(before, winsim::DumpTree("C:\\"));
   // The account running the program owns what it made.
-  FindNode("C:\\Apps")->owner = M().tokens.user;
+  winsim::SetSecurity("C:\\Apps", "O:" + M().tokens.userSid + "D:(A;OICI;FA;;;BA)");
   EXPECT_EQ(0u, DeleteDirectoryTree("C:\\Apps\\Velmora Imaging"));
 }
 

@@ -59,6 +59,8 @@ class InstallDirectoryGuardTest : public SimTest {
     winsim::FindNode("K:\\Long Folder Name")->shortName = "LONGFO~1";
     Application(kUninstall, "Short Names", "Contoso Ltd.", "K:\\LONGFO~1\\App");
     Application(kUninstall32, "Legacy Tool", "Contoso Ltd.", "E:\\Legacy\\Tool");
+    // Listed under a name the code page cannot spell.
+    Application(kUninstall, u8"\u753b\u50cf\u30d3\u30e5\u30fc\u30a2", "Contoso Ltd.", "L:\\Viewer");
     winsim::SetString(HKEY_CURRENT_USER, std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") +
                                              "Sketch", "InstallLocation", "F:\\UserApps\\Sketch");
   }
@@ -117,6 +119,7 @@ TEST_F(InstallDirectoryGuardTest, EachRuleRefusesItsFoldersAndWhatHoldsThemAndNo
       {"C:\\Expanded App", Rule::kOtherApplication, "C:\\Expanded App"},
       {"H:\\Quoted App", Rule::kOtherApplication, "H:\\Quoted App"},
       {"K:\\Long Folder Name", Rule::kOtherApplication, "K:\\Long Folder Name\\App"},
+      {"L:\\Viewer", Rule::kOtherApplication, "L:\\Viewer"},
       // The forms refused before any fact is looked at.
       {"C:\\Tools\\.\\Velmora Imaging", Rule::kNotAPlainDrivePath, ""},
       {"C:\\Windows\\Temp\\Lum", Rule::kWindowsDirectory, "C:\\Windows"},

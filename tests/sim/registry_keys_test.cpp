@@ -15,8 +15,15 @@ namespace {
 
 const HKEY kRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS};
 
+// A row's key deleted through the handle it was opened with.
 std::string RowLine(const ExpectedRow& row, int result) {
-  return "regdeletekey: " + std::string(row.root) + "\\" + row.path + " -> " + std::to_string(result);
+  return "ntdeletekey: " + std::string(row.root) + "\\" + row.path + " -> " + std::to_string(result);
+}
+
+// Where a row's key lies in the simulation (HKCR is HKLM\SOFTWARE\Classes), upper case.
+std::string Placed(const ExpectedRow& row) {
+  std::string root = row.root;
+  return regtest::Upper(root == "HKCR" ? "HKLM\\SOFTWARE\\Classes\\" + std::string(row.path) : root + "\\" + row.path);
 }
 
 std::string ValueLine(const std::string& key, const std::string& name, int result = 0) {
@@ -31,21 +38,29 @@ std::vector<std::string> RegistryActions() {
   for (const std::string& line : winsim::TraceLines()) {
     if (line.compare(0, 6, "step: ") == 0)
       actions.push_back("step");
-    else if (line.compare(0, 9, "caption: ") == 0 || line.compare(0, 9, "regdelete") == 0)
+    else if (line.compare(0, 9, "caption: ") == 0 || line.compare(0, 9, "regdelete") == 0 ||
+             line.compare(0, 9, "ntdeletek") == 0)
       actions.push_back(line);
   }
   return actions;
 }
 
-// What the step does on a machine where no catalogued key exists: the
-// caption, then every row once, in order, with the steps between the stages;
+// What the step does: the caption, then with rowsPresent (every row's key
+// seeded as a key of its own) every row deleted once, in order, a row whose
+// key an earlier row took not again, with the steps between the stages;
 // `stage7`, `stage9` and `stage11` are the actions expected at those places.
-std::vector<std::string> ExpectedActions(const std::vector<std::string>& stage7 = {},
+// A row whose key is not there costs no deletion.
+std::vector<std::string> ExpectedActions(bool rowsPresent, const std::vector<std::string>& stage7 = {},
                                          const std::vector<std::string>& stage9 = {},
                                          const std::vector<std::string>& stage11 = {}) {
   std::vector<std::string> expected = {"caption: Deleting registry keys", "step"};
+  std::vector<std::string> gone;
   for (const ExpectedRow& row : kExpectedRows) {
-    expected.push_back(RowLine(row, ERROR_FILE_NOT_FOUND));
+    bool taken = false;
+    for (const std::string& earlier : gone)
+      taken = taken || Placed(row) == earlier || Placed(row).compare(0, earlier.size() + 1, earlier + "\\") == 0;
+    if (rowsPresent && !taken) expected.push_back(RowLine(row, ERROR_SUCCESS));
+    gone.push_back(Placed(row));
     if (row.number == 22 || row.number == 63) expected.push_back("step");
     if (row.number == 80) expected.insert(expected.end(), stage7.begin(), stage7.end());
     if (row.number == 89) expected.insert(expected.end(), stage9.begin(), stage9.end());
@@ -84,10 +99,11 @@ TEST_F(RegistryKeysSimTest, MachineWithoutTheVendorsKeysIsLeftAsItWas) {
   std::vector<std::string> stage9;
   for (const char* name : kEnvironmentNames)
     stage9.push_back(ValueLine(kSystemEnvironment, name, ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(ExpectedActions({}, stage9), RegistryActions());
+  EXPECT_EQ(ExpectedActions(false, {}, stage9), RegistryActions());
 }
 
 TEST_F(RegistryKeysSimTest, DiscoveryAndEnvironmentValuesComeAtTheirPlacesAmongTheRows) {
+  for (const ExpectedRow& row : kExpectedRows) winsim::CreateKey(RootOf(row.root), row.path);
   std::string product = std::string(kMachineProducts) + "\\" + regtest::kDiscoveredProduct;
   winsim::SetString(HKEY_LOCAL_MACHINE, product + "\\InstallProperties", "Publisher", "Velmora Imaging");
   for (const char* name : {"genicam_root", "lum_genicam_path", "lum_path", "Tarvel", "Parlow", "Path"})
@@ -97,13 +113,13 @@ TEST_F(RegistryKeysSimTest, DiscoveryAndEnvironmentValuesComeAtTheirPlacesAmongT
 
   RunStep();
 
-  std::string at = "regdeletekey: HKLM\\" + product;
+  std::string at = "ntdeletekey: HKLM\\" + product;
   std::vector<std::string> stage7 = {at + " -> 5", at + "\\InstallProperties -> 0", at + " -> 0"};
   std::vector<std::string> stage9;
   for (const char* name : kEnvironmentNames) stage9.push_back(ValueLine(kSystemEnvironment, name));
   std::vector<std::string> stage11 = {ValueLine(kControlSet001Environment, "Lum_Path"),
                                       ValueLine(kControlSet003Environment, "Lum_Path")};
-  EXPECT_EQ(ExpectedActions(stage7, stage9, stage11), RegistryActions());
+  EXPECT_EQ(ExpectedActions(true, stage7, stage9, stage11), RegistryActions());
   EXPECT_NE(nullptr, winsim::FindValue(HKEY_LOCAL_MACHINE, kSystemEnvironment, "Path"));
 }
 
@@ -193,7 +209,7 @@ TEST_F(RegistryKeysSimTest, WholeRunDeletesTheCatalogueBetweenItsCaptionAndTheLo
   std::vector<std::string> actions = RegistryActions();
   auto first = std::find(actions.begin(), actions.end(), "caption: Deleting registry keys");
   ASSERT_NE(actions.end(), first);
-  std::vector<std::string> expected = ExpectedActions();
+  std::vector<std::string> expected = ExpectedActions(false);
   ASSERT_GE(static_cast<size_t>(actions.end() - first), expected.size());
   EXPECT_EQ(expected, std::vector<std::string>(first, first + expected.size()));
   EXPECT_EQ(1, std::count(actions.begin(), actions.end(), "caption: Deleting registry keys"));

@@ -1,6 +1,7 @@
 // Vendor product discovery on machines only the simulation can build: a
 // registration that refuses deletion, and string values stored as Windows
 // keeps them, without a terminating zero.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -42,39 +43,37 @@ TEST_F(VendorProductsSimTest, RegistrationThatRefusesDeletionIsPassedOnceAndTheW
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\a2.msi"));
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\a3.msi"));
   size_t attempts = 0;
-  for (const std::string& line : winsim::TraceOf("regdeletekey: "))
+  for (const std::string& line : winsim::TraceOf("ntdeletekey: "))
     if (line.find("\\A2\\InstallProperties -> ") != std::string::npos) ++attempts;
   EXPECT_EQ(2u, attempts);
 }
 
-TEST_F(VendorProductsSimTest, StringsStoredWithoutTerminatorAreTakenToEndWithTheData) {
-  auto raw = [](const std::string& text) { return std::vector<BYTE>(text.begin(), text.end()); };
-  // Short values: the text ends where the data ends, not at what follows in the buffer.
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B1"), "Publisher", REG_SZ, raw("Velmora Imaging"));
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B1"), "LocalPackage", REG_SZ,
-                   raw("C:\\Windows\\Installer\\b1.msi"));
-  winsim::MakeFile("C:\\Windows\\Installer\\b1.msi", "msi");
-  // Values that fill all 1024 bytes.
-  std::string longPackage = "C:\\Windows\\Installer\\b2.msi";
-  longPackage += std::string(1024 - longPackage.size(), 'x');
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B2"), "Publisher", REG_SZ,
-                   raw(std::string(1009, ' ') + "Velmora Imaging"));
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B2"), "LocalPackage", REG_SZ, raw(longPackage));
-  winsim::MakeFile("C:\\Windows\\Installer\\b2.msi", "msi");
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B3"), "Publisher", REG_SZ,
-                   raw(std::string(1010, ' ') + "Velmora Imagin"));
-  // One byte too many for the buffer: the read fails, the product is not the vendor's.
-  winsim::SetValue(HKEY_LOCAL_MACHINE, Properties("B4"), "Publisher", REG_SZ,
-                   raw("Velmora Imaging" + std::string(1010, ' ')));
+// A product key that is a link to another vendor's registration is read
+// through, as Windows opens a path, and deleted as the link: what it names
+// stays. A product whose name the code page cannot spell goes like any other.
+TEST_F(VendorProductsSimTest, LinkedProductGoesAsTheLinkAndAWideNameIsNoObstacle) {
+  winsim::SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Contoso\\Registration\\InstallProperties", "Publisher",
+                    "Velmora Imaging");
+  winsim::CreateLink(HKEY_LOCAL_MACHINE, kProducts + "\\C1", "\\REGISTRY\\MACHINE\\SOFTWARE\\Contoso\\Registration");
+  std::string wide = winsim::Utf8FromWide(u"C2\u0141\u00f3d\u017a\u65e5");
+  winsim::SetString(HKEY_LOCAL_MACHINE, Properties(wide), "Publisher", "Velmora Imaging");
+  AddProduct("C3", "C:\\Windows\\Installer\\c3.msi");
+  auto contoso = [] {
+    std::vector<std::string> lines = winsim::DumpRegistry(HKEY_LOCAL_MACHINE);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.find("Contoso") == std::string::npos; }),
+                lines.end());
+    return lines;
+  };
+  std::vector<std::string> before = contoso();
+  ASSERT_FALSE(before.empty());
 
   DeleteVendorInstallerProducts();
 
-  EXPECT_FALSE(Registered("B1"));
-  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\b1.msi"));
-  EXPECT_FALSE(Registered("B2"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\b2.msi"));
-  EXPECT_TRUE(Registered("B3"));
-  EXPECT_TRUE(Registered("B4"));
+  EXPECT_FALSE(Registered("C1"));
+  EXPECT_FALSE(Registered(wide));
+  EXPECT_FALSE(Registered("C3"));
+  EXPECT_EQ(before, contoso());
 }
 
 }  // namespace

@@ -73,5 +73,22 @@ inline std::vector<std::string> CheckReportSchema(const nlohmann::json& report) 
       problems.push_back("summary.items: not the number of items");
     if (sum != report["summary"].value("items", 0u)) problems.push_back("summary: counts do not add up");
   }
+  auto nullOr = [&](const J& object, const char* field, bool (J::*is)() const, const std::string& where) {
+    if (!object.contains(field)) problems.push_back(where + field + ": missing");
+    else if (!object[field].is_null() && !(object[field].*is)()) problems.push_back(where + field + ": wrong type");
+  };
+  if (report.contains("reportFolder")) {
+    const J& folder = report["reportFolder"];
+    need(folder, "path", &J::is_string, "reportFolder.");
+    nullOr(folder, "private", &J::is_boolean, "reportFolder.");
+    nullOr(folder, "concern", &J::is_string, "reportFolder.");
+  }
+  if (report.contains("backup")) {
+    nullOr(report["backup"], "sha256", &J::is_string, "backup.");
+    const J& digest = report["backup"].value("sha256", J());
+    if (digest.is_string() && (digest.get<std::string>().size() != 64 ||
+                               digest.get<std::string>().find_first_not_of("0123456789abcdef") != std::string::npos))
+      problems.push_back("backup.sha256: not 64 hexadecimal digits");
+  }
   return problems;
 }

@@ -95,7 +95,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
 
 TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_EQ(0, RunProgram("preview"));
-  nlohmann::json report = Json("C:\\Temp\\CleanLum-preview-20261208-090503.json");
+  nlohmann::json report = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("preview", report["mode"]);
   EXPECT_EQ("WINSIM", report["machine"]);
 
@@ -119,7 +119,7 @@ TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_EQ("lum_path", (*environment)["value"]);
   EXPECT_EQ("%comspec% /c rd /s /q \"C:\\Program Files\\Velmora Imaging\"", report["logonCommand"]["data"]);
 
-  std::string text = winsim::ReadFileText("C:\\Temp\\CleanLum-preview-20261208-090503.txt");
+  std::string text = winsim::ReadFileText("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.txt");
   EXPECT_EQ(0u, text.find("\xEF\xBB\xBF" "CleanLum "));
   EXPECT_NE(std::string::npos, text.find("runs: C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet\r\n"));
 }
@@ -134,7 +134,7 @@ TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRem
   const std::string library = "C:\\Windows\\System32\\lum\xC5\x81\xF0\x9F\x93\xB7.dll";
 
   EXPECT_EQ(0, RunProgram("preview"));
-  nlohmann::json preview = Json("C:\\Temp\\CleanLum-preview-20261208-090503.json");
+  nlohmann::json preview = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("by handle", preview["fileWalk"]);
   ASSERT_NE(nullptr, Item(preview, library));
   const nlohmann::json* folder = Item(preview, kInstallFolder);
@@ -143,16 +143,16 @@ TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRem
   EXPECT_EQ(14u, (*folder)["bytes"]);
 
   EXPECT_EQ(0, RunProgram("silent noreboot"));
-  nlohmann::json result = Json("C:\\Temp\\CleanLum-result-20261208-090503.json");
+  nlohmann::json result = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json");
   EXPECT_EQ("removed", (*Item(result, library))["status"]);
   EXPECT_EQ("removed", (*Item(result, kInstallFolder))["status"]);
   EXPECT_FALSE(winsim::PathExists(kInstallFolder));
 
   // Where ntdll lacks an entry point the walks go by path, and the reports say so.
   M().loader.missingExports.insert("NtCreateFile");
-  winsim::FindNode("C:\\Temp")->children.clear();
+  winsim::FindNode("C:\\Windows\\Logs\\CleanLum")->children.clear();
   EXPECT_EQ(0, RunProgram("preview"));
-  EXPECT_EQ(0u, Json("C:\\Temp\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(
+  EXPECT_EQ(0u, Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(
                     "by path: ntdll has no NtCreateFile"));
 }
 
@@ -162,11 +162,16 @@ TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
   EXPECT_EQ(0, RunProgram("previews"));
   EXPECT_EQ(1u, M().ui.messageBoxes.size());
   EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-").empty());
+  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum"));
 }
 
 TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
   winsim::MakeFile(std::string(kInstallFolder) + "\\bin\\locked.dll", "x").inUse = true;
   winsim::MakeFile("C:\\Windows\\System32\\lumcor.dll", "MZ").attributes |= FILE_ATTRIBUTE_READONLY;
+  // A key the registry step cannot delete, named outside the code page: the
+  // report names it, with the error its deletion met.
+  winsim::CreateKey(HKEY_CURRENT_USER, u"Software\\Velmora\\Lum\\\u65e5\u672c").refuseDelete = true;
+  winsim::CreateKey(HKEY_CURRENT_USER, "Software\\Velmora\\Lum\\Settings");
   std::string quiet = "silent noreboot reportdir=\"C:\\Reports\\Lum run\"";
 
   EXPECT_EQ(0, RunProgram(quiet));
@@ -180,12 +185,14 @@ TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
   EXPECT_EQ((std::vector<std::string>{
                 "C:\\Program Files\\Velmora Imaging pending restart: left for the RunOnce removal at the next "
                 "logon (C:\\Program Files\\Velmora Imaging\\bin\\locked.dll is in use)",
+                "HKCU\\Software\\Velmora remaining: its subkey Lum\\\u65e5\u672c could not be deleted (Win32 error 5)",
                 "C:\\Windows\\System32\\lumcor.dll remaining: read-only"}),
             remaining);
-  EXPECT_EQ(1u, report["summary"]["remaining"]);
+  EXPECT_FALSE(winsim::KeyExists(HKEY_CURRENT_USER, "Software\\Velmora\\Lum\\Settings"));
+  EXPECT_EQ(2u, report["summary"]["remaining"]);
   EXPECT_EQ(1u, report["summary"]["pendingRestart"]);
-  EXPECT_EQ(report["items"].size() - 2, report["summary"]["removed"]);
-  EXPECT_FALSE(winsim::PathExists("C:\\Temp\\CleanLum-result-20261208-090503.json"));
+  EXPECT_EQ(report["items"].size() - 3, report["summary"]["removed"]);
+  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json"));
 }
 
 TEST_F(RunReportsTest, AnUnwritableReportFolderLeavesTheRunAsItIs) {
@@ -204,7 +211,7 @@ TEST(ReportText, ItemTextsAreUtf8AndInvalidTextNeverThrows) {
   inventory.items.push_back(item);
   item.path = "C:\\x\xEF\xBC\x8F..";  // UTF-8 (a fullwidth solidus) goes through as it is
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, nullptr, "", 0};
+  ReportHeader header = {"preview", {}, {}, nullptr, nullptr, "", 0};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xEF\xBF\xBD\xEF\xBF\xBD", report["items"][0]["path"]);
   EXPECT_EQ("C:\\x\xEF\xBC\x8F..", report["items"][1]["path"]);

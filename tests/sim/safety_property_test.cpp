@@ -35,6 +35,9 @@ using winsim::M;
 
 namespace {
 
+// Where an administrator's run writes its reports and registry backup.
+std::string ReportFolderOf(const safety::Machine& machine) { return machine.windowsDirectory + "\\Logs\\CleanLum"; }
+
 std::string HexBytes(const std::vector<BYTE>& data) {
   std::string out;
   char byte[3];
@@ -61,7 +64,9 @@ void Build(const safety::Machine& machine) {
   winsim::MakeDirectory(machine.windowsDirectory + "\\inf");
 
   for (const safety::KeyItem& item : machine.keys) {
-    winsim::RegKey& key = winsim::CreateKey(safety::RootOf(item.hive), item.path);
+    winsim::RegKey& key = item.linkTarget.empty()
+                              ? winsim::CreateKey(safety::RootOf(item.hive), item.path)
+                              : winsim::CreateLink(safety::RootOf(item.hive), item.path, item.linkTarget);
     key.refuseDelete = item.refuseDelete;
     key.refuseOpen = item.refuseOpen;
   }
@@ -306,7 +311,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   M().system.commandLine = machine.workingDirectory + "\\CleanLum.exe " + machine.arguments;
   int exitCode = RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str());
   safety::Snapshot after = Snap();
-  result.problems = safety::CheckRun(machine, result.outcome, before, after, "C:\\Temp");
+  result.problems = safety::CheckRun(machine, result.outcome, before, after, "C:\\Temp", ReportFolderOf(machine));
   if (exitCode != 0) result.problems.push_back("exit code " + std::to_string(exitCode));
   if (M().files.openSearches != 0) result.problems.push_back("searches left open");
 
@@ -329,9 +334,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
       for (const std::string& id : IdsOf(ItemKindName(item.kind), item.path, item.valueName, before))
         listed.insert(id);
   std::string reportPath;
-  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
+  for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
     if (line.compare(0, 16, "CleanLum-result-") == 0 && line.find(".json ") != std::string::npos)
-      reportPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+      reportPath = ReportFolderOf(machine) + "\\" + line.substr(0, line.find(' '));
   nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText(reportPath), nullptr, false);
   if (report.is_discarded()) {
     result.problems.push_back("no result report");
@@ -371,8 +376,8 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // The registry backup restores every vendor key and value the run deleted,
   // except what it names as unreadable.
   std::string backupPath;
-  for (const std::string& line : winsim::DumpTree("C:\\Temp"))
-    if (line.compare(0, 25, "CleanLum-registry-backup-") == 0) backupPath = "C:\\Temp\\" + line.substr(0, line.find(' '));
+  for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
+    if (line.compare(0, 25, "CleanLum-registry-backup-") == 0) backupPath = ReportFolderOf(machine) + "\\" + line.substr(0, line.find(' '));
   if (backupPath.empty()) {
     result.problems.push_back("no registry backup");
   } else {
@@ -390,6 +395,14 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
           if (what.compare(0, std::strlen(root[0]), root[0]) == 0) what = root[1] + what.substr(std::strlen(root[0]));
         unreadable.push_back(winsim::Upper(what));
       }
+    // A .reg file cannot make a key a link; and the backup lists keys by the
+    // narrow calls' names, so a key whose name the code page cannot spell is
+    // not in it.
+    for (const safety::KeyItem& key : machine.keys) {
+      bool wideName = false;
+      for (char c : key.path) wideName = wideName || static_cast<unsigned char>(c) >= 0xC4;
+      if (!key.linkTarget.empty() || wideName) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
+    }
     ImportRegFile(winsim::ReadFileText(backupPath));
     safety::Snapshot restored = Snap();
     for (const auto& item : result.outcome.vendor) {
@@ -439,8 +452,9 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 // The kinds of vendor items, ways of surviving and dangerous look-alikes that
 // a machine holds, counted over many machines.
 const char* const kCoverageKinds[] = {
-    "in use", "read-only", "dot-named", "past MAX_PATH", "outside the code page", "refused", "260 characters", "background process",
-    "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "walk stopped",
+    "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "background process",
+    "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "a key below it stays",
+    "registry link", "outside the code page",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
     "directory above a folder of the machine"};
@@ -452,6 +466,14 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  for (const safety::KeyItem& key : machine.keys) {
+    if (!key.linkTarget.empty()) seen["registry link"]++;
+    for (char c : key.path)
+      if (static_cast<unsigned char>(c) >= 0xC4) {
+        seen["outside the code page"]++;
+        break;
+      }
+  }
   // A "Directory" at or above a shared folder or another application's.
   for (const safety::ValueItem& value : machine.values)
     if (value.name == "Directory" && !machine.directoryAccepted &&
@@ -552,7 +574,7 @@ TEST_F(SafetyProperty, TheCheckReportsEveryKindOfFault) {
   M().system.commandLine = "C:\\Tools\\CleanLum.exe " + machine.arguments;
   ASSERT_EQ(0, RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str()));
   safety::Snapshot after = Snap();
-  ASSERT_EQ(std::vector<std::string>(), safety::CheckRun(machine, outcome, before, after, "C:\\Temp"));
+  ASSERT_EQ(std::vector<std::string>(), safety::CheckRun(machine, outcome, before, after, "C:\\Temp", ReportFolderOf(machine)));
 
   std::string foreign = safety::FileId("C:\\Data\\Shared\\report.txt");
   std::string tool = safety::FileId("C:\\Tools\\drvmanage.exe");
@@ -569,7 +591,7 @@ TEST_F(SafetyProperty, TheCheckReportsEveryKindOfFault) {
   ASSERT_FALSE(vendorGone.empty());
   faulty[vendorGone] = before.at(vendorGone);  // a vendor item left
 
-  std::vector<std::string> problems = safety::CheckRun(machine, outcome, before, faulty, "C:\\Temp");
+  std::vector<std::string> problems = safety::CheckRun(machine, outcome, before, faulty, "C:\\Temp", ReportFolderOf(machine));
   std::string all;
   for (const std::string& problem : problems) all += problem + "\n";
   EXPECT_NE(std::string::npos, all.find("deleted but not the vendor's: " + foreign)) << all;

@@ -3,29 +3,56 @@
 //   probe.exe manifest PATH    the program's embedded manifest, or "(none)"
 //   probe.exe keys FILE        for each line of FILE, a registry key path such as
 //                              HKEY_LOCAL_MACHINE\Software\X, "1" if it exists, else "0"
+//   probe.exe link KEY TARGET  creates KEY as a registry link to TARGET, written
+//                              as Windows writes it ("\Registry\Machine\Software\X")
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
-bool KeyExists(const char* path) {
-  static const struct {
-    const char* name;
-    HKEY root;
-  } kRoots[] = {{"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},
-                {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT}, {"HKEY_USERS\\", HKEY_USERS}};
+const struct {
+  const char* name;
+  HKEY root;
+} kRoots[] = {{"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE}, {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},
+              {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT}, {"HKEY_USERS\\", HKEY_USERS}};
+
+// The root of a full key path and the rest after it; null when none matches.
+HKEY SplitRoot(const char* path, const char** rest) {
   for (const auto& root : kRoots) {
     size_t length = std::strlen(root.name);
     if (_strnicmp(path, root.name, length)) continue;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root.root, path + length, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    *rest = path + length;
+    return root.root;
   }
-  return false;
+  return nullptr;
+}
+
+bool KeyExists(const char* path) {
+  const char* rest = nullptr;
+  HKEY root = SplitRoot(path, &rest);
+  HKEY key = nullptr;
+  if (!root || RegOpenKeyExA(root, rest, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+bool CreateLink(const char* path, const char* target) {
+  const char* rest = nullptr;
+  HKEY root = SplitRoot(path, &rest);
+  HKEY key = nullptr;
+  if (!root || RegCreateKeyExA(root, rest, 0, nullptr, REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                               nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  std::vector<WCHAR> wide;
+  for (const char* c = target; *c; ++c) wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*c)));
+  LONG rc = RegSetValueExW(key, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(wide.data()),
+                           static_cast<DWORD>(wide.size() * sizeof(WCHAR)));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -42,6 +69,7 @@ int main(int argc, char** argv) {
     std::fclose(list);
     return 0;
   }
+  if (argc == 4 && !std::strcmp(argv[1], "link")) return CreateLink(argv[2], argv[3]) ? 0 : 1;
   if (argc == 2 && !std::strcmp(argv[1], "version")) {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;

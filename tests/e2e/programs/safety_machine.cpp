@@ -351,7 +351,9 @@ int Check(const safety::Machine& machine, const char* beforePath, const std::str
   safety::Outcome outcome = safety::ExpectedOutcome(machine);
   std::vector<std::string> trees = LinkTreesUnderWine(machine, outcome);
   int problems = 0, inLinkTrees = 0, readOnlyDrivers = 0;
-  for (const std::string& problem : safety::CheckRun(machine, outcome, before, after, temp)) {
+  // An administrator's run writes its reports and backup under the Windows directory.
+  const std::string reportFolder = machine.windowsDirectory + "\\Logs\\CleanLum";
+  for (const std::string& problem : safety::CheckRun(machine, outcome, before, after, temp, reportFolder)) {
     const std::string leftBehind = "vendor item left behind: ";
     if (problem.compare(0, leftBehind.size(), leftBehind) == 0) {
       std::string id = problem.substr(leftBehind.size());

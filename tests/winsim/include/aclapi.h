@@ -1,3 +1,3 @@
-// Simulated Windows: <aclapi.h> (declared with the rest in winsim/api.h).
+// Simulated Windows: the aclapi.h part lives in winsim/security_api.h.
 #pragma once
 #include <windows.h>

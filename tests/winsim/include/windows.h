@@ -2,3 +2,4 @@
 #pragma once
 #include "winsim/wintypes.h"
 #include "winsim/api.h"
+#include "winsim/security_api.h"

@@ -400,7 +400,7 @@ std::string PathOfNode(const FsNode* node, const FsNode* parent, const std::stri
 DWORD LinkCountOf(const FsNode* node) {
   DWORD count = 0;
   for (const auto& drive : M().files.drives) CountLinks(*drive.second, node, count);
-  return count;
+  return count > 0 && node->hardLinks > count ? node->hardLinks : count;
 }
 
 bool IsCurrentDirectory(const FsNode* node) {
@@ -477,11 +477,6 @@ DWORD OpenNode(const std::shared_ptr<FsNode>& node, const std::shared_ptr<FsNode
   OpenFiles().push_back(file.get());
   *handle = AllocHandle(HandleKind::File, file);
   return ERROR_SUCCESS;
-}
-
-std::string OwnerOf(const FsNode& node) {
-  if (!node.owner.empty()) return node.owner;
-  return node.foreignOwner ? "TrustedInstaller" : "Administrators";
 }
 
 // ---- Control functions --------------------------------------------------------
@@ -672,9 +667,11 @@ DWORD RemoveDirectoryPlace(const Place& place) {
   return ERROR_SUCCESS;
 }
 
-DWORD CreateDirectoryPlace(const Place& place) {
+DWORD CreateDirectoryPlace(const Place& place, LPSECURITY_ATTRIBUTES security) {
   if (place.node) return ERROR_ALREADY_EXISTS;
-  place.parent->children.emplace(place.leaf, NewNode(place.leaf, FILE_ATTRIBUTE_DIRECTORY));
+  std::shared_ptr<FsNode> node = NewNode(place.leaf, FILE_ATTRIBUTE_DIRECTORY);
+  if (security && security->lpSecurityDescriptor) ApplyCreationSecurity(*node, security->lpSecurityDescriptor);
+  place.parent->children.emplace(place.leaf, node);
   return ERROR_SUCCESS;
 }
 
@@ -717,16 +714,16 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
   return Result(rc != ERROR_SUCCESS ? rc : RemoveDirectoryPlace(place));
 }
 
-BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
   Place place;
   DWORD rc = Locate(path, &place);
-  return Result(rc != ERROR_SUCCESS ? rc : CreateDirectoryPlace(place));
+  return Result(rc != ERROR_SUCCESS ? rc : CreateDirectoryPlace(place, security));
 }
 
-BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   Place place;
   DWORD rc = LocateWide(path, &place);
-  return Result(rc != ERROR_SUCCESS ? rc : CreateDirectoryPlace(place));
+  return Result(rc != ERROR_SUCCESS ? rc : CreateDirectoryPlace(place, security));
 }
 
 // The link itself is made; its target need not exist. Needs the privilege an
@@ -851,7 +848,10 @@ HANDLE CreateFilePlace(Place& place, DWORD access, DWORD share, DWORD dispositio
   HANDLE handle = nullptr;
   DWORD rc = OpenNode(node, place.parent, place.leaf, place.full, access, share, &handle);
   if (rc != ERROR_SUCCESS) return Fail(rc, INVALID_HANDLE_VALUE);
-  if (created) place.parent->children.emplace(place.leaf, node);
+  if (created) {
+    place.parent->children.emplace(place.leaf, node);
+    if (M().files.afterCreate) M().files.afterCreate(AnsiFromUtf8(place.full), *node);
+  }
   if (flags & FILE_FLAG_DELETE_ON_CLOSE) FileOfHandle(handle)->deleteOnClose = true;
   if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) node->content.clear();
   M().system.lastError = (existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
@@ -933,6 +933,12 @@ void ForgetOpenFile(HANDLE handle) {
   FinishClose(*file);
 }
 void ForgetAllOpenFiles() { OpenFiles().clear(); }
+// Where the file a handle holds is now, in the code page ("" when it is no
+// longer in the tree).
+std::string OpenFilePath(HANDLE handle) {
+  OpenFile* file = FileOfHandle(handle);
+  return file ? AnsiFromUtf8(PathOfNode(file->node.get(), file->parent.get(), file->name)) : "";
+}
 }  // namespace winsim
 
 // ---- The C runtime's fopen for Windows paths -----------------------------------

@@ -52,6 +52,17 @@ struct ProcessObject {
 // (null when none), and whether LoadLibraryA may load the module of that name.
 FARPROC FindRuntimeExport(HMODULE module, const char* name);
 bool ModuleLoadable(const std::string& name);
+// The exports of file_handles.cpp (kernel32) and crypto.cpp (bcrypt.dll).
+FARPROC FindFileHandleExport(const std::string& name);
+FARPROC FindCngExport(const std::string& name);
+
+// The full path a file handle of CreateFileA was opened with; "" for any other handle (files.cpp).
+std::string OpenFilePath(HANDLE handle);
+// Security (file_security.cpp): a node's effective security, the one a
+// creation descriptor gives a new node, and Windows' own for its folder.
+SimSecurity EffectiveSecurity(const std::string& path);
+void ApplyCreationSecurity(FsNode& node, const void* descriptor);
+void SetWindowsFolderSecurity(const std::string& windowsDirectory);
 
 // The code point of one Windows-1252 byte, and the byte of a code point (-1
 // when 1252 has none; with bestFit, Windows' best-fit table is tried too).
@@ -126,11 +137,6 @@ FsNode* FindNodeUtf8(const std::string& fullUtf8);
 std::string FullPathUtf8(const std::string& path);
 // UTF-16 text (up to its terminator, or count units) as UTF-8.
 std::string Utf8Of(const WCHAR* text, size_t count = static_cast<size_t>(-1));
-// The account name of a node's owner (see FsNode::owner).
-std::string OwnerOf(const FsNode& node);
-// The SID of an account name as the simulation numbers them: SYSTEM,
-// Administrators and TrustedInstaller as on Windows, any other name a user.
-std::vector<BYTE> SidOfAccount(const std::string& account);
 
 // The native and by-handle file calls GetProcAddress hands out for module
 // ("ntdll.dll", "kernel32.dll"), unless LoaderState::missingExports lists

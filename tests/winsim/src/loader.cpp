@@ -45,7 +45,9 @@ FARPROC FindRuntimeExport(HMODULE module, const char* name) {
   if (Is(module, "kernel32.dll")) {
     if (export_ == "SetDefaultDllDirectories") return Entry(&SimSetDefaultDllDirectories);
     if (export_ == "SetDllDirectoryA") return Entry(&SimSetDllDirectoryA);
+    return FindFileHandleExport(export_);
   }
+  if (Is(module, "bcrypt.dll")) return FindCngExport(export_);
   if (Is(module, "comctl32.dll") && export_ == "InitCommonControls") return Entry(&InitCommonControls);
   return nullptr;
 }

@@ -143,6 +143,7 @@ void ResetMachine() {
   MakeDirectory("C:\\Temp");
   MakeDirectory("C:\\Tools");
   MakeFile("C:\\Windows\\system32\\cmd.exe", "MZ");
+  SetWindowsFolderSecurity("C:\\Windows");
   InstallCommandInterpreter();
 }
 

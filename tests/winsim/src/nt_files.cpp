@@ -459,8 +459,12 @@ BOOL SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS infoCla
   IO_STATUS_BLOCK io;
   switch (infoClass) {
     case FileBasicInfo: return Win32Result(SetInformation(*file, &io, information, size, FileBasicInformation));
-    case FileDispositionInfo:
-      return Win32Result(SetInformation(*file, &io, information, size, FileDispositionInformation));
+    case FileDispositionInfo: {
+      // Trace: "delete-by-handle: <path>" for each deletion asked through this call.
+      BOOL done = Win32Result(SetInformation(*file, &io, information, size, FileDispositionInformation));
+      if (done && *static_cast<BOOLEAN*>(information)) Trace("delete-by-handle: " + AnsiFromUtf8(file->path));
+      return done;
+    }
     case FileDispositionInfoEx:
       return Win32Result(SetInformation(*file, &io, information, size, FileDispositionInformationEx));
     default: return Fail(ERROR_INVALID_PARAMETER, FALSE);

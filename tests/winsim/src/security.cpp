@@ -248,25 +248,3 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newS
   M().system.lastError = allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED;
   return TRUE;
 }
-
-// TokenUser only: the account the program runs as (TokenState::user), whose
-// SID the simulation numbers as SidOfAccount does. Needs TOKEN_QUERY.
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID information, DWORD length,
-                         PDWORD returnLength) {
-  HandleEntry* entry = LookupHandle(token, HandleKind::Token);
-  if (!entry || !returnLength) return Fail(ERROR_INVALID_HANDLE, FALSE);
-  auto object = std::static_pointer_cast<TokenObject>(entry->object);
-  if (!(object->access & TOKEN_QUERY)) return Fail(ERROR_ACCESS_DENIED, FALSE);
-  if (infoClass != TokenUser) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-  std::vector<BYTE> sid = SidOfAccount(M().tokens.user);
-  DWORD needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
-  *returnLength = needed;
-  if (!information || length < needed) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-  BYTE* out = static_cast<BYTE*>(information);
-  std::memcpy(out + sizeof(TOKEN_USER), sid.data(), sid.size());
-  TOKEN_USER user;
-  user.User.Sid = out + sizeof(TOKEN_USER);
-  user.User.Attributes = 0;
-  std::memcpy(out, &user, sizeof user);
-  return TRUE;
-}

@@ -133,7 +133,8 @@ DWORD GetTickCount() {
 namespace {
 
 const char* const kModules[] = {"kernel32.dll", "ntdll.dll", "advapi32.dll", "user32.dll", "shell32.dll",
-                                "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll"};
+                                "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll",
+                                "bcrypt.dll"};
 const uintptr_t kProgramModule = 0x400000;
 const uintptr_t kFirstSystemModule = 0x70000000;
 const uintptr_t kModuleSpacing = 0x100000;

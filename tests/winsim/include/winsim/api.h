@@ -116,7 +116,6 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data);
 DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
-BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                   DWORD size);
 BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
@@ -138,15 +137,10 @@ NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID info
 NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
                               FILE_INFORMATION_CLASS infoClass);
 
-// ---- advapi32 owners and SIDs, kernel32 local memory (file_security.cpp) -----------------
-DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID* owner,
-                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
-HLOCAL LocalFree(HLOCAL memory);
+// ---- advapi32 SIDs (file_security.cpp; descriptors: winsim/security_api.h) ----------------
 BOOL IsValidSid(PSID sid);
 BOOL EqualSid(PSID a, PSID b);
 DWORD GetLengthSid(PSID sid);
-BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID information, DWORD length,
-                         PDWORD returnLength);
 
 // ---- kernel32 processes (process.cpp) ---------------------------------------
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,

@@ -152,6 +152,22 @@ std::vector<std::string> DumpRegistry(HKEY root);
 size_t OpenKeyHandles();
 
 // ---- File system --------------------------------------------------------------
+// One rule of an access list (file_security.cpp), and the security of a
+// file or folder: its owner and access list, SIDs as "S-1-..." texts.
+struct SimAce {
+  bool allow = true;
+  BYTE flags = 0;  // OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, INHERIT_ONLY_ACE, ...
+  DWORD mask = 0;
+  std::string sid;
+};
+struct SimSecurity {
+  std::string owner;
+  bool protectedDacl = false;  // nothing inherited from the folder above
+  bool nullDacl = false;       // no access list at all: everyone has every right
+  std::vector<SimAce> dacl;
+};
+
+
 // Names are held as UTF-8 (the map keys and FsNode::name). The "A" calls
 // convert what they are given from the ANSI code page and hand listings back
 // through it (with Windows' best fit, so "x／．．" is listed as "x/.."); the
@@ -172,15 +188,17 @@ struct FsNode {
   // owned by another account (foreignOwner), which takeown changes.
   bool denyAccess = false;
   bool foreignOwner = false;  // owned by SYSTEM/TrustedInstaller rather than Administrators
-  // The owner GetSecurityInfo reports, by account name ("SYSTEM",
-  // "Administrators", "TrustedInstaller" or a user); "" is TrustedInstaller for
-  // a foreignOwner node, else Administrators.
-  std::string owner;
   // Reparse point (junction or symbolic link) target, absolute. A link found by
   // a search carries FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA (directory
   // links) and DeleteFileA (file links) remove the link itself, never the target.
   std::string linkTarget;
   bool deletePending = false;  // a disposition without POSIX semantics: gone when its last handle closes
+  // Its own security, as CreateDirectoryA with a descriptor or SetSecurity
+  // gave it; null: inherited from its folder (see file_security.cpp).
+  std::shared_ptr<const SimSecurity> security;
+  // The names the file has (nNumberOfLinks) beyond the entries that hold it
+  // (MakeHardLink): at least that many are reported.
+  DWORD hardLinks = 1;
   bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
@@ -200,6 +218,9 @@ struct FileSystemState {
   // understood: Windows 10 1809 and later on NTFS. Without it the call fails
   // with STATUS_INVALID_INFO_CLASS, as on older versions.
   bool dispositionEx = true;
+  // Runs when CreateFileA has made a new file, before it returns: what another
+  // process could do to the file in that moment (link it, for one).
+  std::function<void(const std::string& path, FsNode& file)> afterCreate;
 };
 
 // Control functions: absolute paths "X:\\a\\b" in the ANSI code page, or
@@ -233,6 +254,11 @@ std::string ReadFileText(const std::string& path);  // "" when missing
 std::vector<std::string> DumpTree(const std::string& path);
 // Handles open on files and folders (CreateFile, NtCreateFile) not yet closed.
 size_t OpenFileHandles();
+// A node's own security from SDDL text ("O:BAD:P(A;OICI;FA;;;SY)"; the
+// aliases SY, BA, BU, AU, WD, CO, CG, OW and "S-1-..." SIDs are known), and
+// its effective security (inheritance applied) as SDDL with SIDs and hex masks.
+void SetSecurity(const std::string& path, const std::string& sddl);
+std::string SecurityText(const std::string& path);
 // cmd.exe as the program drives it: "/c" with takeown /F, cacls .. /g, attrib
 // -r -h -a -s and del /q acting on the simulated files (installed by ResetMachine;
 // call again to restore it after a test replaced the behaviour).
@@ -355,6 +381,7 @@ DriverPackage* FindDriverPackage(const std::string& publishedName);
 // Trace: "impersonate-self", "revert-to-self".
 struct TokenState {
   std::string user = "User";  // the account the program runs under (see SimProcess::owner)
+  std::string userSid = "S-1-5-21-1004336348-1177238915-682003330-1001";  // its SID (TokenUser)
   // Privileges the process token holds, by name, with their enabled state.
   std::map<std::string, bool, NoCaseLess> processPrivileges = {
       {"SeDebugPrivilege", false}, {"SeShutdownPrivilege", false},
@@ -448,6 +475,7 @@ struct LoaderState {
   std::set<std::string> missingExports;              // "SetDefaultDllDirectories"
   DWORD defaultDllDirectories = 0;                   // as SetDefaultDllDirectories last set it
   std::vector<std::string> dllDirectories;           // every SetDllDirectoryA text ("(null)" for null)
+  bool cryptoApiWithoutAes = false;  // CryptAcquireContextA knows no PROV_RSA_AES (before XP SP3)
 };
 
 // ---- The machine ------------------------------------------------------------------------

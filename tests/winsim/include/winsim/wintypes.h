@@ -596,9 +596,7 @@ typedef void* PSID;
 typedef unsigned short USHORT;
 typedef WCHAR* PWSTR;
 typedef const WCHAR* PCWSTR;
-typedef ULONG* PULONG;
 typedef char CCHAR;
-typedef void* HLOCAL;
 
 union LARGE_INTEGER {
   struct {
@@ -707,20 +705,6 @@ struct FILE_DISPOSITION_INFORMATION_EX {
 #define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
 #define FILE_OPEN_REPARSE_POINT 0x00200000
 
-// File access rights.
-#define FILE_READ_DATA 0x0001
-#define FILE_LIST_DIRECTORY 0x0001
-#define FILE_WRITE_DATA 0x0002
-#define FILE_APPEND_DATA 0x0004
-#define FILE_READ_EA 0x0008
-#define FILE_WRITE_EA 0x0010
-#define FILE_EXECUTE 0x0020
-#define FILE_TRAVERSE 0x0020
-#define FILE_DELETE_CHILD 0x0040
-#define FILE_READ_ATTRIBUTES 0x0080
-#define FILE_WRITE_ATTRIBUTES 0x0100
-#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
-
 // Reparse tags.
 #define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
 #define IO_REPARSE_TAG_SYMLINK 0xA000000CL
@@ -793,19 +777,6 @@ struct FILE_DISPOSITION_INFO_EX {
 
 typedef FILE_ID_BOTH_DIR_INFORMATION FILE_ID_BOTH_DIR_INFO;
 
-struct BY_HANDLE_FILE_INFORMATION {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD dwVolumeSerialNumber;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD nNumberOfLinks;
-  DWORD nFileIndexHigh;
-  DWORD nFileIndexLow;
-};
-typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 
 // GetFinalPathNameByHandleW flags.
 #define FILE_NAME_NORMALIZED 0x0
@@ -829,7 +800,7 @@ struct WIN32_FIND_DATAW {
 };
 typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 
-// ---- Security identifiers and owners (winnt.h, aclapi.h) ----------------------------
+// ---- Security identifiers (winnt.h; descriptors and lists: winsim/security_api.h) ----
 struct SID_IDENTIFIER_AUTHORITY {
   BYTE Value[6];
 };
@@ -842,29 +813,6 @@ struct SID {
 };
 #define SID_MAX_SUB_AUTHORITIES 15
 #define SECURITY_MAX_SID_SIZE 68
-typedef PVOID PSECURITY_DESCRIPTOR;
-typedef DWORD SECURITY_INFORMATION;
-#define OWNER_SECURITY_INFORMATION 0x00000001L
-#define GROUP_SECURITY_INFORMATION 0x00000002L
-#define DACL_SECURITY_INFORMATION 0x00000004L
-struct ACL {
-  BYTE AclRevision;
-  BYTE Sbz1;
-  WORD AclSize;
-  WORD AceCount;
-  WORD Sbz2;
-};
-typedef ACL* PACL;
-enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT = 1, SE_REGISTRY_KEY = 4 };
-
-struct SID_AND_ATTRIBUTES {
-  PSID Sid;
-  DWORD Attributes;
-};
-struct TOKEN_USER {
-  SID_AND_ATTRIBUTES User;
-};
-enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups = 2, TokenPrivileges = 3, TokenOwner = 4 };
 
 // ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
 #define TH32CS_SNAPPROCESS 0x00000002

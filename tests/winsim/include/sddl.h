@@ -1,0 +1,3 @@
+// Simulated Windows: the sddl.h part lives in winsim/security_api.h.
+#pragma once
+#include <windows.h>
