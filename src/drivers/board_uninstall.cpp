@@ -19,6 +19,7 @@
 
 #include <initializer_list>
 #include <new>
+#include <string>
 
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
@@ -33,7 +34,10 @@ const size_t kMaxBoards = 512;
 const size_t kTextSize = 1024;
 
 struct BoardName {
+  // The name in the code page; for a board passed over its UTF-8 form, only
+  // ever compared with the kinds' prefixes ("Tarvel", "DruvanGigE", ...).
   char text[kTextSize];
+  bool passedOver;  // BoardNameProblem found one: no caption, no driver command line
 };
 
 // Board kinds by case-sensitive name prefix.
@@ -136,11 +140,12 @@ const BranchTools* ToolsFor(const BoardSystem& system) {
 
 // The board's driver, then for GigE boards the filter driver and the service.
 void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSystem& system,
-                          const char* board) {
+                          const BoardName& name) {
+  const char* board = name.text;
   char directory[kTextSize];
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
   BoardCommandLines lines;
-  BuildBoardCommandLines(system, directory, board, lines);
+  BuildBoardCommandLines(system, directory, board, lines, name.passedOver);
   RunLogged(log, lines.driver);
   if (!IsGigeBoard(board)) return;
   RunLogged(log, lines.filter);
@@ -189,24 +194,32 @@ void ShutDownMonitor() {
   CloseServiceHandle(manager);
 }
 
-void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& system, const char* board) {
+// A board passed over keeps what its name plays no part in: the monitor's
+// shutdown for a Tarvel board, the filter driver and service for a GigE one.
+void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& system, const BoardName& board) {
   char caption[kTextSize];
-  if (BuildText(caption, "Uninstall ", board)) ProgressWindow::SetCaption(context.progressWindow, caption);
-  if (IsTarvelBoard(board)) ShutDownMonitor();
+  if (!board.passedOver && BuildText(caption, "Uninstall ", board.text))
+    ProgressWindow::SetCaption(context.progressWindow, caption);
+  if (IsTarvelBoard(board.text)) ShutDownMonitor();
   if (HasBoardTool(system)) UninstallBoardDriver(context, log, system, board);
   Sleep(500);
 }
 
-// Reads the board names in registry order into boards; returns how many.
+// Reads the board names in registry order into boards; returns how many. The
+// names are read as Windows holds them (UTF-16), so that one the code page
+// cannot spell is seen as such rather than as its best fit.
 size_t ReadBoardNames(HKEY boardKey, BoardName* boards) {
   size_t count = 0;
   while (count < kMaxBoards) {
-    char name[kTextSize];
+    WCHAR name[kTextSize];
     DWORD nameLength = kTextSize;
-    if (RegEnumKeyExA(boardKey, static_cast<DWORD>(count), name, &nameLength, nullptr, nullptr,
+    if (RegEnumKeyExW(boardKey, static_cast<DWORD>(count), name, &nameLength, nullptr, nullptr,
                       nullptr, nullptr) != ERROR_SUCCESS)
       break;
-    if (!CopyText(boards[count].text, name)) break;
+    WideString wide(name, nameLength);
+    std::string ansi;
+    boards[count].passedOver = !BoardNameProblem(wide, ansi).empty();
+    if (!CopyText(boards[count].text, boards[count].passedOver ? Utf8FromWide(wide).c_str() : ansi.c_str())) break;
     ++count;
   }
   return count;
@@ -227,6 +240,15 @@ BoardSystem ReadBoardSystem() {
   return system;
 }
 
+std::string BoardNameProblem(const WideString& name, std::string& ansi) {
+  for (WCHAR unit : name) {
+    if (unit == '"') return "its name holds a double quote";
+    if (unit < 0x20 || unit == 0x7F) return "its name holds a control character";
+  }
+  if (!AnsiFromWideExactly(name, ansi)) return "its name holds a character the ANSI code page cannot spell";
+  return "";
+}
+
 bool IsGigeBoard(const char* board) {
   for (const char* prefix : kGigePrefixes)
     if (StartsWith(board, prefix)) return true;
@@ -238,13 +260,14 @@ bool IsTarvelBoard(const char* board) { return StartsWith(board, kTarvelPrefix);
 bool HasBoardTool(const BoardSystem& system) { return ToolsFor(system) != nullptr; }
 
 void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
-                            BoardCommandLines& lines) {
+                            BoardCommandLines& lines, bool passedOver) {
   for (ChildCommand* command :
        {&lines.driver, &lines.filter, &lines.blockService, &lines.stopService, &lines.deleteService})
     command->program[0] = command->line[0] = '\0';
   const BranchTools* tools = ToolsFor(system);
   if (!tools || !workingDirectory || !board) return;
-  BuildFromDirectory(workingDirectory, *tools, tools->boardArguments, board, tools->boardSuffix, lines.driver);
+  if (!passedOver)
+    BuildFromDirectory(workingDirectory, *tools, tools->boardArguments, board, tools->boardSuffix, lines.driver);
   if (!IsGigeBoard(board)) return;
   BuildFromDirectory(workingDirectory, *tools, tools->filterArguments, "", "", lines.filter);
   bool stopFromWow64 = system.amd64 && tools->stopFromWow64OnAmd64;
@@ -278,7 +301,7 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   if (opened) {
     size_t count = boards ? ReadBoardNames(boardKey, boards) : 0;
     RegCloseKey(boardKey);
-    for (size_t i = 0; i < count; ++i) UninstallBoard(context, log, system, boards[i].text);
+    for (size_t i = 0; i < count; ++i) UninstallBoard(context, log, system, boards[i]);
   }
 
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");

@@ -8,7 +8,10 @@
 
 #include <cstddef>
 
+#include <string>
+
 #include "system/system.h"
+#include "system/wide_text.h"
 
 const size_t kDriverCommandSize = 1024;
 typedef char DriverCommand[kDriverCommandSize];
@@ -20,6 +23,8 @@ inline constexpr const char* kNonBoardSubkeys[] = {"Host", "gpu", "VGA"};
 
 // The board monitor's service, stopped and deleted for every Tarvel board.
 inline constexpr char kMonitorService[] = "TrkServer";
+// The GigE service, deleted with sc for every GigE board.
+inline constexpr char kGigeService[] = "vlxgigeservice";
 
 // The facts the board step reads once at its start.
 struct BoardSystem {
@@ -35,6 +40,15 @@ struct BoardSystem {
   char scWow64[MAX_PATH];
 };
 BoardSystem ReadBoardSystem();
+
+// Why a board name is not turned into a command line ("" when it is): a
+// double quote or a control character (a line break among them) would change
+// the command line or forge log lines, and a character the ANSI code page
+// cannot spell would name another board. Such a board is passed over: no
+// caption and no driver tool run for it (what names no board still runs);
+// its key goes with the registry catalogue. Otherwise ansi receives the
+// name's own spelling in the code page.
+std::string BoardNameProblem(const WideString& name, std::string& ansi);
 
 bool IsGigeBoard(const char* board);
 bool IsTarvelBoard(const char* board);
@@ -52,8 +66,10 @@ struct BoardCommandLines {
   ChildCommand stopService;
   ChildCommand deleteService;
 };
+// For a board passed over (see BoardNameProblem) the driver's command line
+// stays empty; the others name no board and are built as for any board.
 void BuildBoardCommandLines(const BoardSystem& system, const char* workingDirectory, const char* board,
-                            BoardCommandLines& lines);
+                            BoardCommandLines& lines, bool passedOver = false);
 
 // The network server's uninstall at the end of the board step (from the Windows drive).
 void BuildBoardNetworkServerCommandLine(const BoardSystem& system, ChildCommand& command);

@@ -284,20 +284,30 @@ void ReadBoards(Reader& reader, Inventory& inventory) {
     // The step removes the non-board subkeys first and then reads up to its limit.
     DWORD boards = 0;
     for (DWORD index = 0; boards < kMaxBoards; ++index) {
-      char name[kTextLength];
+      WCHAR wideName[kTextLength];
       DWORD nameLength = kTextLength;
-      if (RegEnumKeyExA(boardKey, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+      if (RegEnumKeyExW(boardKey, index, wideName, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS)
         break;
-      if (IsNonBoardSubkey(name)) continue;
+      WideString name(wideName, nameLength);
+      std::string ansi;
+      std::string problem = BoardNameProblem(name, ansi);
+      if (problem.empty() && IsNonBoardSubkey(ansi.c_str())) continue;
       ++boards;
-      tarvel = tarvel || IsTarvelBoard(name);
-      InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + name);
+      std::string utf8 = Utf8FromWide(name);
+      InventoryItem& item = reader.Add(ItemKind::Board, std::string("HKLM\\") + kBoardKey + "\\" + utf8);
+      if (!problem.empty())
+        item.keptReason = "passed over: " + problem + ", which no command line may carry; its driver tool is not "
+                          "run, and its key goes with the registry catalogue";
+      // The kinds' prefixes are ASCII: the UTF-8 form of a name passed over still shows them.
+      const char* board = problem.empty() ? ansi.c_str() : utf8.c_str();
+      tarvel = tarvel || IsTarvelBoard(board);
       BoardCommandLines lines;
-      BuildBoardCommandLines(system, directory, name, lines);
+      BuildBoardCommandLines(system, directory, board, lines, !problem.empty());
       for (const ChildCommand* command :
            {&lines.driver, &lines.filter, &lines.blockService, &lines.stopService, &lines.deleteService})
         if (command->line[0]) item.commands.push_back(Utf8FromAnsi(command->line));
+      item.removesGigeService = lines.deleteService.line[0] != '\0';
     }
     RegCloseKey(boardKey);
   } else if (!IsMissing(static_cast<DWORD>(status))) {

@@ -23,6 +23,7 @@ struct InventoryItem {
   std::string valueName;  // registry values: the value's name
   std::string package;    // the vendor's driver packages: the published INF name ("oem12.inf")
   std::vector<std::string> commands;  // boards: the exact command lines a run makes
+  bool removesGigeService = false;    // boards: the run deletes the GigE service for it (sc delete)
   bool hasSize = false;               // folders: files and bytes below them
   unsigned long long files = 0;
   unsigned long long bytes = 0;

@@ -1,48 +1,56 @@
 // The registry backup of a real run.
 #include "inventory/registry_backup.h"
 
+#include "drivers/driver_commands.h"
 #include "inventory/report.h"
 #include "registry/registry_export.h"
 #include "system/file_digest.h"
 #include "system/wide_text.h"
+
+namespace {
+
+// Where the service manager keeps a service: the run deletes the key with the service.
+const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+
+}  // namespace
 
 RegistryBackup BackUpRegistry(const Inventory& inventory, const OutputFolder& folder, const SYSTEMTIME& time,
                               const std::string& unavailable) {
   RegistryBackup backup;
   RegistryExport file;
   BeginRegistryExport(file);
+  bool gigeService = false;
   for (const InventoryItem& item : inventory.items) {
-    bool registry = item.kind == ItemKind::Board || item.kind == ItemKind::RegistryKey ||
-                    item.kind == ItemKind::InstallerProduct || item.kind == ItemKind::RegistryValue;
-    if (!registry) continue;  // files, folders, services and processes are not the backup's
-    // The export reads through the narrow calls: item texts in the code page.
-    std::string path, valueName;
-    if (!AnsiFromUtf8Exactly(item.path, path) || !AnsiFromUtf8Exactly(item.valueName, valueName)) {
-      backup.missing.push_back(item.path + ": its name is outside the ANSI code page");
-      continue;
-    }
     std::string rest;
     HKEY root = nullptr;
     switch (item.kind) {
       case ItemKind::Board:
+        gigeService = gigeService || item.removesGigeService;
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryTree(file, root, WideFromUtf8(rest));
+        break;
       case ItemKind::RegistryKey:
       case ItemKind::InstallerProduct:
-        root = SplitRegistryItemPath(path, rest);
-        if (root) ExportRegistryTree(file, root, rest.c_str());
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryTree(file, root, WideFromUtf8(rest));
         break;
-      case ItemKind::RegistryValue: {
-        root = SplitRegistryItemPath(path, rest);
-        const char* names[] = {valueName.c_str()};
-        if (root) ExportRegistryValues(file, root, rest.c_str(), names, 1);
+      case ItemKind::RegistryValue:
+        root = SplitRegistryItemPath(item.path, rest);
+        if (root) ExportRegistryValues(file, root, WideFromUtf8(rest), {WideFromUtf8(item.valueName)});
         break;
-      }
+      case ItemKind::Service:
+        // A service the run deletes through the service manager takes its key with it.
+        if (item.keptReason.empty())
+          ExportRegistryTree(file, HKEY_LOCAL_MACHINE, WideFromUtf8(kServicesKey + item.path));
+        break;
       default:
         break;
     }
   }
+  if (gigeService) ExportRegistryTree(file, HKEY_LOCAL_MACHINE, WideFromUtf8(std::string(kServicesKey) + kGigeService));
   backup.keys = file.keyCount;
   backup.values = file.valueCount;
-  for (const std::string& missing : file.missing) backup.missing.push_back(Utf8FromAnsi(missing));
+  backup.missing = file.missing;
   if (folder.path.empty()) {
     backup.missing.insert(backup.missing.begin(),
                           "the whole backup: " + (unavailable.empty() ? std::string("no folder to hold it")

@@ -163,7 +163,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
       out += "      cannot be read: Win32 error " + std::to_string(item.error) + "\n";
     if (!item.reason.empty())
       out += "      reason: " + item.reason + "\n";
-    else if (preview && !item.keptReason.empty())
+    else if (!item.keptReason.empty())
       out += "      " + item.keptReason + "\n";
   }
   if (!inventory.commands.empty()) {

@@ -123,6 +123,24 @@ bool WriteNewFiles(const OutputFolder& folder, const std::string& baseName,
   return false;
 }
 
+bool OpenNewFile(const OutputFolder& folder, const std::string& baseName, const char* extension, HANDLE& handle,
+                 std::string& path) {
+  if (folder.path.empty() || !extension) return false;
+  WideString folderFinalPath = folder.finalPath.empty() ? FolderFinalPath(folder.path) : folder.finalPath;
+  for (int number = 1; number <= kMaxNames; ++number) {
+    std::string name = number == 1 ? baseName : baseName + "-" + std::to_string(number);
+    Created file;
+    Outcome outcome = CreateNew(folder.path, folderFinalPath, name + extension, file);
+    if (outcome == Outcome::Made) {
+      handle = file.handle;
+      path = file.path;
+      return true;
+    }
+    if (outcome == Outcome::Failed) return false;
+  }
+  return false;
+}
+
 bool WriteNewFile(const OutputFolder& folder, const std::string& baseName, const char* extension,
                   const std::string& content, std::string& path) {
   std::vector<std::string> paths;

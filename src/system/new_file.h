@@ -11,6 +11,8 @@
 // "name-2.ext", "name-3.ext", ...
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -38,3 +40,9 @@ bool WriteNewFiles(const OutputFolder& folder, const std::string& baseName,
 // The same for a single file; path receives its path.
 bool WriteNewFile(const OutputFolder& folder, const std::string& baseName, const char* extension,
                   const std::string& content, std::string& path);
+
+// For a file written as the run goes (a log): makes the new file as above and
+// hands over its handle, open for writing, which the caller closes. False,
+// with nothing made, when no name can be had.
+bool OpenNewFile(const OutputFolder& folder, const std::string& baseName, const char* extension, HANDLE& handle,
+                 std::string& path);

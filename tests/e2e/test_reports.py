@@ -183,6 +183,53 @@ class ReportTest(WineTestCase):
         self.assertTrue(self.prefix.exists(backup))
         self.assertEqual([], [n for n in os.listdir(self.prefix.unix_path('C:\\Open')) if n.endswith('.reg')])
 
+    def test_a_backup_of_hostile_names_restores_what_was_there_and_nothing_else(self):
+        # Below a vendor key a standard user cannot write to, but a vendor
+        # installer might fill with what it was given: a subkey whose name
+        # closes its section header and opens one in HKEY_CURRENT_USER, a
+        # value whose name starts a line of its own, string data with a line
+        # break, and a name outside every code page.
+        library = 'Software\\Velmora\\Velmora Imaging Library'
+        probe = BIN + '\\probe.exe'
+        hexw = lambda text: text.encode('utf-16-le').hex()
+        forged = library + '\\k]\r\n[HKEY_CURRENT_USER\\Software\\Pwned]'
+        for key in (forged, library + '\\Plain', library + '\\\u03a9'):
+            self.prefix.wine(probe, 'regkey', hexw(key), check=True)
+        for key, name, kind, data in (
+                (forged, 'Pwned', 1, 'yes\0'),
+                (library, 'Revision', 1, '8.2\0'),
+                (library + '\\Plain', 'lines', 1, 'one\r\ntwo\0'),
+                (library + '\\Plain', 'ok', 1, 'fine\0'),
+                (library + '\\Plain', 'v\r\n"Pwned"="yes"', 1, 'x\0')):
+            self.prefix.wine(probe, 'regvalue', hexw(key), hexw(name), str(kind), hexw(data), check=True)
+
+        def dump():
+            out = self.prefix.wine(probe, 'regdump', hexw(library))
+            if out.returncode:
+                return None
+            lines = set()
+            for line in out.stdout.decode('ascii').splitlines():
+                parts = line.split(' ')
+                text = [bytes.fromhex(p).decode('utf-16-le') for p in parts[1:3]]
+                lines.add(tuple([parts[0]] + text + parts[3:]))
+            return lines
+
+        before = dump()
+        self.prefix.install_tools(sample.PROGRAM_FOLDER)
+        run = self.prefix.run_cleanlum('silent noreboot', folder=sample.PROGRAM_FOLDER)
+        self.assertEqual(0, run.exit_code)
+        self.assertIsNone(dump())
+        report, text = self.reports(sample.REPORT_FOLDER, 'result')
+
+        self.prefix.wine('reg', 'import', report['backup']['file'], check=True)
+
+        hostile = lambda entry: 'k]' in entry[1] or (entry[0] == 'value' and '\n' in entry[2])
+        self.assertEqual({entry for entry in before if not hostile(entry)}, dump())
+        self.assertFalse(self.prefix.key_exists('HKEY_CURRENT_USER\\Software\\Pwned'))
+        missing = report['backup']['missing']
+        self.assertEqual(2, len(missing), missing)
+        self.assertIn('Velmora Imaging Library\\k]\\r\\n[HKEY_CURRENT_USER: not restorable from the backup', text)
+
     def test_files_planted_at_the_reports_names_are_left_alone(self):
         # The names are predictable to the second: a standard user plants a
         # file at every result report's name of the next minutes, and a hard

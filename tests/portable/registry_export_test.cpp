@@ -13,6 +13,8 @@ namespace {
 
 using regtest::SetBytes;
 
+WideString W(const char* text) { return WideFromUtf8(text); }
+
 const char kRoot[] = "Software\\CleanLumTest\\Export";
 
 class RegistryExportTest : public regtest::PrivateKeyTest {
@@ -53,17 +55,18 @@ TEST_F(RegistryExportTest, EveryValueTypeIsWrittenAsRegExportWritesIt) {
 
   RegistryExport backup;
   BeginRegistryExport(backup);
-  ExportRegistryTree(backup, HKEY_CURRENT_USER, kRoot);
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, W(kRoot));
 
-  // "raw" is written as the program reads it: Wine's RegEnumValueA adds a
-  // terminating zero that Windows does not, and the export follows either.
+  // "raw" is written as it is stored: without a terminating zero, as hex(1)
+  // (should a registry add one, as the quoted string).
   char raw[8];
   DWORD rawSize = sizeof raw;
   HKEY opened = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kRoot, 0, KEY_READ, &opened));
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(opened, "raw", nullptr, nullptr, reinterpret_cast<BYTE*>(raw), &rawSize));
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(opened, WIDE_TEXT("raw"), nullptr, nullptr, reinterpret_cast<BYTE*>(raw),
+                                            &rawSize));
   RegCloseKey(opened);
-  std::string rawLine = rawSize == 3 ? "\"raw\"=hex(1):61,00,62,00,63,00" : "\"raw\"=\"abc\"";
+  std::string rawLine = rawSize == 6 ? "\"raw\"=hex(1):61,00,62,00,63,00" : "\"raw\"=\"abc\"";
 
   // Values come in the registry's enumeration order (creation order on
   // Windows, by name on Wine): compared as a set.
@@ -104,8 +107,8 @@ TEST_F(RegistryExportTest, EveryValueTypeIsWrittenAsRegExportWritesIt) {
 
   // A subtree already written is not written again, nor is a key below it.
   size_t size = backup.bytes.size();
-  ExportRegistryTree(backup, HKEY_CURRENT_USER, "SOFTWARE\\CleanLumTest\\Export\\child");
-  ExportRegistryTree(backup, HKEY_CURRENT_USER, "Software\\CleanLumTest\\Export\\");
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, W("SOFTWARE\\CleanLumTest\\Export\\child"));
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, W("Software\\CleanLumTest\\Export\\"));
   EXPECT_EQ(size, backup.bytes.size());
 }
 
@@ -116,7 +119,7 @@ TEST_F(RegistryExportTest, LongHexDataIsWrappedAsRegeditWrapsIt) {
 
   RegistryExport backup;
   BeginRegistryExport(backup);
-  ExportRegistryTree(backup, HKEY_CURRENT_USER, kRoot);
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, W(kRoot));
   std::string text = Text(backup);
 
   size_t start = text.find("\"big\"=hex:");
@@ -154,20 +157,80 @@ TEST_F(RegistryExportTest, LongHexDataIsWrappedAsRegeditWrapsIt) {
 TEST_F(RegistryExportTest, NamedValuesOnlyAndNothingForWhatIsMissing) {
   ASSERT_TRUE(regtest::SetText(HKEY_CURRENT_USER, kRoot, "lum_path", "C:\\Lum"));
   ASSERT_TRUE(regtest::SetText(HKEY_CURRENT_USER, kRoot, "Path", "C:\\Windows"));
-  const char* names[] = {"genicam_root", "lum_path"};
-  const char* absent[] = {"Tarvel"};
-
   RegistryExport backup;
   BeginRegistryExport(backup);
-  ExportRegistryValues(backup, HKEY_CURRENT_USER, kRoot, names, 2);
-  ExportRegistryValues(backup, HKEY_CURRENT_USER, kRoot, absent, 1);
-  ExportRegistryTree(backup, HKEY_CURRENT_USER, "Software\\CleanLumTest\\Export\\Missing");
+  ExportRegistryValues(backup, HKEY_CURRENT_USER, W(kRoot), {W("genicam_root"), W("LUM_PATH")});
+  ExportRegistryValues(backup, HKEY_CURRENT_USER, W(kRoot), {W("Tarvel")});
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, W("Software\\CleanLumTest\\Export\\Missing"));
 
   EXPECT_EQ("Windows Registry Editor Version 5.00\r\n\r\n"
             "[HKEY_CURRENT_USER\\Software\\CleanLumTest\\Export]\r\n"
             "\"lum_path\"=\"C:\\\\Lum\"\r\n\r\n",
             Text(backup));
   EXPECT_TRUE(backup.missing.empty());
+}
+
+TEST_F(RegistryExportTest, NamesThatWouldWriteSectionsOfTheirOwnAreLeftOutAndNamed) {
+  // A subkey whose name ends its header and starts another (a key name holds
+  // no backslash: the rest are keys below it), one with a control character,
+  // a value whose name starts a line of its own, string data with a line break,
+  // and a name outside every code page, which goes through as it is.
+  const WideString root = W(kRoot);
+  auto create = [&root](const WideString& path) {
+    HKEY key = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_CURRENT_USER, (root + W("\\") + path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr);
+    return rc == ERROR_SUCCESS ? key : nullptr;
+  };
+  auto set = [](HKEY key, const WideString& name, const WideString& text) {
+    return RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR))) == ERROR_SUCCESS;
+  };
+  HKEY forged = create(W("k]\r\n[HKEY_CURRENT_USER\\Software\\CleanLumTest\\Pwned]"));
+  ASSERT_NE(nullptr, forged);
+  ASSERT_TRUE(set(forged, W("Pwned"), W("yes")));
+  RegCloseKey(forged);
+  HKEY control = create(W("tab\x01name"));
+  ASSERT_NE(nullptr, control);
+  RegCloseKey(control);
+  HKEY plain = create(W("plain"));
+  ASSERT_NE(nullptr, plain);
+  ASSERT_TRUE(set(plain, W("v\r\n\"Pwned\"=\"yes\""), W("x")));
+  ASSERT_TRUE(set(plain, W("lines"), W("one\r\ntwo")));
+  ASSERT_TRUE(set(plain, W("ok"), W("fine")));
+  RegCloseKey(plain);
+  HKEY omega = create(W("\xCE\xA9"));  // U+03A9
+  ASSERT_NE(nullptr, omega);
+  RegCloseKey(omega);
+
+  RegistryExport backup;
+  BeginRegistryExport(backup);
+  ExportRegistryTree(backup, HKEY_CURRENT_USER, root);
+
+  WideString units;
+  for (size_t i = 2; i + 1 < backup.bytes.size(); i += 2) units += static_cast<WCHAR>(backup.bytes[i] | backup.bytes[i + 1] << 8);
+  std::string text = Utf8FromWide(units);
+  const std::string top = "HKEY_CURRENT_USER\\Software\\CleanLumTest\\Export";
+  std::vector<std::string> headers;
+  for (size_t at = 0; (at = text.find("\r\n[", at)) != std::string::npos; at += 3)
+    headers.push_back(text.substr(at + 3, text.find("\r\n", at + 3) - at - 3));
+  std::sort(headers.begin(), headers.end());
+  EXPECT_EQ((std::vector<std::string>{top + "\\plain]", top + "\\\xCE\xA9]", top + "]"}), headers) << text;
+  EXPECT_EQ(std::string::npos, text.find("Pwned")) << text;
+  EXPECT_NE(std::string::npos,
+            text.find("\"lines\"=hex(1):6f,00,6e,00,65,00,0d,00,0a,00,74,00,77,00,6f,00,00,00\r\n"));
+  EXPECT_NE(std::string::npos, text.find("\"ok\"=\"fine\"\r\n"));
+
+  std::vector<std::string> missing = backup.missing;
+  std::sort(missing.begin(), missing.end());
+  EXPECT_EQ((std::vector<std::string>{
+                top + "\\k]\\r\\n[HKEY_CURRENT_USER: not restorable from the backup, its name holds a line break, "
+                      "which a .reg file cannot carry (nor anything below it)",
+                top + "\\plain value \"v\\r\\n\"Pwned\"=\"yes\"\": not restorable from the backup, its name holds a "
+                      "line break, which a .reg file cannot carry",
+                top + "\\tab\\x01name: not restorable from the backup, its name holds a control character, which a "
+                      ".reg file cannot carry (nor anything below it)"}),
+            missing);
 }
 
 }  // namespace

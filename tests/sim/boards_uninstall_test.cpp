@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver_step_fixture.h"
+#include "inventory/inventory.h"
 
 using winsim::M;
 
@@ -30,6 +31,54 @@ TEST_F(BoardUninstallTest, WithoutBoardKeyOnlyTheNetworkServerRuns) {
   EXPECT_EQ(std::vector<std::string>{kNetworkServer}, Runs());
   EXPECT_EQ(std::vector<DWORD>{500}, Sleeps());
   EXPECT_EQ("", Log());
+}
+
+TEST_F(BoardUninstallTest, ANameNoCommandLineMayCarryIsPassedOverAndListedWithItsReason) {
+  // A double quote would end an argument, a line break would forge a "Call to"
+  // line of the log, and a name the code page cannot spell would reach the
+  // tool as another board. Passed over, those boards' driver tools do not
+  // run; what names no board (the monitor, the GigE filter and service) does.
+  winsim::MakeFile(R"(C:\Windows\system32\pyxmon.exe)", "MZ");
+  winsim::AddService("TrkServer");
+  const std::vector<std::string> hostile = {"Parlow\"CL", "A\r\nCall to C:\\evil.exe", "Ob\xCE\xA9", "Tarvel\xCE\xA9",
+                                            "DruvanGigE\x01"};
+  for (const std::string& name : hostile) AddBoard(name);
+  AddBoard("Plain");
+
+  Inventory inventory = TakeInventory("");
+  RunBoardStep();
+
+  const std::vector<std::string> logged = {
+      Drvmanage("Plain"),
+      R"(C:\Tools\drvmanage.exe uninstall inf=vlxgigefilter.inf -log -quiet)",
+      R"(C:\Program Files\Velmora Imaging\Tools\VlxGigeService.exe -blockme)",
+      R"(C:\Windows\SysWOW64\sc stop vlxgigeservice)", R"(C:\Windows\SysWOW64\sc delete vlxgigeservice)"};
+  std::vector<std::string> runs = Runs();
+  runs.erase(std::remove(runs.begin(), runs.end(), "pyxmon.exe"), runs.end());
+  std::vector<std::string> expected = logged;
+  expected.push_back(kNetworkServer);
+  std::sort(runs.begin(), runs.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, runs);
+  EXPECT_EQ(std::string::npos, Log().find("evil")) << Log();
+  EXPECT_EQ(std::string::npos, Log().find('"')) << Log();
+  EXPECT_TRUE(M().services.services["TrkServer"].deleted);  // the Tarvel board's monitor all the same
+  const std::vector<std::string> captions = Captions();
+  for (const std::string& caption : captions) EXPECT_EQ(std::string::npos, caption.find("Call to")) << caption;
+  EXPECT_EQ(1, std::count(captions.begin(), captions.end(), "Uninstall Plain"));
+
+  // The reports list each with why; the registry step removes their keys.
+  std::vector<std::string> reasons;
+  for (const InventoryItem& item : inventory.items)
+    if (item.kind == ItemKind::Board && !item.keptReason.empty())
+      reasons.push_back(item.keptReason.substr(0, item.keptReason.find(',')));
+  std::sort(reasons.begin(), reasons.end());
+  EXPECT_EQ((std::vector<std::string>{"passed over: its name holds a character the ANSI code page cannot spell",
+                                      "passed over: its name holds a character the ANSI code page cannot spell",
+                                      "passed over: its name holds a control character",
+                                      "passed over: its name holds a control character",
+                                      "passed over: its name holds a double quote"}),
+            reasons);
 }
 
 TEST_F(BoardUninstallTest, HostGpuAndVgaAreDeletedWithTheirContentAndAreNoBoards) {

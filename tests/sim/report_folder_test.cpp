@@ -231,6 +231,22 @@ TEST_F(ReportFolderTest, NamesThatExistedBeforeTheRunAreLeftAloneAndTheNextNumbe
             winsim::ReadFileText(kDefault + "\\CleanLum-result-" + kStamp + "-3.txt").find("  SHA-256: " + digest));
 }
 
+TEST_F(ReportFolderTest, AFileWrittenAsTheRunGoesIsNewToo) {
+  ReportFolder folder = ChooseReportFolder("", true);
+  winsim::MakeFile(kDefault + "\\CleanLum-" + kStamp + ".log", "planted");
+
+  HANDLE log = INVALID_HANDLE_VALUE;
+  std::string path;
+  ASSERT_TRUE(OpenNewFile(folder.reports, std::string("CleanLum-") + kStamp, ".log", log, path));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(log, "line\r\n", 6, &written, nullptr));
+  CloseHandle(log);
+
+  EXPECT_EQ(kDefault + "\\CleanLum-" + kStamp + "-2.log", path);
+  EXPECT_EQ("line\r\n", winsim::ReadFileText(path));
+  EXPECT_EQ("planted", winsim::ReadFileText(kDefault + "\\CleanLum-" + kStamp + ".log"));
+}
+
 TEST_F(ReportFolderTest, AFolderSwappedForALinkAfterItsCheckGetsNoFile) {
   ReportFolder folder = ChooseReportFolder("C:\\Reports", true);
   ASSERT_TRUE(folder.isPrivate);

@@ -119,9 +119,25 @@ void SnapFiles(const winsim::FsNode& node, const std::string& path, safety::Snap
   }
 }
 
+// A value's data as Windows stores it: a string set through the narrow
+// calls is held in UTF-16, as a wide call gives it back (and reg import sets it).
+std::vector<BYTE> AsStored(const winsim::RegValue& value) {
+  bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
+  if (!text || value.unicode || value.data.empty()) return value.data;
+  std::vector<WCHAR> wide(value.data.size());
+  int units = MultiByteToWideChar(CP_ACP, 0, reinterpret_cast<const char*>(value.data.data()),
+                                  static_cast<int>(value.data.size()), wide.data(), static_cast<int>(wide.size()));
+  std::vector<BYTE> bytes;
+  for (int i = 0; i < units; ++i) {
+    bytes.push_back(static_cast<BYTE>(wide[i] & 0xFF));
+    bytes.push_back(static_cast<BYTE>(wide[i] >> 8));
+  }
+  return bytes;
+}
+
 void SnapKeys(const winsim::RegKey& key, safety::Hive hive, const std::string& path, safety::Snapshot& out) {
   for (const winsim::RegValue& value : key.values)
-    out[safety::ValueId(hive, path, value.name)] = std::to_string(value.type) + ":" + HexBytes(value.data);
+    out[safety::ValueId(hive, path, value.name)] = std::to_string(value.type) + ":" + HexBytes(AsStored(value));
   for (const auto& entry : key.subkeys) {
     const winsim::RegKey& child = *entry.second;
     std::string childPath = path.empty() ? child.name : path + "\\" + child.name;
@@ -264,26 +280,33 @@ void ImportRegFile(const std::string& content) {
     line.swap(pending);
     if (line.empty()) continue;
     if (line[0] == '[') {
+      // As reg import reads it, names wide: the section is what lies between the brackets.
       if (key) RegCloseKey(key);
       key = nullptr;
-      std::string name = Narrow(std::vector<WCHAR>(line.begin() + 1, line.end() - 1));
-      std::string root = name.substr(0, name.find('\\'));
+      std::vector<WCHAR> name(line.begin() + 1, line.end() - 1);
+      std::string root = Narrow(std::vector<WCHAR>(name.begin(), std::find(name.begin(), name.end(), '\\')));
       HKEY rootKey = root == "HKEY_CLASSES_ROOT" ? HKEY_CLASSES_ROOT : root == "HKEY_CURRENT_USER" ? HKEY_CURRENT_USER
                      : root == "HKEY_USERS" ? HKEY_USERS : HKEY_LOCAL_MACHINE;
-      RegCreateKeyExA(rootKey, name.substr(root.size() + 1).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr);
+      std::vector<WCHAR> path(name.begin() + static_cast<long>(std::min(root.size() + 1, name.size())), name.end());
+      path.push_back(0);
+      RegCreateKeyExW(rootKey, path.data(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
       continue;
     }
     if (!key || (line[0] != '"' && line[0] != '@')) continue;
     size_t pos = 0;
-    std::string name = line[0] == '@' ? (pos = 1, std::string()) : Narrow(Quoted(line, pos));
+    std::vector<WCHAR> name = line[0] == '@' ? (pos = 1, std::vector<WCHAR>()) : Quoted(line, pos);
+    name.push_back(0);
     ++pos;  // '='
     std::string rest = Narrow(std::vector<WCHAR>(line.begin() + static_cast<long>(pos), line.end()));
     DWORD type = REG_SZ;
     std::string data;
-    if (rest[0] == '"') {
+    if (!rest.empty() && rest[0] == '"') {
       size_t at = pos;
-      data = Narrow(Quoted(line, at)) + '\0';
+      for (WCHAR unit : Quoted(line, at)) {
+        data += static_cast<char>(unit & 0xFF);
+        data += static_cast<char>(unit >> 8);
+      }
+      data += std::string(2, '\0');
     } else if (rest.compare(0, 6, "dword:") == 0) {
       type = REG_DWORD;
       unsigned long number = std::strtoul(rest.c_str() + 6, nullptr, 16);
@@ -292,9 +315,8 @@ void ImportRegFile(const std::string& content) {
       type = rest.compare(0, 4, "hex:") == 0 ? REG_BINARY : static_cast<DWORD>(std::strtoul(rest.c_str() + 4, nullptr, 16));
       for (size_t at = rest.find(':') + 1; at + 1 < rest.size() + 1 && at < rest.size(); at += 3)
         data += static_cast<char>(std::strtoul(rest.substr(at, 2).c_str(), nullptr, 16));
-      if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) data = Narrow(Units(data));
     }
-    RegSetValueExA(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    RegSetValueExW(key, name.data(), 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
   }
   if (key) RegCloseKey(key);
 }
@@ -386,6 +408,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
       for (const auto& missing : report["backup"]["missing"]) {
         std::string what = missing.get<std::string>();  // UTF-8, as the ids
         what = what.substr(0, what.find(": error"));
+        what = what.substr(0, what.find(": not restorable"));
         what = what.substr(0, what.find(" (values"));
         what = what.substr(0, what.find(" (subkeys"));
         what = what.substr(0, what.find(" value "));

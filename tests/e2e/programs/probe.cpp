@@ -3,6 +3,10 @@
 //   probe.exe manifest PATH    the program's embedded manifest, or "(none)"
 //   probe.exe keys FILE        for each line of FILE, a registry key path such as
 //                              HKEY_LOCAL_MACHINE\Software\X, "1" if it exists, else "0"
+//   probe.exe regkey PATH      creates HKEY_LOCAL_MACHINE\PATH
+//   probe.exe regvalue PATH NAME TYPE DATA   sets a value of HKEY_LOCAL_MACHINE\PATH
+//   probe.exe regdump PATH     every key ("key P") and value ("value P NAME TYPE DATA") below it
+//                              (PATH, P and NAME hexadecimal UTF-16LE, DATA hexadecimal bytes)
 //   probe.exe link KEY TARGET  creates KEY as a registry link to TARGET, written
 //                              as Windows writes it ("\Registry\Machine\Software\X")
 #include <windows.h>
@@ -10,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -53,6 +58,74 @@ bool CreateLink(const char* path, const char* target) {
                            static_cast<DWORD>(wide.size() * sizeof(WCHAR)));
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
+}
+
+// Registry keys and values under HKEY_LOCAL_MACHINE with names of any kind
+// (line breaks, "]", characters outside the code page): paths, names and data
+// travel as hexadecimal UTF-16LE (data as raw bytes).
+std::wstring FromHex(const char* hex) {
+  std::string bytes;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+    char pair[3] = {hex[i], hex[i + 1], 0};
+    bytes += static_cast<char>(std::strtoul(pair, nullptr, 16));
+  }
+  std::wstring text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text += static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  return text;
+}
+
+std::string BytesFromHex(const char* hex) {
+  std::string bytes;
+  for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+    char pair[3] = {hex[i], hex[i + 1], 0};
+    bytes += static_cast<char>(std::strtoul(pair, nullptr, 16));
+  }
+  return bytes;
+}
+
+std::string Hex(const void* data, size_t size) {
+  std::string hex;
+  char pair[3];
+  for (size_t i = 0; i < size; ++i) {
+    std::snprintf(pair, sizeof pair, "%02x", static_cast<const unsigned char*>(data)[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+std::string HexOf(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>((unit >> 8) & 0xFF);
+  }
+  return Hex(bytes.data(), bytes.size());
+}
+
+// Every key and value below key, paths relative to the top.
+void Dump(HKEY key, const std::wstring& path) {
+  std::printf("key %s\n", HexOf(path).c_str());
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[16384];
+    DWORD nameLength = 16384;
+    BYTE data[65536];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    std::printf("value %s %s %lu %s\n", HexOf(path).c_str(), HexOf(std::wstring(name, nameLength)).c_str(),
+                type, Hex(data, size).c_str());
+  }
+  for (DWORD index = 0;; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    if (RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::wstring child(name, nameLength);
+    HKEY sub = nullptr;
+    if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+    Dump(sub, path.empty() ? child : path + L"\\" + child);
+    RegCloseKey(sub);
+  }
 }
 
 }  // namespace
@@ -104,6 +177,30 @@ int main(int argc, char** argv) {
                                   text, sizeof text, reinterpret_cast<va_list*>(inserts));
     if (length == 0) return 1;
     std::fwrite(text, 1, length, stdout);
+    return 0;
+  }
+  if (argc == 3 && !std::strcmp(argv[1], "regkey")) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, FromHex(argv[2]).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return 1;
+    RegCloseKey(key);
+    return 0;
+  }
+  if (argc == 6 && !std::strcmp(argv[1], "regvalue")) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, FromHex(argv[2]).c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return 1;
+    std::string data = BytesFromHex(argv[5]);
+    LONG rc = RegSetValueExW(key, FromHex(argv[3]).c_str(), 0, std::strtoul(argv[4], nullptr, 10),
+                             reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? 0 : 1;
+  }
+  if (argc == 3 && !std::strcmp(argv[1], "regdump")) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, FromHex(argv[2]).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+    Dump(key, L"");
+    RegCloseKey(key);
     return 0;
   }
   return 2;
