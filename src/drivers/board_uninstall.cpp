@@ -24,6 +24,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -95,9 +96,9 @@ void ReadDrive(char (&drive)[2]) {
 
 // Runs a command of the board loop without time-out in its own console, then
 // records the attempt; an empty (unbuildable) command is skipped.
-void RunLogged(RunLog& log, ChildCommand& command) {
+void RunLogged(CleanupContext& context, RunLog& log, ChildCommand& command) {
   if (!command.line[0] || !command.program[0]) return;
-  RunAndWait(command, 0, INFINITE);
+  RunRecorded(context.record, "boards", command, 0, INFINITE);
   log << "Call to " << command.line << "\n";
 }
 
@@ -146,14 +147,14 @@ void UninstallBoardDriver(CleanupContext& context, RunLog& log, const BoardSyste
   QueryCurrentDirectory(directory);  // emptied when it cannot be read in full
   BoardCommandLines lines;
   BuildBoardCommandLines(system, directory, board, lines, name.passedOver);
-  RunLogged(log, lines.driver);
+  RunLogged(context, log, lines.driver);
   if (!IsGigeBoard(board)) return;
-  RunLogged(log, lines.filter);
+  RunLogged(context, log, lines.filter);
   ProgressWindow::SetCaption(context.progressWindow, "Stopping the vlxgigeservice");
-  RunLogged(log, lines.blockService);
-  RunLogged(log, lines.stopService);
+  RunLogged(context, log, lines.blockService);
+  RunLogged(context, log, lines.stopService);
   Sleep(75000);  // the service takes its time to stop before it can be deleted
-  RunLogged(log, lines.deleteService);
+  RunLogged(context, log, lines.deleteService);
 }
 
 // The board monitor's program: pyxmon.exe of the working directory, else of
@@ -169,12 +170,25 @@ void FindMonitorProgram(char (&program)[MAX_PATH]) {
 
 // Closes the board monitor (started first so that its window can be found and
 // told to release the boards), then stops and deletes its TrkServer service.
-void ShutDownMonitor() {
+void ShutDownMonitor(CleanupContext& context) {
   // Its command line holds only its own name, as ever.
   char program[MAX_PATH];
   char commandLine[] = "pyxmon.exe";
   FindMonitorProgram(program);
-  StartWithoutWaiting(program, commandLine);  // never waited for; a failed start is passed over
+  DWORD startedAt = GetTickCount();
+  // Never waited for; a failed start is passed over, and noted.
+  bool started = StartWithoutWaiting(program, commandLine);
+  if (context.record && program[0]) {
+    ChildRecord child;
+    child.step = "boards";
+    child.program = program;
+    child.commandLine = commandLine;
+    child.awaited = false;
+    child.facts.result = started ? RunResult::Finished : RunResult::NotStarted;
+    if (!started) child.facts.startError = GetLastError();
+    child.facts.milliseconds = GetTickCount() - startedAt;
+    context.record->NoteChild(child);
+  }
   Sleep(2000);
   HWND window = FindWindowA("PyxMonWnd", nullptr);
   if (window) {
@@ -200,7 +214,7 @@ void UninstallBoard(CleanupContext& context, RunLog& log, const BoardSystem& sys
   char caption[kTextSize];
   if (!board.passedOver && BuildText(caption, "Uninstall ", board.text))
     ProgressWindow::SetCaption(context.progressWindow, caption);
-  if (IsTarvelBoard(board.text)) ShutDownMonitor();
+  if (IsTarvelBoard(board.text)) ShutDownMonitor(context);
   if (HasBoardTool(system)) UninstallBoardDriver(context, log, system, board);
   Sleep(500);
 }
@@ -307,7 +321,7 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   ProgressWindow::SetCaption(context.progressWindow, "Stopping LumNetworkServer.exe");
   ChildCommand networkServer;
   BuildBoardNetworkServerCommandLine(system, networkServer);
-  RunAndWait(networkServer, 0, INFINITE);
+  RunRecorded(context.record, "boards", networkServer, 0, INFINITE);
 
   delete[] boards;
   ProgressWindow::Step(context.progressWindow);

@@ -10,6 +10,7 @@
 #include "drivers/driver_commands.h"
 #include "drivers/drivers.h"
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -105,12 +106,12 @@ void UninstallDma(CleanupContext& context, const char* revisionText) {
   if (tool == DmaTool::None) return;
   ChildCommand command;
   BuildDmaCommandLine(tool, directory, command);
-  RunAndWait(command, 0, kToolTimeoutMs);
+  RunRecorded(context.record, "dma", command, 0, kToolTimeoutMs);
   ProgressWindow::Step(context.progressWindow);
 
   // The working directory is read anew for the network server.
   char current[kTextSize];
   if (!QueryCurrentDirectory(current)) return;
   BuildDmaNetworkServerCommandLine(current, command);
-  RunAndWait(command, 0, kToolTimeoutMs);
+  RunRecorded(context.record, "dma", command, 0, kToolTimeoutMs);
 }

@@ -16,8 +16,9 @@ DWORD DeleteDirectoryTree(const char* path);
 void DeleteFilesByPattern(const char* directory, const char* pattern);
 
 // Deletes one protected file: the ordinary way when that suffices, else
-// through cmd.exe (takeown, cacls, attrib, del). A missing file starts nothing.
-void ForceDeleteFile(const char* path);
+// through cmd.exe (takeown, cacls, attrib, del), each run noted in record
+// (when given). A missing file starts nothing.
+void ForceDeleteFile(const char* path, RunRecord* record = nullptr);
 
 // Third clean-up step: start-menu groups and desktop shortcuts.
 void RemoveShortcuts(CleanupContext& context);

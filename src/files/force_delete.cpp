@@ -16,6 +16,7 @@
 #include "files/files.h"
 #include "files/tree_walk.h"
 
+#include "run/run_record.h"
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
@@ -104,7 +105,7 @@ bool DeleteOrdinarilyByPath(const char* path) {
 
 }  // namespace
 
-void ForceDeleteFile(const char* path) {
+void ForceDeleteFile(const char* path, RunRecord* record) {
   if (!IsQuotableFilePath(path)) return;
   // All four lines must fit before anything is deleted: a deletion without the
   // steps that make it possible, or of a path cut short, is worse than none.
@@ -125,6 +126,6 @@ void ForceDeleteFile(const char* path) {
   NoCurrentDirectorySearch searchPathOnly;
   for (const ForceCommand& command : kForceCommands) {
     BuildText(commandLine, command.head, path, command.tail);
-    RunAndWait(interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
+    RunRecorded(record, "library files", interpreter, commandLine, CREATE_NO_WINDOW, INFINITE);
   }
 }

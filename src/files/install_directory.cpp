@@ -19,6 +19,7 @@
 #include "files/files.h"
 #include "files/install_directory_guard.h"
 #include "run/progress_window.h"
+#include "run/run_record.h"
 #include "registry/registry.h"
 #include "system/system.h"
 #include "system/system_facts.h"
@@ -179,12 +180,12 @@ void RemoveOlderReleaseDirectory(HWND window, const StepFacts& facts) {
   }
 }
 
-void RunMsiCleanupTool(HWND window, const StepFacts& facts) {
-  ProgressWindow::SetCaption(window, "Deleting script files");
+void RunMsiCleanupTool(CleanupContext& context, const StepFacts& facts) {
+  ProgressWindow::SetCaption(context.progressWindow, "Deleting script files");
   ChildCommand command;
   if (!facts.haveWorkingDirectory) return;
   if (!BuildChildCommand(command, facts.workingDirectory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
-  RunAndWait(command, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
+  RunRecorded(context.record, "install directory", command, CREATE_NO_WINDOW, kMsiCleanupTimeoutMs);
 }
 
 void RemoveWindowsInstallerEntries(const StepFacts& facts) {
@@ -196,22 +197,31 @@ void RemoveWindowsInstallerEntries(const StepFacts& facts) {
 }
 
 // The command always names the default place, never the registry's "Directory".
-void RegisterDeferredRemoval(const StepFacts& facts) {
+void RegisterDeferredRemoval(CleanupContext& context, const StepFacts& facts) {
   char command[kDeferredRemovalSize];
   if (!facts.haveDrive) return;
   BuildDeferredRemovalCommand(facts.drive, command);
   if (!command[0]) return;
+  LogonCommandRecord record;
+  record.key = std::string("HKLM\\") + kRunOnceKey;
+  record.value = kDeferredRemovalValue;
+  record.data = command;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                 nullptr, &key, nullptr);
+  if (created != ERROR_SUCCESS) {
     std::printf("Could not create the registry key.");
+    record.error = static_cast<DWORD>(created);
+    if (context.record) context.record->NoteLogonCommand(record);
     return;
   }
   DWORD length = static_cast<DWORD>(std::strlen(command) + 1);
-  if (RegSetValueExA(key, kDeferredRemovalValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
-                     length) != ERROR_SUCCESS)
-    std::printf("Could not set the event message file.");
+  LONG set = RegSetValueExA(key, kDeferredRemovalValue, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(command),
+                            length);
+  if (set != ERROR_SUCCESS) std::printf("Could not set the event message file.");
   RegCloseKey(key);
+  record.error = static_cast<DWORD>(set);
+  if (context.record) context.record->NoteLogonCommand(record);
 }
 
 }  // namespace
@@ -274,10 +284,10 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   for (const std::string& folder : SharedDocumentsFolders(majorVersion, facts.windowsDirectory))
     DeleteDirectoryTree(folder.c_str());
 
-  if (MsiMode) RunMsiCleanupTool(window, facts);
+  if (MsiMode) RunMsiCleanupTool(context, facts);
 
   RemoveWindowsInstallerEntries(facts);
-  RegisterDeferredRemoval(facts);
+  RegisterDeferredRemoval(context, facts);
 
   if (!RevertToSelf()) std::printf("RevertToSelf failed!");
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-void RemoveSystemFiles(const char* windowsDirectory) {
+void RemoveSystemFiles(const char* windowsDirectory, RunRecord* record) {
   char path[MAX_PATH];
 
   if (BuildText(path, windowsDirectory, kSystemFolder)) DeleteFilesByPattern(path, kLibraryPattern);
@@ -21,7 +21,7 @@ void RemoveSystemFiles(const char* windowsDirectory) {
   }
 
   for (const char* driver : kBoardDrivers)
-    if (BuildText(path, windowsDirectory, kDriversFolder, driver)) ForceDeleteFile(path);
+    if (BuildText(path, windowsDirectory, kDriversFolder, driver)) ForceDeleteFile(path, record);
 
   for (const char* library : kLibraryFiles)
     if (BuildText(path, windowsDirectory, kSystemFolder, "\\", library)) DeleteFileA(path);
@@ -37,7 +37,7 @@ void RemoveLibraryFiles(CleanupContext& context) {
   ProgressWindow::SetCaption(context.progressWindow, "Deleting the Velmora Imaging dlls");
   ProgressWindow::Step(context.progressWindow);
 
-  if (haveDirectory) RemoveSystemFiles(windowsDirectory);
+  if (haveDirectory) RemoveSystemFiles(windowsDirectory, context.record);
 
   ProgressWindow::Step(context.progressWindow);
 }

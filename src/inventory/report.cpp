@@ -13,6 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "system/output_file.h"
 #include "system/wide_text.h"
 
 
@@ -21,41 +22,6 @@
 #endif
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The arguments one by one: blanks separate, double quotes group and are dropped.
-std::vector<std::string> SplitArguments(const char* arguments) {
-  std::vector<std::string> words;
-  if (!arguments) return words;
-  const char* p = arguments;
-  while (*p) {
-    while (IsBlank(*p)) ++p;
-    if (!*p) break;
-    std::string word;
-    bool quoted = false;
-    for (; *p && (quoted || !IsBlank(*p)); ++p) {
-      if (*p == '"')
-        quoted = !quoted;
-      else
-        word += *p;
-    }
-    words.push_back(word);
-  }
-  return words;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t length = std::strlen(prefix);
-  if (text.size() < length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
-
-const char kReportDirWord[] = "reportdir=";
 
 std::string TwoDigits(unsigned number) {
   char text[8];
@@ -115,24 +81,7 @@ std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inven
          " unreadable";
 }
 
-namespace {
-
-}  // namespace
-
 std::string FileTimestamp(const SYSTEMTIME& time) { return Timestamp(time, "", "-", ""); }
-
-bool HasArgument(const char* arguments, const char* word) {
-  for (const std::string& argument : SplitArguments(arguments))
-    if (argument.size() == std::strlen(word) && StartsWithNoCase(argument, word)) return true;
-  return false;
-}
-
-std::string ReportFolderArgument(const char* arguments) {
-  for (const std::string& argument : SplitArguments(arguments))
-    if (StartsWithNoCase(argument, kReportDirWord) && argument.size() > std::strlen(kReportDirWord))
-      return argument.substr(std::strlen(kReportDirWord));
-  return "";
-}
 
 std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   bool preview = IsPreview(header);
@@ -188,6 +137,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
       out += "  " + Utf8FromAnsi(header.folder->backupConcern) + "\n";
     for (const std::string& missing : backup.missing) out += "  not in the backup: " + missing + "\n";
   }
+  if (!header.restorePoint.empty()) out += "\nRestore point: " + header.restorePoint + "\n";
   if (!header.outcome.empty())
     out += "\nOutcome: " + header.outcome + " (exit code " + std::to_string(header.exitCode) + ")\n";
   out += "\n" + ReportSummaryLine(header, inventory) + "\n";
@@ -244,6 +194,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     if (header.folder && !header.folder->backupConcern.empty())
       report["backup"]["note"] = Utf8FromAnsi(header.folder->backupConcern);
   }
+  if (!header.restorePoint.empty()) report["restorePoint"] = header.restorePoint;
   if (header.folder && !header.folder->reports.path.empty())
     report["reportFolder"] = {{"path", Utf8FromAnsi(header.folder->reports.path)},
                               {"private", header.folder->checked ? ordered_json(header.folder->isPrivate)
@@ -291,28 +242,4 @@ bool WriteReports(const OutputFolder& folder, const ReportHeader& header, const 
   } catch (const std::exception&) {
     return false;
   }
-}
-
-void PrintToParentConsole(const std::string& text) {
-  std::string lines = "\r\n";
-  for (char c : AnsiForDisplay(text)) {
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  if (lines.size() >= 0x7fffffff) return;
-  DWORD written = 0;
-  // Output redirected to a file or a pipe by the starter goes there.
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (output && output != INVALID_HANDLE_VALUE) {
-    WriteFile(output, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
-    return;
-  }
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
-  HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  if (console != INVALID_HANDLE_VALUE) {
-    WriteFile(console, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
-    CloseHandle(console);
-  }
-  FreeConsole();
 }

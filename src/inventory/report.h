@@ -1,6 +1,6 @@
 // The reports of an inventory: one text file for people and one JSON file for
-// programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the words
-// of the command line that ask for them.
+// programs, named CleanLum-<mode>-YYYYMMDD-HHMMSS.txt and .json, and the folder
+// they go to.
 #pragma once
 
 #include <windows.h>
@@ -25,18 +25,13 @@ struct ReportHeader {
   // A managed run's exit code and why (none when outcome is empty).
   std::string outcome;
   DWORD exitCode = 0;
+  // What became of the restore point asked for ("restorepoint"; empty: none asked).
+  std::string restorePoint;
 };
 
 // The report's summary line ("Summary: N items: ...").
 std::string ReportSummaryLine(const ReportHeader& header, const Inventory& inventory);
 
-// True when one of the whitespace-separated arguments (double quotes group)
-// equals word, ignoring ASCII case.
-bool HasArgument(const char* arguments, const char* word);
-
-// The value of the first "reportdir=PATH" argument; "" when there is none
-// (see report_folder.h for where the reports then go).
-std::string ReportFolderArgument(const char* arguments);
 
 // Both reports are UTF-8, as every text they are given (inventory.h).
 std::string ReportText(const ReportHeader& header, const Inventory& inventory);
@@ -52,7 +47,3 @@ bool WriteReports(const OutputFolder& folder, const ReportHeader& header, const 
 
 // "YYYYMMDD-HHMMSS", as the report files are named.
 std::string FileTimestamp(const SYSTEMTIME& time);
-
-// Prints text (UTF-8) in the ANSI code page to the standard output the starter redirected, else on the
-// console of the process that started this one, when there is one.
-void PrintToParentConsole(const std::string& text);

@@ -6,6 +6,8 @@
 #include <shlobj.h>
 
 #include "inventory/report.h"
+#include "system/starter_output.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -20,9 +22,12 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
+// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
+bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
+
 }  // namespace
 
-int RunPreview(const char* arguments) {
+int RunPreview(const Options& options) {
   try {
     ReportHeader header;
     header.mode = "preview";
@@ -30,14 +35,19 @@ int RunPreview(const char* arguments) {
     std::string revision = ReadRevision();
     Inventory inventory = TakeInventory(revision.c_str());
     GetLocalTime(&header.ended);
-    ReportFolder folder = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
+    ReportFolder folder = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     header.folder = &folder;
     WriteReports(folder.reports, header, inventory);
-    PrintToParentConsole(ReportText(header, inventory));
+    PrintToStarter(AnsiForDisplay(ReportText(header, inventory)));
+    // The answer detection and remediation scripts ask for: 1 when anything a
+    // run would act on is there (unreadable counts: it was not seen gone).
+    for (const InventoryItem& item : inventory.items)
+      if (IsActedOn(item)) return 1;
+    return 0;
   } catch (const std::exception&) {
-    // Nothing to report with: the preview still changed nothing.
+    // Nothing could be looked at: that is no proof that nothing is there.
+    return 1;
   }
-  return 0;
 }
 
 void ResultReport::NoteInfOutcome(const VendorInfOutcome& outcome, void* report) {
@@ -94,18 +104,15 @@ void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
   }
 }
 
-void ResultReport::Begin(const char* arguments, const char* revisionText) {
+void ResultReport::Begin(const Options& options, const char* revisionText) {
   try {
     GetLocalTime(&started_);
-    folder_ = ChooseReportFolder(ReportFolderArgument(arguments), IsUserAnAdmin() != FALSE);
+    folder_ = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
   } catch (const std::exception&) {
     start_.reset();
   }
 }
-
-// What a run acts on: not an item it keeps by design, nor a refused value listed for the record.
-static bool IsActedOn(const InventoryItem& item) { return item.keptReason.empty(); }
 
 size_t ResultReport::Found() const {
   if (!start_) return 0;
@@ -154,10 +161,19 @@ void ResultReport::Finish() {
     header.outcome = outcome_;
     header.exitCode = exitCode_;
     header.backup = backup_.get();
+    header.restorePoint = restorePoint_;
     GetLocalTime(&header.ended);
     summary_ = ReportSummaryLine(header, *start_);
     header.folder = &folder_;
-    WriteReports(folder_.reports, header, *start_, &jsonPath_);
+    for (const InventoryItem& item : start_->items) {
+      if (!IsActedOn(item) || item.status == ItemStatus::Removed) continue;
+      std::string line = std::string(ItemStatusName(item.status)) + " " + ItemKindName(item.kind) + " " + item.path;
+      if (!item.valueName.empty()) line += " : " + item.valueName;
+      if (!item.reason.empty()) line += ": " + item.reason;
+      left_.push_back(line);
+    }
+    if (WriteReports(folder_.reports, header, *start_, &jsonPath_) && jsonPath_.size() > 5)
+      textPath_ = jsonPath_.substr(0, jsonPath_.size() - 5) + ".txt";
   } catch (const std::exception&) {
   }
   start_.reset();

@@ -14,17 +14,20 @@
 
 #include "inventory/inventory.h"
 #include "inventory/registry_backup.h"
+#include "run/options.h"
 #include "inventory/report_folder.h"
 
 // "preview": reads the machine, writes the preview report to the report
-// folder and prints it on the parent's console. Returns the exit code 0.
-int RunPreview(const char* arguments);
+// folder and prints it for the starter. Returns the exit code: 0 when nothing
+// a run would act on is present (items it keeps by design do not count), 1
+// when something is.
+int RunPreview(const Options& options);
 
 // The result report of a real run: Begin at the run's start, Finish just
 // before the restart request.
 class ResultReport {
  public:
-  void Begin(const char* arguments, const char* revisionText);
+  void Begin(const Options& options, const char* revisionText);
   // Exports, before anything is deleted, every registry key and value of the
   // start inventory into the report folder (see registry_backup.h).
   void BackUpRegistry();
@@ -35,14 +38,22 @@ class ResultReport {
   // Items a run would remove that the start inventory found (items kept by
   // design, and a refused "Directory" value listed for the record, not counted).
   size_t Found() const;
-  // A managed run's exit code and why, written into the report by Finish.
+  // The run's exit code and why, written into the report by Finish.
   void SetOutcome(DWORD exitCode, const std::string& outcome);
+  // What became of the restore point asked for, written into the report by Finish.
+  void SetRestorePoint(const std::string& description) { restorePoint_ = description; }
   // After Check: the items found that are still there for a reason other
   // than the logon command (remaining or unreadable), the summary line, and
   // the JSON report's path ("" when it could not be written), after Finish.
   size_t Remaining() const { return remaining_; }
   const std::string& Summary() const { return summary_; }
   const std::string& JsonPath() const { return jsonPath_; }
+  // After Finish: the text report's path ("" when it could not be written),
+  // the registry backup taken (null: none), and one line for each item found
+  // that is still there ("remaining file C:\\...: in use").
+  const std::string& TextPath() const { return textPath_; }
+  const RegistryBackup* Backup() const { return backup_.get(); }
+  const std::vector<std::string>& Left() const { return left_; }
   // The registry backup's path (ANSI) and SHA-256, for the result marker ("" when none was written).
   std::string BackupPath() const { return backup_ && backup_->written ? backup_->ansiPath : ""; }
   std::string BackupSha256() const { return backup_ && backup_->written ? backup_->sha256 : ""; }
@@ -76,5 +87,8 @@ class ResultReport {
   bool checked_ = false;
   std::string summary_;
   std::string jsonPath_;
+  std::string textPath_;
+  std::string restorePoint_;
+  std::vector<std::string> left_;
   SYSTEMTIME started_ = {};
 };

@@ -15,15 +15,22 @@
 #include "files/files.h"
 #include "files/install_directory_guard.h"
 #include "run/cleanup_context.h"
+#include "run/admin_log.h"
 #include "run/event_log.h"
+#include "run/options.h"
 #include "run/progress_window.h"
 #include "run/result_marker.h"
+#include "run/run_record.h"
 #include "run/run_log.h"
 #include "main/system_restart.h"
+#include "main/admin_log_lines.h"
+#include "main/usage.h"
 #include "registry/registry.h"
 #include "system/system.h"
+#include "system/restore_point.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -64,12 +71,12 @@ void LogTime(RunLog& log, const char* label, const SYSTEMTIME& time) {
 
 // The installer-script clean-up tool, hidden, up to 60000 ms. Skipped when the
 // working directory or the command line would not fit in full.
-void RunMsiCleanup() {
+void RunMsiCleanup(CleanupContext& context) {
   char directory[MAX_PATH];
   ChildCommand command;
   if (!QueryCurrentDirectory(directory)) return;
   if (!BuildChildCommand(command, directory, kMsiCleanupProgram, kMsiCleanupArguments)) return;
-  RunAndWait(command, CREATE_NO_WINDOW, 60000);
+  RunRecorded(context.record, "installer scripts", command, CREATE_NO_WINDOW, 60000);
 }
 
 // The first driver tool this system needs that is not in the working
@@ -97,71 +104,118 @@ const DWORD kManagedRestartNeeded = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
 // Ends a managed run: the result report with the outcome, the marker for the
 // engines' detection rules and the Application event. None of them can stop
 // the run; each is skipped when it cannot be written.
-int EndManagedRun(ResultReport& report, DWORD exitCode, const std::string& outcome) {
+int EndManagedRun(ResultReport& report, AdminLog& adminLog, DWORD exitCode, const std::string& outcome) {
   report.SetOutcome(exitCode, outcome);
   report.Finish();
-  WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
-                    report.BackupPath().c_str(), report.BackupSha256().c_str());
+  if (!WriteResultMarker(exitCode, static_cast<DWORD>(report.Remaining()), report.JsonPath().c_str(),
+                         report.BackupPath().c_str(), report.BackupSha256().c_str()))
+    adminLog.Error("result", "The result marker HKLM\\SOFTWARE\\CleanLum could not be written");
   std::string summary = report.Summary().empty() ? outcome : report.Summary() + " (" + outcome + ")";
   bool success = exitCode == kManagedSuccess || exitCode == kManagedRestartNeeded;
   ReportRunEvent(summary.c_str(), !success);
-  return static_cast<int>(exitCode);
+  return LogRunEnd(adminLog, report, static_cast<int>(exitCode), outcome);
+}
+
+// A run that ends before it changes anything because the box it would show
+// could be seen by nobody (a service, session 0, a remote shell): the result
+// report says why, and the run ends with the code the box would have led to.
+int EndUnseenRun(ResultReport& report, AdminLog& adminLog, const Options& options, int exitCode,
+                 const std::string& outcome) {
+  std::string revisionText = ReadRevision();
+  report.Begin(options, revisionText.c_str());
+  std::string why = outcome + "; no message box on an invisible window station";
+  report.SetOutcome(static_cast<DWORD>(exitCode), why);
+  report.Finish();
+  return LogRunEnd(adminLog, report, exitCode, why);
+}
+
+// An interactive run that ends at a box.
+int EndAtBox(AdminLog& adminLog, int exitCode, const std::string& outcome) {
+  LogOutcome(adminLog, exitCode, outcome);
+  return exitCode;
 }
 
 }  // namespace
 
-int CheckPrerequisiteTools() {
+int CheckPrerequisiteTools(std::string* missingName) {
   const RequiredTool* missing = FindMissingTool();
   if (!missing) return 0;
+  if (missingName) *missingName = missing->name;
   MessageBoxA(nullptr, missing->missingMessage, "Error!", MB_OK);
   return 1;
 }
 
 int RunCleanLum(HINSTANCE instance, const char* arguments) {
-  if (!arguments) arguments = "";
+  const Options options = ReadOptions(GetCommandLineA(), arguments);
   MsiMode = 0;
+  // Nothing else happens, and neither needs administrator rights.
+  if (options.help) return ShowToStarter(UsageText());
+  if (options.version) return ShowToStarter(VersionLine() + "\n");
   // Reads only, and needs no administrator rights.
-  if (HasArgument(arguments, "preview")) return RunPreview(arguments);
+  if (options.preview) return RunPreview(options);
   OSVERSIONINFOA version = QueryVersion();
-  const char* commandLine = GetCommandLineA();
   // For deployment engines: silent, no restart of its own, and exit codes
   // they understand. Without it every code and behaviour is the usual one.
-  bool managed = HasArgument(arguments, "managed");
+  const bool managed = options.managed;
   ResultReport report;
+  AdminLog adminLog;
+  OpenAdminLog(adminLog, options);
+  LogRunStart(adminLog, options, version);
 
   if (managed) {
     // Before anything changes; no message box in this mode.
     std::string revisionText = ReadRevision();
-    report.Begin(arguments, revisionText.c_str());
+    report.Begin(options, revisionText.c_str());
     if (!IsUserAnAdmin())
-      return EndManagedRun(report, kManagedNotElevated, "not started with administrator rights");
+      return EndManagedRun(report, adminLog, kManagedNotElevated, "not started with administrator rights");
     if (IsInstallerTransactionRunning())
-      return EndManagedRun(report, kManagedRetry, "another Windows Installer transaction is running");
-    if (report.Found() == 0) return EndManagedRun(report, kManagedSuccess, "nothing of the vendor's was found");
+      return EndManagedRun(report, adminLog, kManagedRetry, "another Windows Installer transaction is running");
+    if (report.Found() == 0)
+      return EndManagedRun(report, adminLog, kManagedSuccess, "nothing of the vendor's was found");
     if (const RequiredTool* missing = FindMissingTool())
-      return EndManagedRun(report, kManagedToolMissing,
+      return EndManagedRun(report, adminLog, kManagedToolMissing,
                            std::string(missing->name) + " is missing from the working directory");
   } else {
+    const bool visible = HasInteractiveWindowStation();
     if (!IsUserAnAdmin()) {
+      if (!visible) return EndUnseenRun(report, adminLog, options, 1, "not started with administrator rights");
       MessageBoxA(nullptr, "Riruv Lum can't continue because you don't have administrator rights",
                   "Error!", MB_OK);
-      return 1;
+      return EndAtBox(adminLog, 1, "not started with administrator rights");
     }
-    if (CheckPrerequisiteTools() == 1) return -1;
+    std::string missing;
+    if (!visible) {
+      if (const RequiredTool* tool = FindMissingTool())
+        return EndUnseenRun(report, adminLog, options, -1,
+                            std::string(tool->name) + " is missing from the working directory");
+    } else if (CheckPrerequisiteTools(&missing) == 1) {
+      return EndAtBox(adminLog, -1, missing + " is missing from the working directory");
+    }
   }
 
   char windowsDirectory[1024];
   QueryWindowsDirectory(windowsDirectory);
 
   // The words are looked for in the full command line, program path included.
-  if (ContainsText(commandLine, "msi")) MsiMode = 1;
-  if (!managed && !ContainsText(commandLine, "silent")) {
+  if (options.msi) MsiMode = 1;
+  if (!managed && !options.silent) {
     // Nobody can answer a confirmation on an invisible window station: that
     // counts as Cancel, so the run changes nothing instead of waiting for ever.
-    if (!HasInteractiveWindowStation()) return 0;
+    if (!HasInteractiveWindowStation())
+      return EndUnseenRun(report, adminLog, options, 0, "the confirmation could not be asked; nothing was changed");
     if (MessageBoxA(nullptr, "Are you sure you want to uninstall LUM?", "Velmora Imaging Uninstall",
                     MB_OKCANCEL) != IDOK)
-      return 0;
+      return EndAtBox(adminLog, 0, "cancelled at the confirmation; nothing was changed");
+  }
+
+  // Asked for before the first change; whatever Windows answers, the run goes on.
+  RestorePoint restorePoint;
+  if (options.restorePoint) {
+    adminLog.Info("restore point", "Asking Windows for a restore point");
+    restorePoint = BeginRestorePoint("CleanLum: removal of the Velmora imaging library");
+    adminLog.Write(restorePoint.outcome == RestorePointOutcome::Created ? LogType::Info : LogType::Warning,
+                   "restore point", "Restore point " + DescribeRestorePoint(restorePoint));
+    report.SetRestorePoint(DescribeRestorePoint(restorePoint));
   }
 
   // One byte beyond the 1024 offered keeps a value stored without a
@@ -176,20 +230,26 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
       std::memset(revision, 0, sizeof revision);
     RegCloseKey(libraryKey);
   }
+  adminLog.Info("CleanLum", "Library revision: " + (revision[0] ? Utf8FromAnsi(revision) : std::string("(none)")));
 
-  if (!managed) report.Begin(arguments, revision);
+  if (!managed) report.Begin(options, revision);
 
   RunLog log;
   SYSTEMTIME start;
   GetLocalTime(&start);
   log.Open();
+  if (!log.IsOpen()) adminLog.Warning("CleanLum", "The run log %TEMP%\\LUMInstall.log could not be opened");
   log << kRule;
   LogTime(log, "Riruv Lum started at ", start);
   log << "\n";
   // Before the first step deletes anything: what it will delete, restorable.
   report.BackUpRegistry();
 
+  RunRecord record;
+  record.onChild = [&adminLog](const ChildRecord& child) { LogChild(adminLog, child); };
+  record.onLogonCommand = [&adminLog](const LogonCommandRecord& command) { LogLogonCommand(adminLog, command); };
   CleanupContext context;
+  context.record = &record;
   context.progressWindow = ProgressWindow::Create(instance);
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
@@ -197,41 +257,55 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
   context.registryKeyLeftContext = &report;
 
-  UninstallAllBoards(context, log);
-  UninstallDma(context, revision);
-  RemoveShortcuts(context);
+  LogStep(adminLog, "boards", "Board uninstall", [&] { UninstallAllBoards(context, log); });
+  LogStep(adminLog, "dma", "DMA driver removal", [&] { UninstallDma(context, revision); });
+  LogStep(adminLog, "shortcuts", "Shortcut removal", [&] { RemoveShortcuts(context); });
   log << "Deleted Lum Shortcuts " << "\n";
-  RemoveInstallDirectory(context, revision);
+  LogStep(adminLog, "install directory", "Install directory removal",
+          [&] { RemoveInstallDirectory(context, revision); });
   log << "Deleted Lum Directory " << "\n";
-  DeleteRegistryKeys(context);
+  LogStep(adminLog, "registry", "Product registration clean-up", [&] { DeleteRegistryKeys(context); });
   log << "Deleted Lum Registry Keys " << "\n";
-  RemoveLibraryFiles(context);
+  LogStep(adminLog, "library files", "Library and driver file removal", [&] { RemoveLibraryFiles(context); });
   log << "Deleted Lum Dlls " << "\n";
   ProgressWindow::Step(context.progressWindow);
 
   char infDirectory[1024];
-  if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
-    DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
+  LogStep(adminLog, "inf", "Vendor INF clean-up", [&] {
+    if (BuildText(infDirectory, windowsDirectory, kInfFolder) && windowsDirectory[0])
+      DeleteVendorInfs(infDirectory, kVendorInfPattern, &ResultReport::NoteInfOutcome, &report);
+  });
   log << "Deleted inf files " << "\n";
 
   if (MsiMode == 1) {
     ProgressWindow::SetCaption(context.progressWindow, "Deleting script files");
-    RunMsiCleanup();
+    RunMsiCleanup(context);
   }
   ProgressWindow::Step(context.progressWindow);
   ProgressWindow::SetCaption(context.progressWindow, "Finish Uninstalling Lum");
+
+  if (restorePoint.outcome == RestorePointOutcome::Created) {
+    EndRestorePoint(restorePoint);
+    adminLog.Write(restorePoint.endStatus == ERROR_SUCCESS ? LogType::Info : LogType::Warning, "restore point",
+                   "End of the change told to System Restore (status " + std::to_string(restorePoint.endStatus) +
+                       ")");
+  }
 
   int exitCode = 0;
   if (managed) {
     // The restart belongs to the engine: 3010 asks it for one.
     report.Check();
     bool clean = report.Remaining() == 0;
-    exitCode = EndManagedRun(report, clean ? kManagedRestartNeeded : kManagedFailed,
+    exitCode = EndManagedRun(report, adminLog, clean ? kManagedRestartNeeded : kManagedFailed,
                              clean ? "removed; a restart completes the removal"
                                    : "items remain; the report says which and why");
   } else {
     report.Finish();
-    if (!RestartSystem(arguments, version, log)) return 1;
+    LogReports(adminLog, report);
+    if (!RestartSystem(options, version, log, adminLog))
+      return EndAtBox(adminLog, 1, "the restart could not be prepared");
+    LogOutcome(adminLog, 0, options.noReboot ? "the run completed; no restart (noreboot)"
+                                             : "the run completed; Windows restarts");
   }
 
   ProgressWindow::Destroy(context.progressWindow);

@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "system/output_file.h"
+
 namespace {
 
 const DWORD kMaxValueName = 16384;  // 16,383 characters and the terminator

@@ -6,6 +6,7 @@
 #include <string>
 
 struct InstallDirectoryFacts;  // files/install_directory_guard.h
+class RunRecord;              // run/run_record.h
 
 // Told of each registry key that a deletion had to leave: the key it was
 // asked to delete ("HKLM\..."), the key below it that stayed ("" for that key
@@ -18,6 +19,9 @@ struct CleanupContext {
   // The facts the install-directory guard judges by, read once before the
   // clean-up steps; null makes the step read them itself.
   const InstallDirectoryFacts* installDirectoryFacts = nullptr;
+  // Where the steps note the children they start and the logon command they
+  // write; null notes nothing.
+  RunRecord* record = nullptr;
   // Where the registry step reports the keys it had to leave; may be null.
   RegistryKeyLeftSink registryKeyLeft = nullptr;
   void* registryKeyLeftContext = nullptr;

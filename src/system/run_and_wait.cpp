@@ -2,7 +2,8 @@
 // in full (lpApplicationName): Windows then runs exactly that file, and never
 // one that a search of the application's folder, the working directory or
 // PATH would find first for the command line's first token. The command line
-// still reaches the child as it is.
+// still reaches the child as it is. What became of the child is read only for
+// the records; the run goes on the same way whatever it was.
 #include <cstring>
 
 #include "system/system.h"
@@ -15,7 +16,10 @@ bool Start(const char* program, char* commandLine, DWORD creationFlags, PROCESS_
   std::memset(&startup, 0, sizeof startup);
   std::memset(&process, 0, sizeof process);
   startup.cb = sizeof startup;
-  if (!program || !program[0] || !commandLine || !commandLine[0]) return false;
+  if (!program || !program[0] || !commandLine || !commandLine[0]) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
                         &startup, &process) != FALSE;
 }
@@ -32,16 +36,28 @@ bool BuildChildCommand(ChildCommand& command, const char* folder, const char* pr
   return false;
 }
 
-RunResult RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs) {
+ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs) {
+  ChildFacts facts;
   PROCESS_INFORMATION process;
-  if (!Start(program, commandLine, creationFlags, process)) return RunResult::NotStarted;
+  DWORD started = GetTickCount();
+  if (!Start(program, commandLine, creationFlags, process)) {
+    facts.startError = GetLastError();
+    return facts;
+  }
   DWORD wait = WaitForSingleObject(process.hProcess, timeoutMs);
+  facts.milliseconds = GetTickCount() - started;  // unsigned: right across the tick count's wrap
+  if (wait == WAIT_TIMEOUT) {
+    facts.result = RunResult::TimedOut;
+  } else {
+    facts.result = RunResult::Finished;
+    if (!GetExitCodeProcess(process.hProcess, &facts.exitCode)) facts.exitCode = 0;
+  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return wait == WAIT_TIMEOUT ? RunResult::TimedOut : RunResult::Finished;
+  return facts;
 }
 
-RunResult RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs) {
+ChildFacts RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs) {
   return RunAndWait(command.program, command.line, creationFlags, timeoutMs);
 }
 

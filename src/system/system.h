@@ -4,8 +4,15 @@
 
 #include <windows.h>
 
-// What became of a run, for diagnostics only: no caller acts on it.
+// What became of a run, for the records: the clean-up never acts on it.
 enum class RunResult { Finished, TimedOut, NotStarted };
+
+struct ChildFacts {
+  RunResult result = RunResult::NotStarted;
+  DWORD startError = 0;    // NotStarted: the Win32 error of the start
+  DWORD exitCode = 0;      // Finished: the child's exit code
+  DWORD milliseconds = 0;  // from just before the start to the end of the wait
+};
 
 // A child as the program starts it: the program file by its full path, which
 // is what runs (it is never looked for along a search path), and the
@@ -27,10 +34,11 @@ bool BuildChildCommand(ChildCommand& command, const char* folder, const char* pr
 // creation flags (0 or CREATE_NO_WINDOW), and waits up to timeoutMs (or
 // INFINITE). A child that outlives the wait is left running. Nothing starts
 // without a program path: no search ever finds one from the command line.
-RunResult RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs);
-RunResult RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs);
+ChildFacts RunAndWait(const char* program, char* commandLine, DWORD creationFlags, DWORD timeoutMs);
+ChildFacts RunAndWait(ChildCommand& command, DWORD creationFlags, DWORD timeoutMs);
 
 // Starts program as RunAndWait does, without waiting; its handles are closed.
+// False, with the last error set, when it did not start.
 bool StartWithoutWaiting(const char* program, char* commandLine);
 
 // Enables or disables one named privilege in an open token (opened with

@@ -73,3 +73,23 @@ bool IsInstallerTransactionRunning() {
   }
   return GetLastError() == ERROR_ACCESS_DENIED;
 }
+
+std::string QueryAccountName() {
+  char name[257];  // UNLEN + 1
+  DWORD size = sizeof name;
+  if (!GetUserNameA(name, &size)) return "";
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
+int QueryElevation() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return -1;
+  TOKEN_ELEVATION elevation;
+  std::memset(&elevation, 0, sizeof elevation);
+  DWORD length = 0;
+  BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &length);
+  CloseHandle(token);
+  if (!known) return -1;
+  return elevation.TokenIsElevated ? 1 : 0;
+}

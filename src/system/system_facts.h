@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
 
 // GetVersionExA as a program without a compatibility manifest sees it
 // (Vista and later report major version 6). Zeroed on failure.
@@ -41,6 +42,14 @@ bool QuerySystemWow64Directory(char (&buffer)[N]) {
 // service, session 0, a remote shell): a message box there can never be
 // answered. True when the station cannot be asked.
 bool HasInteractiveWindowStation();
+
+// The name of the account the program runs as ("SYSTEM" under deployment
+// engines); "" when it cannot be read.
+std::string QueryAccountName();
+
+// 1 when the process token is elevated, 0 when it is not, -1 when Windows
+// cannot say (before Vista there is no elevation).
+int QueryElevation();
 
 // True while another Windows Installer transaction runs: its "_MSIExecute"
 // mutex exists (also when it exists but cannot be opened).

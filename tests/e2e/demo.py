@@ -9,6 +9,7 @@ build/mingw/wine/demo-progress.png. The prefix stays in build/mingw/wine/demo.""
 
 import json
 import os
+import re
 import subprocess
 import sys
 import threading
@@ -76,8 +77,8 @@ def main():
         preview = prefix.run_cleanlum('preview', folder=sample.PROGRAM_FOLDER, timeout=120)
         reports = sample.REPORT_FOLDER
         preview_text, preview_data = report(prefix, reports, 'preview')
-        print('\nRan CleanLum.exe preview: exit code %s; it changed nothing and wrote to %s:\n'
-              % (preview.exit_code, reports))
+        print('\nRan CleanLum.exe preview: exit code %s (1: something of the vendor\'s is there); '
+              'it changed nothing and wrote to %s:\n' % (preview.exit_code, reports))
         sys.stdout.write(preview_text)
 
         if os.path.exists(SCREENSHOT):
@@ -101,6 +102,17 @@ def main():
         log = prefix.run_log(temp) or b''
         print('\nRun log block appended to %s\\LUMInstall.log:' % temp)
         sys.stdout.write(log[len(log_before):].decode('latin-1').replace('\r\n', '\n'))
+
+        admin_logs = sorted(n for n in os.listdir(prefix.unix_path(reports))
+                            if re.fullmatch(r'CleanLum-\d{8}-\d{6}\.log', n))
+        if admin_logs:
+            print('\n\nAdministrator\'s log %s\\%s (CMTrace format; type 1 information, 2 warning, 3 error):'
+                  % (reports, admin_logs[-1]))
+            data = prefix.read_file(reports + '\\' + admin_logs[-1]).decode('utf-8-sig')
+            for line in data.splitlines():
+                match = re.match(r'<!\[LOG\[(.*)\]LOG\]!><time="([^"]*)".*component="([^"]*)".*type="(\d)"', line)
+                if match:
+                    print('  %s %s %-17s %s' % (match.group(2), match.group(4), match.group(3), match.group(1)))
 
         print('\n\nVendor tools run, in order, with the progress title each one saw:')
         for record in prefix.tool_record():
@@ -140,7 +152,7 @@ def main():
         else:
             print('No screenshot was taken')
         ok = (run.exit_code == 0 and not vendor_left and not foreign_changed and taken and taken[0]
-              and preview.exit_code == 0 and preview_data and result_data and not disagree)
+              and preview.exit_code == 1 and preview_data and result_data and not disagree)
         return 0 if ok else 1
     finally:
         prefix.close(remove=False)

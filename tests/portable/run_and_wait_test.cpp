@@ -26,7 +26,7 @@ class RunAndWaitTest : public test_folders::PrivateFolderTest {
                        DWORD timeoutMs) {
     std::vector<char> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back('\0');
-    return RunAndWait(program.c_str(), buffer.data(), flags, timeoutMs);
+    return RunAndWait(program.c_str(), buffer.data(), flags, timeoutMs).result;
   }
 };
 
@@ -71,14 +71,14 @@ TEST_F(RunAndWaitTest, AMissingProgramIsNotLookedForElsewhere) {
   buffer.push_back('\0');
 
   EXPECT_EQ(RunResult::NotStarted,
-            RunAndWait((kRoot + "\\Elsewhere\\drvmanage.exe").c_str(), buffer.data(), 0, INFINITE));
+            RunAndWait((kRoot + "\\Elsewhere\\drvmanage.exe").c_str(), buffer.data(), 0, INFINITE).result);
   EXPECT_EQ(commandLine, std::string(buffer.data()));
-  EXPECT_EQ(RunResult::NotStarted, RunAndWait("", buffer.data(), 0, INFINITE));
-  EXPECT_EQ(RunResult::NotStarted, RunAndWait(nullptr, buffer.data(), 0, INFINITE));
+  EXPECT_EQ(RunResult::NotStarted, RunAndWait("", buffer.data(), 0, INFINITE).result);
+  EXPECT_EQ(RunResult::NotStarted, RunAndWait(nullptr, buffer.data(), 0, INFINITE).result);
   EXPECT_FALSE(ReadProbeRecord(kRecord).exists);
 
   char empty[1] = "";
-  EXPECT_EQ(RunResult::NotStarted, RunAndWait((kRoot + "\\Tools\\drvmanage.exe").c_str(), empty, 0, INFINITE));
+  EXPECT_EQ(RunResult::NotStarted, RunAndWait((kRoot + "\\Tools\\drvmanage.exe").c_str(), empty, 0, INFINITE).result);
 }
 
 TEST_F(RunAndWaitTest, ChildOutlivingAShortTimeOutIsLeftRunning) {

@@ -778,6 +778,11 @@ bool IsAllowedNewItem(const Machine&, const std::string& id, const std::string& 
   if (id.compare(0, report.size(), report) == 0 &&
       (EndsWithNoCase(id, ".TXT") || EndsWithNoCase(id, ".JSON")) && id.find('\\', report.size()) == std::string::npos)
     return true;
+  // The administrator's log (CleanLum-YYYYMMDD-HHMMSS.log), beside them.
+  const std::string adminLog = FileId(reportFolder + "\\CleanLum-");
+  if (id.compare(0, adminLog.size(), adminLog) == 0 && EndsWithNoCase(id, ".LOG") &&
+      id.size() == adminLog.size() + std::string("YYYYMMDD-HHMMSS.LOG").size())
+    return true;
   // The registry backup taken before the first deletion, beside them.
   const std::string backup = FileId(reportFolder + "\\CleanLum-registry-backup-");
   if (id.compare(0, backup.size(), backup) == 0 && EndsWithNoCase(id, ".REG") &&

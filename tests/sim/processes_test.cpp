@@ -147,7 +147,7 @@ TEST_F(ProcessesTest, ChildThatOutlivedItsWaitIsEndedByName) {
     return outcome;
   });
   char commandLine[] = "C:\\Tools\\pyxMon.exe";
-  ASSERT_EQ(RunResult::TimedOut, RunAndWait(commandLine, commandLine, 0, 1000));
+  ASSERT_EQ(RunResult::TimedOut, RunAndWait(commandLine, commandLine, 0, 1000).result);
   ASSERT_EQ(std::vector<std::string>{"pyxMon.exe"}, winsim::RunningImageNames());
 
   EXPECT_TRUE(TerminateProcessByName("PYXMON.EXE"));

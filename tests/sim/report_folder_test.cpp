@@ -199,7 +199,8 @@ TEST_F(ReportFolderTest, NamesThatExistedBeforeTheRunAreLeftAloneAndTheNextNumbe
 
   ASSERT_EQ(3010, RunProgram("managed"));
 
-  EXPECT_EQ((std::vector<std::string>{"CleanLum-registry-backup-" + std::string(kStamp) + "-2.reg",
+  EXPECT_EQ((std::vector<std::string>{"CleanLum-" + std::string(kStamp) + ".log",  // the administrator's log
+                                      "CleanLum-registry-backup-" + std::string(kStamp) + "-2.reg",
                                       "CleanLum-registry-backup-" + std::string(kStamp) + ".reg",
                                       "CleanLum-result-" + std::string(kStamp) + "-3.json",
                                       "CleanLum-result-" + std::string(kStamp) + "-3.txt",

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "inventory/report.h"
+#include "main/main_sequence.h"
 #include "system/wide_text.h"
 #include "report_schema.h"
 #include "sim_fixture.h"
@@ -80,7 +81,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
   M().system.isAdmin = false;
   std::vector<std::string> before = WholeState();
 
-  EXPECT_EQ(0, RunProgram("PreView"));
+  EXPECT_EQ(1, RunProgram("PreView"));  // the vendor's items are there
 
   std::vector<std::string> after = WholeState();
   std::vector<std::string> added;
@@ -94,7 +95,7 @@ TEST_F(RunReportsTest, PreviewChangesNothingButItsReportAndNeedsNoAdministrator)
 }
 
 TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
-  EXPECT_EQ(0, RunProgram("preview"));
+  EXPECT_EQ(1, RunProgram("preview"));  // the vendor's items are there
   nlohmann::json report = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("preview", report["mode"]);
   EXPECT_EQ("WINSIM", report["machine"]);
@@ -133,7 +134,7 @@ TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRem
   winsim::MakeFile(u"C:\\Windows\\System32\\lum\u0141\U0001F4F7.dll", "MZ");  // Polish letter, emoji
   const std::string library = "C:\\Windows\\System32\\lum\xC5\x81\xF0\x9F\x93\xB7.dll";
 
-  EXPECT_EQ(0, RunProgram("preview"));
+  EXPECT_EQ(1, RunProgram("preview"));
   nlohmann::json preview = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
   EXPECT_EQ("by handle", preview["fileWalk"]);
   ASSERT_NE(nullptr, Item(preview, library));
@@ -151,9 +152,29 @@ TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRem
   // Where ntdll lacks an entry point the walks go by path, and the reports say so.
   M().loader.missingExports.insert("NtCreateFile");
   winsim::FindNode("C:\\Windows\\Logs\\CleanLum")->children.clear();
-  EXPECT_EQ(0, RunProgram("preview"));
+  EXPECT_EQ(0, RunProgram("preview"));  // nothing left after the run
   EXPECT_EQ(0u, Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(
                     "by path: ntdll has no NtCreateFile"));
+}
+
+// Exit 0 means "nothing of the vendor's here" to detection scripts: items a
+// run keeps by design do not count, anything a run would act on does.
+TEST(PreviewExitCode, ZeroOnlyWhenNothingARunWouldActOnIsPresent) {
+  winsim::ResetMachine();
+  M().system.isAdmin = false;
+  M().system.commandLine = "C:\\Tools\\CleanLum.exe preview";
+  EXPECT_EQ(0, RunCleanLum(nullptr, "preview"));
+
+  winsim::AddService("TrkServer");  // kept without a Tarvel board, and listed as kept
+  M().system.localTime.wSecond = 10;
+  EXPECT_EQ(0, RunCleanLum(nullptr, "preview"));
+  nlohmann::json report = nlohmann::json::parse(winsim::ReadFileText("C:\\Temp\\CleanLum-preview-20261208-090510.json"));
+  ASSERT_EQ(1u, report["items"].size());
+  EXPECT_TRUE(report["items"][0].contains("kept"));
+
+  winsim::MakeFile("C:\\Windows\\system32\\lumcore.dll", "MZ");
+  EXPECT_EQ(1, RunCleanLum(nullptr, "preview"));
+  EXPECT_TRUE(winsim::PathExists("C:\\Windows\\system32\\lumcore.dll"));
 }
 
 TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
@@ -162,7 +183,9 @@ TEST_F(RunReportsTest, OnlyTheWholeWordAsksForThePreview) {
   EXPECT_EQ(0, RunProgram("previews"));
   EXPECT_EQ(1u, M().ui.messageBoxes.size());
   EXPECT_TRUE(Reports("C:\\Temp", "CleanLum-").empty());
-  EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Logs\\CleanLum"));
+  // Only the administrator's log of the cancelled run: no report.
+  EXPECT_TRUE(Reports("C:\\Windows\\Logs\\CleanLum", "CleanLum-preview-").empty());
+  EXPECT_TRUE(Reports("C:\\Windows\\Logs\\CleanLum", "CleanLum-result-").empty());
 }
 
 TEST_F(RunReportsTest, ResultReportNamesWhatTheRunLeftAndWhy) {
@@ -211,7 +234,7 @@ TEST(ReportText, ItemTextsAreUtf8AndInvalidTextNeverThrows) {
   inventory.items.push_back(item);
   item.path = "C:\\x\xEF\xBC\x8F..";  // UTF-8 (a fullwidth solidus) goes through as it is
   inventory.items.push_back(item);
-  ReportHeader header = {"preview", {}, {}, nullptr, nullptr, "", 0};
+  ReportHeader header = {"preview", {}, {}, nullptr, nullptr, "", 0, ""};
   nlohmann::json report = nlohmann::json::parse(ReportJson(header, inventory));
   EXPECT_EQ("C:\\\xEF\xBF\xBD\xEF\xBF\xBD", report["items"][0]["path"]);
   EXPECT_EQ("C:\\x\xEF\xBC\x8F..", report["items"][1]["path"]);

@@ -472,6 +472,7 @@ BOOL LookupAccountSidA(LPCSTR, PSID sid, LPSTR name, LPDWORD nameSize, LPSTR dom
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD length,
                          PDWORD needed) {
   if (!LookupHandle(token, HandleKind::Token) || !needed) return Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (kind == TokenElevation) return winsim::TokenElevationInformation(information, length, needed);
   if (kind != TokenUser) return Fail(ERROR_INVALID_PARAMETER, FALSE);
   std::vector<BYTE> sid = EncodeSid(M().tokens.userSid);
   *needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());

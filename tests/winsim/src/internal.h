@@ -14,7 +14,7 @@ namespace winsim {
 // Process: a child's handle from CreateProcessA; OpenedProcess: a handle from
 // OpenProcess (no SYNCHRONIZE right, so it cannot be waited on).
 enum class HandleKind {
-  Process, Thread, Search, File, Token, Inf, Service, ServiceManager, OpenedProcess, Snapshot, EventSource, Mutex
+  Process, Thread, Search, File, Token, Inf, Service, ServiceManager, OpenedProcess, Snapshot, EventSource, Mutex, Console
 };
 
 struct HandleEntry {
@@ -157,5 +157,11 @@ std::vector<std::string> SplitOn(const std::string& path, const char* separators
 std::vector<std::string> SplitPath(const std::string& path);
 // "C:\\a\\..\\b" style paths made absolute against the current directory.
 std::string FullPath(const std::string& path);
+
+// The System Restore and COM exports that programs look up at run time, or
+// null (administration.cpp).
+FARPROC AdministrationExport(bool restoreClient, bool ole32, const char* name);
+// GetTokenInformation(TokenElevation) of the process token (administration.cpp).
+BOOL TokenElevationInformation(LPVOID information, DWORD length, PDWORD needed);
 
 }  // namespace winsim

@@ -134,7 +134,7 @@ namespace {
 
 const char* const kModules[] = {"kernel32.dll", "ntdll.dll", "advapi32.dll", "user32.dll", "shell32.dll",
                                 "shlwapi.dll",  "comctl32.dll", "psapi.dll", "setupapi.dll",
-                                "bcrypt.dll"};
+                                "bcrypt.dll",   "ole32.dll",    "srclient.dll"};
 const uintptr_t kProgramModule = 0x400000;
 const uintptr_t kFirstSystemModule = 0x70000000;
 const uintptr_t kModuleSpacing = 0x100000;
@@ -198,6 +198,9 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
       !M().registry.ntDeleteKeyMissing)
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&NtDeleteKey));
   if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
+  if (FARPROC entry = winsim::AdministrationExport(IsModule(module, "srclient.dll"), IsModule(module, "ole32.dll"),
+                                                   name))
+    return entry;
   return winsim::Fail(ERROR_PROC_NOT_FOUND, static_cast<FARPROC>(nullptr));
 }
 

@@ -53,16 +53,37 @@ int Finish(const std::vector<WCHAR>& result, LPWSTR wide, int wideLength) {
 
 BOOL AttachConsole(DWORD) {
   if (!M().system.parentConsole) return winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  if (M().system.consoleAttached) return winsim::Fail(ERROR_ACCESS_DENIED, FALSE);
+  M().system.consoleAttached = true;
   return TRUE;
 }
 
-BOOL FreeConsole() { return TRUE; }
+BOOL FreeConsole() {
+  M().system.consoleAttached = false;
+  return TRUE;
+}
 
-// A program of the GUI subsystem started without redirection has no standard handles.
+// A program of the GUI subsystem started without redirection has no standard
+// handles; the starter's redirection (a file here) comes first, and attaching
+// to a console gives the console's output handle.
 HANDLE GetStdHandle(DWORD which) {
   if (which != STD_INPUT_HANDLE && which != STD_OUTPUT_HANDLE && which != STD_ERROR_HANDLE)
     return winsim::Fail(ERROR_INVALID_HANDLE, INVALID_HANDLE_VALUE);
+  if (which != STD_OUTPUT_HANDLE) return nullptr;
+  const std::string& file = M().system.standardOutputFile;
+  if (!file.empty())
+    return CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                       nullptr);
+  if (M().system.consoleAttached) return winsim::AllocHandle(winsim::HandleKind::Console, nullptr);
   return nullptr;
+}
+
+BOOL WriteConsoleA(HANDLE console, const void* text, DWORD count, LPDWORD written, LPVOID) {
+  if (!winsim::LookupHandle(console, winsim::HandleKind::Console) || !M().system.consoleAttached)
+    return winsim::Fail(ERROR_INVALID_HANDLE, FALSE);
+  M().system.consoleOutput.append(static_cast<const char*>(text), count);
+  if (written) *written = count;
+  return TRUE;
 }
 
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size) {

@@ -32,6 +32,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL AttachConsole(DWORD processId);
 HANDLE GetStdHandle(DWORD which);
 BOOL FreeConsole();
+BOOL WriteConsoleA(HANDLE console, const void* text, DWORD count, LPDWORD written, LPVOID reserved);
 BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
 // The letters upper-cased in place as Windows' default casing does (user32).
@@ -223,3 +224,8 @@ BOOL DeregisterEventSource(HANDLE eventLog);
 HANDLE OpenMutexA(DWORD access, BOOL inheritHandle, LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 void GetSystemTime(LPSYSTEMTIME time);
+
+// ---- kernel32 time zone and thread, advapi32 account and elevation (administration.cpp) ----
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION information);
+DWORD GetCurrentThreadId();
+BOOL GetUserNameA(LPSTR buffer, LPDWORD size);

@@ -60,6 +60,12 @@ struct SystemState {
   bool isAdmin = true;
   std::string computerName = "WINSIM";
   bool parentConsole = false;  // AttachConsole(ATTACH_PARENT_PROCESS) succeeds
+  // The program is of the GUI subsystem: it has a standard output only when
+  // its starter redirected one into this file ("": none), and the console's
+  // once it attached to its parent's. What it wrote to that console:
+  std::string standardOutputFile;
+  std::string consoleOutput;
+  bool consoleAttached = false;
   std::string windowsDirectory = "C:\\Windows";
   std::string systemDirectory = "C:\\Windows\\system32";
   std::string currentDirectory = "C:\\Tools";
@@ -478,6 +484,30 @@ struct LoaderState {
   bool cryptoApiWithoutAes = false;  // CryptAcquireContextA knows no PROV_RSA_AES (before XP SP3)
 };
 
+// ---- The time zone, the account's elevation, System Restore -----------------------------
+// SRSetRestorePointW of srclient.dll, found through LoadLibraryA and
+// GetProcAddress like every function looked up at run time (LoaderState's
+// missing modules and exports take it away); each call is kept. Trace: "restore-point: <event type> <restore point type> <description>".
+struct RestorePointCall {
+  DWORD eventType = 0;
+  DWORD restorePointType = 0;
+  int64_t sequenceNumber = 0;
+  std::string description;  // ASCII only
+};
+
+struct AdministrationState {
+  LONG timeZoneBias = -60;  // UTC = local time + bias (Central European time)
+  LONG daylightBias = -60;
+  DWORD timeZoneId = TIME_ZONE_ID_STANDARD;
+  DWORD threadId = 4242;
+  bool elevated = true;            // TokenElevation
+  bool elevationUnknown = false;   // GetTokenInformation(TokenElevation) fails, as before Vista
+  DWORD restoreStatus = ERROR_SUCCESS;  // what SRSetRestorePointW answers (not ERROR_SUCCESS: it fails)
+  int64_t nextSequenceNumber = 71;
+  std::vector<RestorePointCall> restoreCalls;
+  std::vector<std::string> comCalls;  // "CoInitializeEx", "CoInitializeSecurity", "CoUninitialize"
+};
+
 // ---- The machine ------------------------------------------------------------------------
 struct Machine {
   SystemState system;
@@ -490,6 +520,7 @@ struct Machine {
   UiState ui;
   EventLogState eventLog;
   LoaderState loader;
+  AdministrationState administration;
   std::vector<std::string> trace;
 };
 

@@ -72,7 +72,10 @@ struct SID_AND_ATTRIBUTES {
 struct TOKEN_USER {
   SID_AND_ATTRIBUTES User;
 };
-enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups, TokenPrivileges, TokenOwner };
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups, TokenPrivileges, TokenOwner, TokenElevation = 20 };
+struct TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+};
 enum SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTypeAlias, SidTypeWellKnownGroup };
 
 #define OWNER_SECURITY_INFORMATION 0x00000001

@@ -829,3 +829,26 @@ struct PROCESSENTRY32 {
   CHAR szExeFile[MAX_PATH];
 };
 typedef PROCESSENTRY32* LPPROCESSENTRY32;
+
+// ---- Time zone, thread, account and elevation, System Restore --------------------
+#define TIME_ZONE_ID_INVALID ((DWORD)0xFFFFFFFF)
+#define TIME_ZONE_ID_UNKNOWN 0
+#define TIME_ZONE_ID_STANDARD 1
+#define TIME_ZONE_ID_DAYLIGHT 2
+struct TIME_ZONE_INFORMATION {
+  LONG Bias;
+  WCHAR StandardName[32];
+  SYSTEMTIME StandardDate;
+  LONG StandardBias;
+  WCHAR DaylightName[32];
+  SYSTEMTIME DaylightDate;
+  LONG DaylightBias;
+};
+typedef TIME_ZONE_INFORMATION* LPTIME_ZONE_INFORMATION;
+#define UNLEN 256
+#define ERROR_BAD_ENVIRONMENT 10L
+#define ERROR_DISK_FULL 112L
+#define ERROR_SERVICE_DISABLED 1058L
+#define ERROR_INTERNAL_ERROR 1359L
+#define ERROR_TIMEOUT 1460L
+typedef int64_t INT64;
