@@ -15,6 +15,11 @@ DWORD DeleteDirectoryTree(const char* path);
 // attribute change).
 void DeleteFilesByPattern(const char* directory, const char* pattern);
 
+// Deletes one file as DeleteFileA does (a read-only file stays, a link goes
+// as itself), by handle relative to its folder where the walk by handle runs,
+// so that no link on the way leads it elsewhere.
+void DeleteSingleFile(const char* path);
+
 // Deletes one protected file: the ordinary way when that suffices, else
 // through cmd.exe (takeown, cacls, attrib, del), each run noted in record
 // (when given). A missing file starts nothing.

@@ -134,7 +134,7 @@ bool StopBackgroundProcesses() {
 
 void DeleteGigeServiceFile(const StepFacts& facts) {
   char path[MAX_PATH];
-  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteFileA(path);
+  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteSingleFile(path);
 }
 
 // Stops the processes, then removes the service file and the directory; with a

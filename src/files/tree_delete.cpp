@@ -185,3 +185,12 @@ void DeleteFilesByPattern(const char* directory, const char* pattern) {
   else
     DeleteMatchesByPath(directory, pattern);
 }
+
+void DeleteSingleFile(const char* path) {
+  // Guard: an acceptable path below a drive root, as for the walks.
+  if (!IsAbsolutePathBelowRoot(path)) return;
+  if (FileWalkByHandle())
+    DeleteFileByHandle(path);
+  else
+    DeleteFileA(path);
+}

@@ -470,13 +470,37 @@ void DeleteMatchesByHandle(const char* directory, const char* pattern) {
   });
 }
 
+// The folder of a file path and the file's name in it; false for a path
+// without both.
+static bool SplitFilePath(const char* path, std::string& folder, WideString& name) {
+  const char* slash = path ? std::strrchr(path, '\\') : nullptr;
+  if (!slash || !slash[1]) return false;
+  folder.assign(path, static_cast<size_t>(slash - path));
+  if (folder.size() == 2) folder += '\\';
+  name = WideFromAnsi(slash + 1);
+  return true;
+}
+
+void DeleteFileByHandle(const char* path) {
+  std::string folder;
+  WideString name;
+  if (!SplitFilePath(path, folder, name) || !IsOneComponent(name)) return;
+  Root root;
+  WalkRootVerdict verdict;
+  if (OpenRoot(folder.c_str(), kListAccess, root, verdict) != RootState::Opened) return;
+  if (!IsFolder(root.attributes) || IsLink(root.attributes)) return;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (OpenChild(root.calls, root.handle, name, DELETE | FILE_READ_ATTRIBUTES, OpenAs::File, &file) != ERROR_SUCCESS)
+    return;
+  DeleteByHandle(root.calls, file, false);
+  CloseHandle(file);
+}
+
 ProtectedFile DeleteProtectedFileByHandle(const char* path) {
   // The file is opened relative to its folder, the walk's root.
-  const char* slash = path ? std::strrchr(path, '\\') : nullptr;
-  if (!slash || !slash[1]) return ProtectedFile::Refused;
-  std::string folder(path, static_cast<size_t>(slash - path));
-  if (folder.size() == 2) folder += '\\';
-  WideString name = WideFromAnsi(slash + 1);
+  std::string folder;
+  WideString name;
+  if (!SplitFilePath(path, folder, name)) return ProtectedFile::Refused;
   Root root;
   WalkRootVerdict verdict;
   switch (OpenRoot(folder.c_str(), kListAccess, root, verdict)) {

@@ -35,6 +35,10 @@ DWORD DeleteTreeByHandle(const char* path);
 // The pattern deletion in one folder (see DeleteFilesByPattern).
 void DeleteMatchesByHandle(const char* directory, const char* pattern);
 
+// One file deleted as DeleteFileA deletes it (a read-only one stays, a link
+// goes as itself), opened relative to its folder, the walk's root.
+void DeleteFileByHandle(const char* path);
+
 // The forced deletion's own file work on one file: what became of it.
 enum class ProtectedFile {
   Missing,        // nothing there: nothing to do

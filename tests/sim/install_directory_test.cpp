@@ -139,6 +139,19 @@ TEST_F(InstallDirectoryTest, NewerReleaseWithoutDirectoryDeletesTheDefaultPlace)
   EXPECT_TRUE(winsim::PathExists("C:\\Program Files\\Other Vendor\\app.exe"));
 }
 
+// The service file is deleted relative to its folder: a Tools folder that is
+// a link leads the deletion nowhere, and only the link goes with the tree.
+TEST_F(InstallDirectoryTest, AToolsFolderThatIsALinkKeepsTheServiceFileItPointsAt) {
+  winsim::MakeFile("C:\\Program Files\\Velmora Imaging\\bin\\lumcore.dll", "MZ");
+  winsim::MakeFile("C:\\Other\\Tools\\VlxGigeService.exe", "MZ other");
+  winsim::MakeLink("C:\\Program Files\\Velmora Imaging\\Tools", "C:\\Other\\Tools", true);
+
+  Run("10.0");
+
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  EXPECT_EQ("MZ other", winsim::ReadFileText("C:\\Other\\Tools\\VlxGigeService.exe"));
+}
+
 TEST_F(InstallDirectoryTest, BackgroundProcessesAreStoppedInOrderBeforeTheDirectoryGoes) {
   InstallDefault();
   std::vector<DWORD> pids = StartBackgroundProcesses();
