@@ -834,6 +834,7 @@ class Generator {
     for (const LinkItem& link : m_.links) isLink = isLink || link.path == canonical;
     if (!isLink && Dir(canonical, Owner::Vendor, rng_.Chance(20) ? kReadOnly : kDirectory)) {
       FileTree(canonical, 3);
+      if (sim() && rng_.Chance(20)) PathReadingNames(canonical);
       if (EqualsDefault(canonical)) {
         File(canonical + "\\Tools\\VlxGigeService.exe", Owner::Vendor, "MZ", rng_.Chance(20) ? kReadOnly : kArchive);
         File(canonical + "\\Tools\\LumNetworkServer.exe", Owner::Vendor, "MZ");
@@ -846,7 +847,10 @@ class Generator {
                                       parent + "\\" + leaf + " Tools"})
       if (rng_.Chance(40)) File(beside + "\\keep.txt", Owner::Foreign, "beside the installation");
 
-    if (m_.newerRelease && rng_.Chance(50) && Dir(OnDrive(":\\Parlow"), Owner::Vendor)) FileTree(OnDrive(":\\Parlow"), 2);
+    if (m_.newerRelease && rng_.Chance(50) && Dir(OnDrive(":\\Parlow"), Owner::Vendor)) {
+      FileTree(OnDrive(":\\Parlow"), 2);
+      if (sim() && rng_.Chance(30)) PathReadingNames(OnDrive(":\\Parlow"));
+    }
     if (rng_.Chance(40)) File(OnDrive(":\\Parlow2\\keep.txt"), Owner::Foreign, "beside Parlow");
 
     const std::string& w = m_.windowsDirectory;
@@ -872,6 +876,19 @@ class Generator {
     if (rng_.Chance(30)) File("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B5}\\keep.msi", Owner::Foreign);
     if (rng_.Chance(30)) File(OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging Extra\\keep.txt"), Owner::Foreign);
     if (rng_.Chance(30)) File(w + "\\Installer\\943df.msi.bak", Owner::Foreign);
+  }
+
+  // Names in a vendor folder that the code page's best fit reads as a way out
+  // of it ("x/../../target"): the names go, and what they seem to name (beside
+  // the folder's parent) stays.
+  void PathReadingNames(const std::string& folder) {
+    std::string parent = folder.substr(0, folder.find_last_of('\\'));
+    std::string target = "target" + Hex(rng_.Next(), 3);
+    const std::string up = u8"\uFF0F\uFF0E\uFF0E\uFF0F\uFF0E\uFF0E\uFF0F";
+    if (File(parent + "\\" + target + "\\keep.txt", Owner::Foreign, "what a name reads as"))
+      File(folder + "\\x" + up + target + "\\board.cfg", Owner::Vendor);
+    if (File(parent + "\\" + target + ".txt", Owner::Foreign, "what a name reads as"))
+      File(folder + "\\y" + up + target + ".txt", Owner::Vendor);
   }
 
   // A folder of the vendor's that is a junction to a folder that is not:

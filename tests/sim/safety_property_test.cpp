@@ -477,7 +477,7 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "a key below it stays",
-    "registry link", "outside the code page",
+    "registry link", "outside the code page", "name read as a path",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
     "directory above a folder of the machine"};
@@ -510,6 +510,8 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
     if (file.owner == safety::Owner::Vendor &&
         std::any_of(file.path.begin(), file.path.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xC4; }))
       seen["outside the code page"]++;
+    if (file.owner == safety::Owner::Vendor && file.path.find(u8"\uFF0F\uFF0E\uFF0E\uFF0F\uFF0E\uFF0E\uFF0F") != std::string::npos)
+      seen["name read as a path"]++;
   }
   for (const safety::PackageItem& package : machine.packages) {
     if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
