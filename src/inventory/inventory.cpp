@@ -21,6 +21,7 @@
 #include "files/tree_walk.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
+#include "registry/user_profiles.h"
 #include "system/system_facts.h"
 #include "system/text.h"
 #include "system/wide_text.h"
@@ -236,6 +237,8 @@ class Reader {
   }
 
   bool KeyListed(const std::string& name) const { return seenKeys_.count(Upper(name)) != 0; }
+
+  void NoteProfile(const std::string& sid, const std::string& folder) { inventory_.profiles.push_back({sid, folder}); }
 
   void AddValue(RegistryCatalogue::Root root, const char* path, const char* name) {
     DWORD error = ProbeValue(RegistryCatalogue::RootKey(root), path, name);
@@ -487,6 +490,49 @@ void ReadRegistry(Reader& reader) {
   rows(95, kRowCount);
 }
 
+// Every profile's per-user keys, each hive looked at as the run reaches it; a
+// hive that cannot be opened is listed with its error.
+void ReadProfileKeys(Reader& reader) {
+  std::vector<ProfileRow> rows = ProfileRows();
+  for (const UserProfile& profile : ReadUserProfiles()) {
+    std::string folder = Utf8FromWide(profile.folder);
+    reader.NoteProfile(profile.sid, folder);
+    for (ProfileHiveKind kind : {ProfileHiveKind::User, ProfileHiveKind::Classes}) {
+      auto mark = [&](InventoryItem& item) {
+        item.profileSid = profile.sid;
+        item.profileFolder = folder;
+        item.classesHive = kind == ProfileHiveKind::Classes;
+      };
+      ProfileHive hive(profile, kind);
+      if (!hive.Root()) {
+        // A hive file that is not there holds nothing (listed for the record
+        // when it is the user's own); one that cannot be opened is unreadable.
+        bool missing = hive.Error() == ERROR_FILE_NOT_FOUND;
+        if (kind == ProfileHiveKind::User || !missing) {
+          InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, ProfileKeyName(profile.sid, kind, ""));
+          if (missing)
+            item.keptReason = "the profile has no hive file (NTUSER.DAT): nothing of it to clean";
+          else
+            item.error = hive.Error();
+          mark(item);
+        }
+        continue;
+      }
+      for (const ProfileRow& row : rows) {
+        if (row.hive != kind) continue;
+        std::string name = ProfileKeyName(profile.sid, kind, row.path);
+        // The fixed account's row has listed its key already where its hive was loaded.
+        if (hive.LoadedFile().empty() && reader.KeyListed(name)) continue;
+        DWORD error = ProbeKey(hive.Root(), WideFromAnsi(row.path));
+        if (IsMissing(error)) continue;
+        InventoryItem& item = reader.AddUtf8(ItemKind::RegistryKey, name);
+        item.error = error;
+        mark(item);
+      }
+    }
+  }
+}
+
 void ReadLibraryFiles(Reader& reader, const char* windowsDirectory) {
   reader.SetStep("library files");
   if (!windowsDirectory[0]) return;
@@ -663,6 +709,7 @@ bool LeftForLogon(const std::string& path) {
 std::string RemainingReason(const InventoryItem& item, bool processLeft) {
   if (!item.keptReason.empty()) return item.keptReason;
   if (item.afterProcesses && processLeft) return "a background process could not be stopped";
+  if (!item.profileSid.empty()) return "";  // the run's own report of the key, where it made one
   if (IsRegistryKeyKind(item.kind) || item.kind == ItemKind::RegistryValue)
     return ProbeItemKey(item, KEY_ALL_ACCESS) == ERROR_ACCESS_DENIED ? "access denied" : "";
   if (FileWalkByHandle() && item.kind == ItemKind::File) return FileDeletionBlocker(item.path);
@@ -704,7 +751,7 @@ std::string ReadRevision() {
   return revision;
 }
 
-Inventory TakeInventory(const char* revisionText) {
+Inventory TakeInventory(const char* revisionText, bool everyProfile) {
   Inventory inventory;
   Reader reader(inventory);
   char windowsDirectory[MAX_PATH];
@@ -715,6 +762,7 @@ Inventory TakeInventory(const char* revisionText) {
   ReadShortcuts(reader, windowsDirectory);
   ReadInstallDirectory(reader, inventory, revisionText, windowsDirectory);
   ReadRegistry(reader);
+  if (everyProfile) ReadProfileKeys(reader);
   ReadLibraryFiles(reader, windowsDirectory);
   ReadInfPackages(reader, windowsDirectory);
   std::string why;
@@ -724,6 +772,41 @@ Inventory TakeInventory(const char* revisionText) {
   return inventory;
 }
 
+// What is there of the profiles' keys: each profile's hive opened once, and
+// loaded again where the run had to load it. A hive that cannot be opened
+// leaves its keys unreadable; an item for such a hive keeps its error.
+struct Presence {
+  bool present = true;
+  DWORD error = 0;
+};
+
+std::vector<Presence> LookAtProfileKeys(const std::vector<InventoryItem>& items) {
+  std::vector<Presence> seen(items.size());
+  std::vector<bool> done(items.size(), false);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].profileSid.empty() || done[i]) continue;
+    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
+    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
+    std::string hiveName = ProfileKeyName(profile.sid, kind, "");
+    ProfileHive hive(profile, kind);
+    for (size_t j = i; j < items.size(); ++j) {
+      const InventoryItem& item = items[j];
+      if (item.profileSid != items[i].profileSid || item.classesHive != items[i].classesHive) continue;
+      done[j] = true;
+      if (item.path == hiveName) {
+        seen[j].error = item.error;  // the hive itself stays as the start found it
+      } else if (!hive.Root()) {
+        seen[j].error = hive.Error();
+      } else {
+        DWORD error = ProbeKey(hive.Root(), WideFromUtf8(item.path.substr(hiveName.size() + 1)));
+        seen[j].present = !IsMissing(error);
+        seen[j].error = seen[j].present ? error : 0;
+      }
+    }
+  }
+  return seen;
+}
+
 void CheckAfterRun(Inventory& start) {
   // A background process still running kept the installation folder and the service file.
   bool processLeft = false;
@@ -731,10 +814,14 @@ void CheckAfterRun(Inventory& start) {
     DWORD error = 0;
     if (item.kind == ItemKind::Process && item.keptReason.empty() && IsPresent(item, error)) processLeft = true;
   }
-  for (InventoryItem& item : start.items) {
+  std::vector<Presence> profileKeys = LookAtProfileKeys(start.items);
+  for (size_t index = 0; index < start.items.size(); ++index) {
+    InventoryItem& item = start.items[index];
     DWORD error = 0;
     std::string native;
-    if (!IsPresent(item, error)) {
+    bool present = item.profileSid.empty() ? IsPresent(item, error) : profileKeys[index].present;
+    if (!item.profileSid.empty()) error = profileKeys[index].error;
+    if (!present) {
       item.status = ItemStatus::Removed;
       item.reason.clear();
     } else if (error != 0) {

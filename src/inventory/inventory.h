@@ -30,6 +30,11 @@ struct InventoryItem {
   DWORD error = 0;         // a Win32 error when the item could not be read
   std::string keptReason;  // a run leaves it by design, and why
   bool afterProcesses = false;  // removed only once the background processes are stopped
+  // Keys of a user profile's hive (a run for every profile): the profile's
+  // SID, its folder where readable, and whether the key lies in its classes hive.
+  std::string profileSid;
+  std::string profileFolder;
+  bool classesHive = false;
   ItemStatus status = ItemStatus::Present;
   std::string reason;  // why a remaining item is still there, where known
 };
@@ -42,10 +47,17 @@ struct Inventory {
   // How the file walks run on this machine: "by handle", or "by path" and why
   // (ntdll lacks an entry point the walk by handle needs).
   std::string fileWalk;
+  // The user profiles a run for every profile looked at: SID and folder (UTF-8, "" where unreadable).
+  struct Profile {
+    std::string sid;
+    std::string folder;
+  };
+  std::vector<Profile> profiles;
 };
 
-// Reads the machine. revisionText is the library's "Revision" as the run reads it.
-Inventory TakeInventory(const char* revisionText);
+// Reads the machine. revisionText is the library's "Revision" as the run reads
+// it; everyProfile adds the vendor's keys in every user profile's hives.
+Inventory TakeInventory(const char* revisionText, bool everyProfile = false);
 
 // The library's "Revision" as the main sequence reads it (empty when absent).
 std::string ReadRevision();

@@ -4,6 +4,7 @@
 #include "drivers/driver_commands.h"
 #include "inventory/report.h"
 #include "registry/registry_export.h"
+#include "registry/user_profiles.h"
 #include "system/file_digest.h"
 #include "system/wide_text.h"
 
@@ -11,6 +12,32 @@ namespace {
 
 // Where the service manager keeps a service: the run deletes the key with the service.
 const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
+
+// The keys of the users' profiles, written under HKEY_USERS\<SID>: each hive
+// opened once, and loaded from its file (then unloaded) where it is not loaded.
+void BackUpProfileKeys(const Inventory& inventory, RegistryExport& file, RegistryBackup& backup) {
+  const std::vector<InventoryItem>& items = inventory.items;
+  std::vector<bool> done(items.size(), false);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].profileSid.empty() || done[i]) continue;
+    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
+    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
+    std::string hiveName = ProfileKeyName(profile.sid, kind, "");
+    std::string rootName = "HKEY_USERS" + hiveName.substr(3);
+    ProfileHive hive(profile, kind);
+    for (size_t j = i; j < items.size(); ++j) {
+      const InventoryItem& item = items[j];
+      if (item.profileSid != profile.sid || item.classesHive != items[i].classesHive) continue;
+      done[j] = true;
+      if (item.path == hiveName) continue;  // the hive itself, which could not be read
+      if (hive.Root())
+        ExportRegistryTree(file, hive.Root(), WideFromUtf8(rootName), WideFromUtf8(item.path.substr(hiveName.size() + 1)));
+      else
+        file.missing.push_back(item.path + ": its hive cannot be opened: error " + std::to_string(hive.Error()));
+    }
+    if (!hive.LoadedFile().empty()) backup.loadedHives.push_back({rootName, Utf8FromWide(hive.LoadedFile())});
+  }
+}
 
 }  // namespace
 
@@ -20,7 +47,9 @@ RegistryBackup BackUpRegistry(const Inventory& inventory, const OutputFolder& fo
   RegistryExport file;
   BeginRegistryExport(file);
   bool gigeService = false;
+  BackUpProfileKeys(inventory, file, backup);
   for (const InventoryItem& item : inventory.items) {
+    if (!item.profileSid.empty()) continue;  // above
     std::string rest;
     HKEY root = nullptr;
     switch (item.kind) {

@@ -25,6 +25,14 @@ struct RegistryBackup {
   // What the file lacks: keys and values that could not be read (with their
   // Win32 error), or everything when the file could not be written.
   std::vector<std::string> missing;
+  // Users' hives that were not loaded and were read from their files: each
+  // key the file names ("HKEY_USERS\\<SID>") and the hive file. Their keys are
+  // restored only with the hive loaded under that name.
+  struct LoadedHive {
+    std::string key;
+    std::string file;
+  };
+  std::vector<LoadedHive> loadedHives;
 };
 
 // Exports the registry items of inventory (board keys, catalogue keys with

@@ -104,6 +104,9 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
                        item.path;
     if (!item.valueName.empty()) line += " : " + item.valueName;
     if (!item.package.empty()) line += " [driver package " + item.package + "]";
+    if (!item.profileSid.empty())
+      line += " [profile " + item.profileSid + (item.profileFolder.empty() ? "" : " " + item.profileFolder) +
+              (item.classesHive ? ", classes hive]" : "]");
     if (item.hasSize)
       line += " (" + std::to_string(item.files) + " files, " + std::to_string(item.bytes) + " bytes)";
     out += line + "\n";
@@ -130,6 +133,13 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
       out += backup.sha256.empty() ? "  SHA-256: not computed: " + backup.digestNote + "\n"
                                    : "  SHA-256: " + backup.sha256 + "\n";
       out += "  restore: reg import \"" + backup.path + "\"\n";
+      for (const RegistryBackup::LoadedHive& hive : backup.loadedHives) {
+        std::string key = "HKU" + hive.key.substr(10);
+        out += "  " + hive.key + " was not loaded: its keys are restored only with its hive loaded:\n";
+        out += "    reg load " + key + " \"" + hive.file + "\"\n";
+        out += "    reg import \"" + backup.path + "\"\n";
+        out += "    reg unload " + key + "\n";
+      }
     } else {
       out += "\nRegistry backup: not written\n";
     }
@@ -163,6 +173,10 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
     entry["path"] = item.path;
     if (!item.valueName.empty()) entry["value"] = item.valueName;
     if (!item.package.empty()) entry["package"] = item.package;
+    if (!item.profileSid.empty())
+      entry["profile"] = {{"sid", item.profileSid},
+                          {"folder", item.profileFolder.empty() ? ordered_json(nullptr) : ordered_json(item.profileFolder)},
+                          {"hive", item.classesHive ? "classes" : "user"}};
     if (item.hasSize) {
       entry["files"] = item.files;
       entry["bytes"] = item.bytes;
@@ -191,6 +205,10 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
                         {"keys", backup.keys},
                         {"values", backup.values},
                         {"missing", missing}};
+    ordered_json loaded = ordered_json::array();
+    for (const RegistryBackup::LoadedHive& hive : backup.loadedHives)
+      loaded.push_back({{"key", hive.key}, {"file", hive.file}});
+    report["backup"]["loadedHives"] = loaded;
     if (header.folder && !header.folder->backupConcern.empty())
       report["backup"]["note"] = Utf8FromAnsi(header.folder->backupConcern);
   }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "inventory/report.h"
+#include "registry/user_profiles.h"
 #include "system/starter_output.h"
 #include "system/wide_text.h"
 
@@ -33,7 +34,7 @@ int RunPreview(const Options& options) {
     header.mode = "preview";
     GetLocalTime(&header.started);
     std::string revision = ReadRevision();
-    Inventory inventory = TakeInventory(revision.c_str());
+    Inventory inventory = TakeInventory(revision.c_str(), CleansEveryProfile(options));
     GetLocalTime(&header.ended);
     ReportFolder folder = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
     header.folder = &folder;
@@ -104,11 +105,52 @@ void ResultReport::DescribeKeysLeft(Inventory& inventory) const {
   }
 }
 
+// For the administrator's log: each profile's keys removed and left, a hive
+// that could not be loaded or unloaded, a profile without a hive file.
+void ResultReport::DescribeProfiles(const Inventory& inventory) {
+  for (const Inventory::Profile& profile : inventory.profiles) {
+    size_t removed = 0;
+    size_t left = 0;
+    std::string notes;
+    bool clean = true;
+    for (ProfileHiveKind kind : {ProfileHiveKind::User, ProfileHiveKind::Classes}) {
+      std::string hiveName = ProfileKeyName(profile.sid, kind, "");
+      const char* file = kind == ProfileHiveKind::Classes ? "UsrClass.dat" : "NTUSER.DAT";
+      for (const InventoryItem& item : inventory.items) {
+        if (item.profileSid != profile.sid || item.classesHive != (kind == ProfileHiveKind::Classes)) continue;
+        if (item.path != hiveName) {
+          if (item.status == ItemStatus::Removed)
+            ++removed;
+          else
+            ++left;
+        } else if (!item.keptReason.empty()) {
+          notes += std::string("; no ") + file;
+        } else {
+          notes += std::string("; ") + file + " could not be loaded (Win32 error " + std::to_string(item.error) + ")";
+          clean = false;
+        }
+      }
+      for (const KeyLeft& keyLeft : keysLeft_)
+        if (!keyLeft.keyLeft.empty() && SameName(keyLeft.item, hiveName)) {
+          notes += std::string("; ") + file + " could not be unloaded (Win32 error " + std::to_string(keyLeft.error) +
+                   "): it stays loaded as " + keyLeft.keyLeft + " until Windows restarts";
+          clean = false;
+        }
+    }
+    std::string line = "Profile " + profile.sid + (profile.folder.empty() ? "" : " (" + profile.folder + ")") + ": ";
+    if (removed + left == 0)
+      line += "no keys of the vendor's";
+    else
+      line += std::to_string(removed) + " of the vendor's keys removed, " + std::to_string(left) + " left";
+    profiles_.push_back({line + notes, clean && left == 0});
+  }
+}
+
 void ResultReport::Begin(const Options& options, const char* revisionText) {
   try {
     GetLocalTime(&started_);
     folder_ = ChooseReportFolder(options.reportDir, IsUserAnAdmin() != FALSE);
-    start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "")));
+    start_.reset(new Inventory(TakeInventory(revisionText ? revisionText : "", CleansEveryProfile(options))));
   } catch (const std::exception&) {
     start_.reset();
   }
@@ -172,6 +214,7 @@ void ResultReport::Finish() {
       if (!item.reason.empty()) line += ": " + item.reason;
       left_.push_back(line);
     }
+    DescribeProfiles(*start_);
     if (WriteReports(folder_.reports, header, *start_, &jsonPath_) && jsonPath_.size() > 5)
       textPath_ = jsonPath_.substr(0, jsonPath_.size() - 5) + ".txt";
   } catch (const std::exception&) {

@@ -54,6 +54,14 @@ class ResultReport {
   const std::string& TextPath() const { return textPath_; }
   const RegistryBackup* Backup() const { return backup_.get(); }
   const std::vector<std::string>& Left() const { return left_; }
+  // After Finish, in a run for every profile: one line for each user profile
+  // looked at, what became of the vendor's keys in its hives; clean when
+  // nothing of them was left or could not be reached.
+  struct ProfileOutcome {
+    std::string line;
+    bool clean;
+  };
+  const std::vector<ProfileOutcome>& Profiles() const { return profiles_; }
   // The registry backup's path (ANSI) and SHA-256, for the result marker ("" when none was written).
   std::string BackupPath() const { return backup_ && backup_->written ? backup_->ansiPath : ""; }
   std::string BackupSha256() const { return backup_ && backup_->written ? backup_->sha256 : ""; }
@@ -78,6 +86,8 @@ class ResultReport {
   };
   std::vector<KeyLeft> keysLeft_;
   void DescribeKeysLeft(Inventory& inventory) const;
+  void DescribeProfiles(const Inventory& inventory);
+  std::vector<ProfileOutcome> profiles_;
   std::unique_ptr<Inventory> start_;
   ReportFolder folder_;
   std::unique_ptr<RegistryBackup> backup_;

@@ -102,6 +102,8 @@ void LogOutcome(AdminLog& adminLog, int exitCode, const std::string& outcome) {
 // the backup are.
 void LogReports(AdminLog& adminLog, const ResultReport& report) {
   for (const std::string& left : report.Left()) adminLog.Warning("result", "Still there: " + left);
+  for (const ResultReport::ProfileOutcome& profile : report.Profiles())
+    adminLog.Write(profile.clean ? LogType::Info : LogType::Warning, "result", profile.line);
   if (!report.Summary().empty()) adminLog.Info("result", report.Summary());
   if (!report.TextPath().empty())
     adminLog.Info("result", "Result report: " + Utf8(report.TextPath()) + " and " + Utf8(report.JsonPath()));

@@ -254,6 +254,7 @@ int RunCleanLum(HINSTANCE instance, const char* arguments) {
   // What the install-directory guard judges by, read once before any step.
   const InstallDirectoryFacts installDirectoryFacts = ReadInstallDirectoryFacts();
   context.installDirectoryFacts = &installDirectoryFacts;
+  context.everyProfile = CleansEveryProfile(options);
   context.registryKeyLeft = &ResultReport::NoteRegistryKeyLeft;
   context.registryKeyLeftContext = &report;
 

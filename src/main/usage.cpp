@@ -38,6 +38,8 @@ std::string UsageText() {
          "                  quote the whole word when PATH holds blanks\n"
          "  restorepoint    asks Windows for a system restore point before the first change;\n"
          "                  the reports say whether one was made, and the run goes on either way\n"
+         "  allusers        also removes the vendor's keys from every user profile's registry\n"
+         "                  hives, loading those of users not logged on (a managed run always does)\n"
          "  version         prints the version; nothing else happens\n"
          "  help, /?, -?, /h, -h, --help\n"
          "                  prints this text; nothing else happens\n"

@@ -156,8 +156,9 @@ std::string ShownName(const WideString& name) {
   return shown;
 }
 
-WideString KeyName(HKEY root, const WideString& path) {
-  WideString name = WideFromAnsi(RegistryRootName(root));
+// rootName: the root as the file names it ("HKEY_LOCAL_MACHINE", "HKEY_USERS\\<SID>").
+WideString KeyName(const WideString& rootName, const WideString& path) {
+  WideString name = rootName;
   if (!path.empty()) name += static_cast<WCHAR>('\\') + path;
   return name;
 }
@@ -207,7 +208,7 @@ LONG OpenChild(HKEY parent, const WideString& name, HKEY& key) {
 // Opens root\path one name at a time. A missing key gives ERROR_FILE_NOT_FOUND;
 // a name that cannot be written or a link on the way is noted (at its own
 // name) and gives its reason's code.
-LONG OpenPath(RegistryExport& backup, HKEY root, const WideString& path, HKEY& key) {
+LONG OpenPath(RegistryExport& backup, HKEY root, const WideString& rootName, const WideString& path, HKEY& key) {
   HKEY current = root;
   WideString reached;
   size_t start = 0;
@@ -222,9 +223,9 @@ LONG OpenPath(RegistryExport& backup, HKEY root, const WideString& path, HKEY& k
     HKEY next = nullptr;
     LONG status = unwritable.empty() ? OpenChild(current, name, next) : ERROR_INVALID_NAME;
     if (current != root) RegCloseKey(current);
-    if (status == ERROR_INVALID_NAME && !unwritable.empty()) NoteUnwritable(backup, KeyName(root, reached), unwritable);
+    if (status == ERROR_INVALID_NAME && !unwritable.empty()) NoteUnwritable(backup, KeyName(rootName, reached), unwritable);
     if (status == kIsLink)
-      NoteUnwritable(backup, KeyName(root, reached), "it is a registry link, which a .reg file cannot hold");
+      NoteUnwritable(backup, KeyName(rootName, reached), "it is a registry link, which a .reg file cannot hold");
     if (status != ERROR_SUCCESS) return status;
     current = next;
   }
@@ -289,8 +290,8 @@ bool AppendValues(RegistryExport& backup, HKEY key, const WideString& keyName,
 }
 
 // Writes the open key (named path below root) and everything below it, then closes it.
-void ExportKey(RegistryExport& backup, HKEY root, HKEY key, const WideString& path, int depth) {
-  WideString keyName = KeyName(root, path);
+void ExportKey(RegistryExport& backup, const WideString& rootName, HKEY key, const WideString& path, int depth) {
+  WideString keyName = KeyName(rootName, path);
   AppendAscii(backup, "[");
   AppendUnits(backup, keyName);
   AppendAscii(backup, "]\r\n");
@@ -316,7 +317,7 @@ void ExportKey(RegistryExport& backup, HKEY root, HKEY key, const WideString& pa
     WideString childPath = path + static_cast<WCHAR>('\\') + child;
     std::string unwritable = UnwritableKeyName(child);
     if (!unwritable.empty()) {
-      NoteUnwritable(backup, KeyName(root, childPath), unwritable + " (nor anything below it)");
+      NoteUnwritable(backup, KeyName(rootName, childPath), unwritable + " (nor anything below it)");
       continue;
     }
     if (depth + 1 >= kMaxDepth) break;
@@ -324,14 +325,14 @@ void ExportKey(RegistryExport& backup, HKEY root, HKEY key, const WideString& pa
     LONG opened = OpenChild(key, child, childKey);
     if (opened == ERROR_FILE_NOT_FOUND) continue;  // gone meanwhile: nothing to restore
     if (opened == kIsLink) {
-      NoteUnwritable(backup, KeyName(root, childPath), "it is a registry link, which a .reg file cannot hold");
+      NoteUnwritable(backup, KeyName(rootName, childPath), "it is a registry link, which a .reg file cannot hold");
       continue;
     }
     if (opened != ERROR_SUCCESS) {
-      NoteMissing(backup, KeyName(root, childPath), opened);
+      NoteMissing(backup, KeyName(rootName, childPath), opened);
       continue;
     }
-    ExportKey(backup, root, childKey, childPath, depth + 1);
+    ExportKey(backup, rootName, childKey, childPath, depth + 1);
   }
   RegCloseKey(key);
 }
@@ -374,19 +375,24 @@ void BeginRegistryExport(RegistryExport& backup) {
 }
 
 void ExportRegistryTree(RegistryExport& backup, HKEY root, const WideString& path) {
+  if (!RegistryRootName(root)) return;
+  ExportRegistryTree(backup, root, WideFromAnsi(RegistryRootName(root)), path);
+}
+
+void ExportRegistryTree(RegistryExport& backup, HKEY root, const WideString& rootName, const WideString& path) {
   // Never the whole of a root: an empty path names the root key itself.
   WideString trimmed = Trimmed(path);
-  if (!RegistryRootName(root) || trimmed.empty()) return;
-  WideString upper = UpperAscii(KeyName(root, trimmed));
+  if (rootName.empty() || trimmed.empty()) return;
+  WideString upper = UpperAscii(KeyName(rootName, trimmed));
   if (IsBelowWrittenSubtree(backup, upper)) return;
   HKEY key = nullptr;
-  LONG opened = OpenPath(backup, root, trimmed, key);
+  LONG opened = OpenPath(backup, root, rootName, trimmed, key);
   if (opened == ERROR_FILE_NOT_FOUND || opened == kIsLink || opened == ERROR_INVALID_NAME) return;
   if (opened != ERROR_SUCCESS) {
-    NoteMissing(backup, KeyName(root, trimmed), opened);
+    NoteMissing(backup, KeyName(rootName, trimmed), opened);
     return;
   }
-  ExportKey(backup, root, key, trimmed, 0);
+  ExportKey(backup, rootName, key, trimmed, 0);
   backup.subtrees.push_back(upper);
 }
 
@@ -394,10 +400,11 @@ void ExportRegistryValues(RegistryExport& backup, HKEY root, const WideString& k
                           const std::vector<WideString>& names) {
   WideString trimmed = Trimmed(keyPath);
   if (!RegistryRootName(root) || trimmed.empty() || names.empty()) return;
-  WideString keyName = KeyName(root, trimmed);
+  WideString rootName = WideFromAnsi(RegistryRootName(root));
+  WideString keyName = KeyName(rootName, trimmed);
   if (IsBelowWrittenSubtree(backup, UpperAscii(keyName))) return;
   HKEY key = nullptr;
-  LONG opened = OpenPath(backup, root, trimmed, key);
+  LONG opened = OpenPath(backup, root, rootName, trimmed, key);
   if (opened == ERROR_FILE_NOT_FOUND || opened == kIsLink || opened == ERROR_INVALID_NAME) return;
   if (opened != ERROR_SUCCESS) {
     NoteMissing(backup, keyName, opened);

@@ -35,6 +35,9 @@ void BeginRegistryExport(RegistryExport& backup);
 // whose name a .reg file cannot carry (see UnwritableKeyName): each is named
 // in missing, with its subtree.
 void ExportRegistryTree(RegistryExport& backup, HKEY root, const WideString& path);
+// The same below an open key that the file names rootName ("HKEY_USERS\\<SID>"
+// for a user's hive, whatever name it is loaded under).
+void ExportRegistryTree(RegistryExport& backup, HKEY root, const WideString& rootName, const WideString& path);
 
 // Adds, under the header of the key root\keyPath, those of the named values
 // that exist (names compared without regard to ASCII case); nothing when none does.

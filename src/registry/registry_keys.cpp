@@ -5,6 +5,7 @@
 #include "run/progress_window.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
+#include "registry/user_profiles.h"
 
 namespace {
 
@@ -69,5 +70,6 @@ void DeleteRegistryKeys(CleanupContext& context) {
   RemoveControlSetValues();
 
   DeleteRows(context, 95, 129);
+  if (context.everyProfile) DeleteProfileKeys(context);
   ProgressWindow::Step(window);
 }

@@ -19,6 +19,9 @@ struct CleanupContext {
   // The facts the install-directory guard judges by, read once before the
   // clean-up steps; null makes the step read them itself.
   const InstallDirectoryFacts* installDirectoryFacts = nullptr;
+  // The registry step also cleans the vendor's per-user keys of every user
+  // profile (a managed run, or "allusers").
+  bool everyProfile = false;
   // Where the steps note the children they start and the logon command they
   // write; null notes nothing.
   RunRecord* record = nullptr;

@@ -33,6 +33,10 @@ struct Options {
 
 const DWORD kMaxToolWaitMinutes = 1440;
 
+// A run that also cleans the vendor's per-user keys in every user profile:
+// a managed run, or one given "allusers".
+inline bool CleansEveryProfile(const Options& options) { return options.managed || options.allUsers; }
+
 // Reads the full command line (GetCommandLineA) and the entry point's
 // argument string; null counts as empty.
 Options ReadOptions(const char* commandLine, const char* arguments);

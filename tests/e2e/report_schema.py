@@ -3,7 +3,7 @@ documents it: check(report) returns one line per problem."""
 
 KINDS = {'board', 'service', 'process', 'folder', 'file', 'registry key', 'registry value', 'installer product'}
 STATUSES = {'present', 'removed', 'remaining', 'pending restart', 'unreadable'}
-ITEM_FIELDS = {'kind', 'step', 'path', 'value', 'package', 'files', 'bytes', 'commands', 'status', 'error', 'reason',
+ITEM_FIELDS = {'kind', 'step', 'path', 'value', 'package', 'files', 'bytes', 'commands', 'status', 'error', 'reason', 'profile',
                'kept'}
 SUMMARY = ('items', 'present', 'removed', 'remaining', 'pendingRestart', 'unreadable')
 
@@ -51,6 +51,12 @@ def check(report):
                 need(item, 'commands', list, where)
             if item.get('status') == 'unreadable':
                 need(item, 'error', int, where)
+            if 'profile' in item and need(item, 'profile', dict, where):
+                need(item['profile'], 'sid', str, where + 'profile.')
+                if not isinstance(item['profile'].get('folder', 0), (str, type(None))):
+                    problems.append(where + 'profile.folder: not a text or null')
+                if item['profile'].get('hive') not in ('user', 'classes'):
+                    problems.append(where + 'profile.hive: unknown')
             problems += [where + field + ': not in the schema' for field in item if field not in ITEM_FIELDS]
     if need(report, 'summary', dict):
         summary = report['summary']

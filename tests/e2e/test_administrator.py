@@ -34,7 +34,7 @@ class CommandLineTest(WineTestCase):
             printed = self.prefix.wine('cmd', '/c', self.program, word, check=True)
             text = printed.stdout.decode('latin-1')
             self.assertTrue(text.startswith('CleanLum 1.'), text[:200])
-            for listed in ('Usage: CleanLum.exe', 'silent', 'noreboot', 'managed', 'preview', 'restorepoint',
+            for listed in ('Usage: CleanLum.exe', 'silent', 'noreboot', 'managed', 'preview', 'restorepoint', 'allusers',
                            'reportdir=PATH', '3010', '1603', '1618', '4294967295', 'CleanLum-YYYYMMDD-HHMMSS.log'):
                 self.assertIn(listed, text)
         self.assertEqual(before, self.state())

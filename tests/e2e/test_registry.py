@@ -4,14 +4,21 @@ the library's environment values go; every other key, value, product and
 cached package stays; no key name and no registry link below a catalogued
 key stops the run or steers it outside the vendor's keys."""
 
+import json
 import unittest
 
 import sample
-from winebed import WineTestCase
+from winebed import WineTestCase, expand_string
 
 ENVIRONMENT = 'HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment'
 CONTROL_SET_003 = 'HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet003\\Control\\Session Manager\\Environment'
 UNINSTALL = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
+PROFILE_LIST = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList'
+PROFILE_SID = 'S-1-5-21-1004336348-1177238915-682003330-1001'  # hives loaded
+SAVED_SID = 'S-1-5-21-1004336348-1177238915-682003330-1002'    # hive in its file
+SERVICE_SID = 'S-1-5-80-1234-5678'
+REPORTS = 'C:\\windows\\Logs\\CleanLum'
+SAVED_HIVE = 'C:\\users\\saveduser\\NTUSER.DAT'
 
 # The library's environment values as installers leave them, in any capitals.
 LIBRARY_ENVIRONMENT = {'GENICAM_ROOT': 'C:\\GenICam', 'Lum_Genicam_Path': 'C:\\GenICam\\bin',
@@ -113,6 +120,69 @@ class RegistryCleanupTest(WineTestCase):
         self.assertFalse(p.key_exists('HKEY_LOCAL_MACHINE\\Software\\Velmorex'))
         self.assertEqual(others, p.read_registry(contoso))
         self.assertEqual(victim, p.read_registry('HKEY_CURRENT_USER\\Software\\x/../../victim'))
+
+    def test_a_managed_run_cleans_every_users_vendor_keys_and_nothing_else_of_their_hives(self):
+        """Another user's hives, loaded under HKEY_USERS as while the user is
+        logged on, lose exactly the vendor's per-user keys and classes; a
+        service's profile is left alone. (Wine takes keys of any name directly
+        below HKEY_USERS, so a loaded hive is made by import.)"""
+        p = self.prefix
+        sample.install_sample(p)
+        users = 'HKEY_USERS\\' + PROFILE_SID
+        vendor = [users + '\\Software\\Velmora\\Lum', users + '\\Software\\Velmora Imaging',
+                  users + '\\Software\\Microsoft\\Installer\\Products\\FCF897311C5C207F46D07BAB351A8BA8',
+                  users + '_Classes\\CLSID\\{1BE3A785-8017-545C-62F3-D5C10ACC50BD}']
+        others = [users + '\\Software\\Velmora2', users + '\\Software\\Velmora Imaging Viewer',
+                  users + '\\Software\\Contoso\\Viewer', users + '_Classes\\CLSID\\{00000000-0000-0000-0000-000000000001}',
+                  'HKEY_USERS\\' + SERVICE_SID + '\\Software\\Velmora']
+        seed = {key: {'': 'x'} for key in vendor + others}
+        for sid, folder in ((PROFILE_SID, 'labuser'), (SERVICE_SID, 'service')):
+            seed[PROFILE_LIST + '\\' + sid] = {'ProfileImagePath': expand_string('%SystemDrive%\\users\\' + folder)}
+        p.seed_registry(seed)
+
+        run = p.run_cleanlum('managed', folder=sample.PROGRAM_FOLDER, timeout=300)
+
+        self.assertEqual(3010, run.exit_code)
+        for key in vendor:
+            self.assertFalse(p.key_exists(key), key)
+        for key in others:
+            self.assertTrue(p.key_exists(key), key)
+
+    def test_a_hive_in_its_file_is_loaded_for_the_run_backed_up_under_the_users_sid_and_unloaded(self):
+        """A user whose hive is not loaded: an allusers run loads its NTUSER.DAT
+        under a temporary name (SeBackupPrivilege and SeRestorePrivilege
+        enabled for it), writes its vendor keys into the backup under
+        HKEY_USERS\\<SID> and unloads it again. Wine's RegLoadKeyW loads the
+        files its RegSaveKey writes (its own text format), but Wine keeps no
+        change made to a loaded hive in its file (Windows writes it back): the
+        key is there again when the result report looks, and is reported
+        remaining, with its profile."""
+        p = self.prefix
+        sample.install_sample(p)
+        saved = 'HKEY_USERS\\CleanLumSaved'
+        p.seed_registry({saved + '\\Software\\Velmora\\Lum': {'Board': 'Parlow-CL'},
+                         saved + '\\Software\\Contoso': {'Keep': 1},
+                         PROFILE_LIST + '\\' + SAVED_SID: {'ProfileImagePath': expand_string('%SystemDrive%\\users\\saveduser')}})
+        p.seed_files({'C:\\users\\saveduser\\Desktop\\note.txt': b'x'})
+        p.probe('savehive', saved, SAVED_HIVE)
+        p.seed_registry({saved: None})
+        hive_keys = ['Software', 'Software\\Contoso', 'Software\\Velmora', 'Software\\Velmora\\Lum']
+        self.assertEqual(hive_keys, sorted(p.probe('hivekeys', SAVED_HIVE).split('\r\n')[:-1]))
+
+        run = p.run_cleanlum('silent noreboot allusers', folder=sample.PROGRAM_FOLDER, timeout=300)
+
+        self.assertEqual(0, run.exit_code)
+        self.assertFalse(p.key_exists('HKEY_USERS\\CleanLum ' + SAVED_SID))
+        self.assertFalse(p.key_exists('HKEY_USERS\\' + SAVED_SID))
+        self.assertEqual(hive_keys, sorted(p.probe('hivekeys', SAVED_HIVE).split('\r\n')[:-1]))  # Wine, see above
+        report = json.loads(p.read_file([n for n in p.list_tree(REPORTS) if n.endswith('.json')][0]).decode('utf-8'))
+        items = {item['path']: item for item in report['items']}
+        item = items['HKU\\' + SAVED_SID + '\\Software\\Velmora']
+        self.assertEqual({'sid': SAVED_SID, 'folder': 'C:\\users\\saveduser', 'hive': 'user'}, item['profile'])
+        self.assertEqual([{'key': 'HKEY_USERS\\' + SAVED_SID, 'file': SAVED_HIVE}], report['backup']['loadedHives'])
+        backup = p.read_file(report['backup']['file']).decode('utf-16')
+        self.assertIn('[HKEY_USERS\\' + SAVED_SID + '\\Software\\Velmora\\Lum]', backup)
+        self.assertNotIn('CleanLum S-', backup)
 
 
 if __name__ == '__main__':

@@ -70,6 +70,7 @@ const char kOlderReleaseKey[] = "SOFTWARE\\Velmora\\KIP\\LUMRunTime";
 const char kVendorProvider[] = "Velmorex Ltd.- Imaging";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kUninstallKey32[] = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const char kProfileListKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const char kUserUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The catalogue products whose cached package each step sees (by row).
@@ -118,6 +119,7 @@ class Generator {
     ChooseRelease();
     if (rng_.Chance(70)) AddCatalogueRows();
     AddCatalogueLookAlikes();
+    if (sim() && rng_.Chance(50)) AddSecondProfile();
     if (rng_.Chance(60)) AddBoards();
     if (rng_.Chance(60)) AddInstallerProducts();
     if (rng_.Chance(50)) AddEnvironmentValues();
@@ -537,6 +539,34 @@ class Generator {
           if (key.hive == hive && key.path == path) (rng_.Chance(50) ? key.refuseDelete : key.refuseOpen) = true;
       }
     }
+  }
+
+  // A second user's profile whose hives are loaded, as while that user is
+  // logged on: the vendor's per-user keys and classes beside other vendors'
+  // and look-alikes. They are the run's only with "allusers"; without it they
+  // must stay like any other user's keys.
+  void AddSecondProfile() {
+    const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+    Value(Hive::LocalMachine, std::string(kProfileListKey) + "\\" + sid, "ProfileImagePath", kRegExpandSz,
+          Sz("%SystemDrive%\\Users\\labuser"), Owner::Foreign);
+    bool everyone = rng_.Chance(60);
+    if (everyone) m_.arguments += " allusers";
+    Owner owner = everyone ? Owner::Vendor : Owner::Foreign;
+    for (const ExpectedRow& row : kExpectedRows) {
+      std::string root = row.root;
+      if ((root != "HKCU" && root != "HKCR") || !rng_.Chance(root == "HKCU" ? 60 : 8)) continue;
+      std::string path = sid + (root == "HKCR" ? "_Classes\\" : "\\") + row.path;
+      if (!Key(Hive::Users, path, owner)) continue;
+      if (everyone) {
+        KeyTree(Hive::Users, path, static_cast<int>(rng_.Between(0, 2)), true);
+      } else {
+        Value(Hive::Users, path, "Keep", kRegSz, Sz("not cleaned without allusers"), owner);
+      }
+    }
+    for (const char* other : {"\\Software\\Velmora2", "\\Software\\Velmora Imaging Viewer", "\\Software\\Contoso\\Viewer",
+                              "_Classes\\CLSID\\{00000000-0000-0000-0000-000000000001}"})
+      if (rng_.Chance(50) && Key(Hive::Users, sid + other, Owner::Foreign))
+        Value(Hive::Users, sid + other, "Keep", kRegSz, Sz("other"), Owner::Foreign);
   }
 
   static Hive HiveOfRow(const std::string& root) {

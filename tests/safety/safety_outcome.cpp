@@ -695,6 +695,29 @@ class Model {
     DeleteValues(kControlSet001Environment, {"Lum_Path"});
     DeleteValues(kControlSet003Environment, {"Lum_Path"});
     DeleteRows(95, 129);
+    DeleteProfileKeys();
+  }
+
+  // With "allusers" (or "managed"): the per-user rows in every real user's
+  // loaded hive, the classes rows in its classes hive. (A generated machine
+  // has no hive file for the run to load.)
+  void DeleteProfileKeys() {
+    std::string arguments = " " + m_.arguments + " ";
+    if (UpperText(arguments).find(" ALLUSERS ") == std::string::npos &&
+        UpperText(arguments).find(" MANAGED ") == std::string::npos)
+      return;
+    const std::string list = "SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\PROFILELIST\\";
+    for (const ValueItem& value : m_.values) {
+      std::string path = UpperText(value.path);
+      if (value.hive != Hive::LocalMachine || path.compare(0, list.size(), list) != 0) continue;
+      std::string sid = value.path.substr(list.size());
+      if (sid.compare(0, 9, "S-1-5-21-") != 0 || sid.find('\\') != std::string::npos) continue;
+      for (const ExpectedRow& row : kExpectedRows) {
+        std::string root = row.root;
+        if (root == "HKCU") DeleteRegistryTree(Hive::Users, sid + "\\", row.path);
+        if (root == "HKCR") DeleteRegistryTree(Hive::Users, sid + "_Classes\\", row.path);
+      }
+    }
   }
 
   void RemoveLibraryFiles() {

@@ -45,7 +45,7 @@ inline std::vector<std::string> CheckReportSchema(const nlohmann::json& report) 
                                        "installer product"};
   const std::set<std::string> statuses = {"present", "removed", "remaining", "pending restart", "unreadable"};
   const std::set<std::string> fields = {"kind", "step", "path", "value", "package", "files", "bytes", "commands",
-                                        "status", "error", "reason", "kept"};
+                                        "status", "error", "reason", "kept", "profile"};
   if (need(report, "items", &J::is_array, "")) {
     for (const auto& item : report["items"]) {
       std::string where = "items[" + item.value("path", std::string("?")) + "].";
@@ -60,6 +60,14 @@ inline std::vector<std::string> CheckReportSchema(const nlohmann::json& report) 
       }
       if (item.value("kind", "") == "board") need(item, "commands", &J::is_array, where);
       if (item.value("status", "") == "unreadable") need(item, "error", &J::is_number_unsigned, where);
+      if (item.contains("profile") && need(item, "profile", &J::is_object, where)) {
+        need(item["profile"], "sid", &J::is_string, where + "profile.");
+        if (!item["profile"].contains("folder") || !(item["profile"]["folder"].is_string() || item["profile"]["folder"].is_null()))
+          problems.push_back(where + "profile.folder: not a text or null");
+        if (need(item["profile"], "hive", &J::is_string, where + "profile.") && item["profile"]["hive"] != "user" &&
+            item["profile"]["hive"] != "classes")
+          problems.push_back(where + "profile.hive: unknown");
+      }
       for (const auto& field : item.items())
         if (!fields.count(field.key())) problems.push_back(where + field.key() + ": not in the schema");
     }

@@ -28,7 +28,9 @@
 
 #include "../safety/safety_hives.h"
 #include "inventory/inventory.h"
+#include "inventory/report.h"
 #include "main/main_sequence.h"
+#include "run/options.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -329,7 +331,7 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   result.outcome = safety::ExpectedOutcome(machine);
   safety::Snapshot before = Snap();
   // What the preview lists (its inventory; the preview itself adds only its report files).
-  Inventory preview = TakeInventory(ReadRevision().c_str());
+  Inventory preview = TakeInventory(ReadRevision().c_str(), CleansEveryProfile(ReadOptions(nullptr, machine.arguments.c_str())));
   M().system.commandLine = machine.workingDirectory + "\\CleanLum.exe " + machine.arguments;
   int exitCode = RunCleanLum(reinterpret_cast<HINSTANCE>(0x400000), machine.arguments.c_str());
   safety::Snapshot after = Snap();
@@ -418,14 +420,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
           if (what.compare(0, std::strlen(root[0]), root[0]) == 0) what = root[1] + what.substr(std::strlen(root[0]));
         unreadable.push_back(winsim::Upper(what));
       }
-    // A .reg file cannot make a key a link; and the backup lists keys by the
-    // narrow calls' names, so a key whose name the code page cannot spell is
-    // not in it.
-    for (const safety::KeyItem& key : machine.keys) {
-      bool wideName = false;
-      for (char c : key.path) wideName = wideName || static_cast<unsigned char>(c) >= 0xC4;
-      if (!key.linkTarget.empty() || wideName) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
-    }
+    // A .reg file cannot make a key a link.
+    for (const safety::KeyItem& key : machine.keys)
+      if (!key.linkTarget.empty()) unreadable.push_back(winsim::Upper(safety::HiveName(key.hive) + "\\" + key.path));
     ImportRegFile(winsim::ReadFileText(backupPath));
     safety::Snapshot restored = Snap();
     for (const auto& item : result.outcome.vendor) {
@@ -477,7 +474,7 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 const char* const kCoverageKinds[] = {
     "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "a key below it stays",
-    "registry link", "outside the code page", "name read as a path",
+    "registry link", "outside the code page", "name read as a path", "every profile",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
     "directory above a folder of the machine"};
@@ -489,6 +486,7 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
   seen[machine.directoryAccepted ? "accepted directory" : "no usable directory"]++;
   if (machine.windowsDirectory[0] == 'D') seen["Windows on D"]++;
   for (const safety::LinkItem& link : machine.links) seen[link.directory ? "directory link" : "file link"]++;
+  if (machine.arguments.find("allusers") != std::string::npos) seen["every profile"]++;
   for (const safety::KeyItem& key : machine.keys) {
     if (!key.linkTarget.empty()) seen["registry link"]++;
     for (char c : key.path)

@@ -9,6 +9,8 @@
 //                              (PATH, P and NAME hexadecimal UTF-16LE, DATA hexadecimal bytes)
 //   probe.exe link KEY TARGET  creates KEY as a registry link to TARGET, written
 //                              as Windows writes it ("\Registry\Machine\Software\X")
+//   probe.exe savehive KEY FILE   saves KEY and its subtree as a hive file (RegSaveKeyA)
+//   probe.exe hivekeys FILE    loads the hive file, prints every key path in it, unloads it
 #include <windows.h>
 
 #include <cstdio>
@@ -58,6 +60,37 @@ bool CreateLink(const char* path, const char* target) {
                            static_cast<DWORD>(wide.size() * sizeof(WCHAR)));
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
+}
+
+bool EnableHivePrivileges() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+  bool ok = true;
+  for (const char* name : {"SeBackupPrivilege", "SeRestorePrivilege"}) {
+    TOKEN_PRIVILEGES request = {};
+    request.PrivilegeCount = 1;
+    request.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    ok = ok && LookupPrivilegeValueA(nullptr, name, &request.Privileges[0].Luid) &&
+         AdjustTokenPrivileges(token, FALSE, &request, sizeof request, nullptr, nullptr) &&
+         GetLastError() == ERROR_SUCCESS;
+  }
+  CloseHandle(token);
+  return ok;
+}
+
+void PrintKeys(HKEY key, const std::string& path) {
+  for (DWORD index = 0;; ++index) {
+    char name[256];
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    std::string child = path.empty() ? name : path + "\\" + name;
+    std::printf("%s\n", child.c_str());
+    HKEY sub = nullptr;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      PrintKeys(sub, child);
+      RegCloseKey(sub);
+    }
+  }
 }
 
 // Registry keys and values under HKEY_LOCAL_MACHINE with names of any kind
@@ -143,6 +176,24 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 4 && !std::strcmp(argv[1], "link")) return CreateLink(argv[2], argv[3]) ? 0 : 1;
+  if (argc == 4 && !std::strcmp(argv[1], "savehive")) {
+    const char* rest = nullptr;
+    HKEY root = SplitRoot(argv[2], &rest);
+    HKEY key = nullptr;
+    if (!EnableHivePrivileges() || !root || RegOpenKeyExA(root, rest, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+    LONG saved = RegSaveKeyA(key, argv[3], nullptr);
+    RegCloseKey(key);
+    return saved == ERROR_SUCCESS ? 0 : 2;
+  }
+  if (argc == 3 && !std::strcmp(argv[1], "hivekeys")) {
+    if (!EnableHivePrivileges() || RegLoadKeyA(HKEY_USERS, "CleanLumProbe", argv[2]) != ERROR_SUCCESS) return 1;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_USERS, "CleanLumProbe", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      PrintKeys(key, "");
+      RegCloseKey(key);
+    }
+    return RegUnLoadKeyA(HKEY_USERS, "CleanLumProbe") == ERROR_SUCCESS ? 0 : 2;
+  }
   if (argc == 2 && !std::strcmp(argv[1], "version")) {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;

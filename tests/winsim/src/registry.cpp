@@ -592,6 +592,32 @@ std::vector<std::string> DumpRegistry(HKEY root) {
 
 size_t OpenKeyHandles() { return OpenKeys().size(); }
 
+HiveFile& AddHiveFile(const std::string& path) {
+  MakeFile(path, "regf");
+  return M().registry.hiveFiles[path];
+}
+
+RegKey& KeyAt(RegKey& root, const std::string& path) {
+  RegKey* key = &root;
+  for (const std::string& part : SplitKeyPath(path)) {
+    auto it = key->subkeys.find(part);
+    if (it == key->subkeys.end()) {
+      auto child = std::make_shared<RegKey>();
+      child->name = part;
+      it = key->subkeys.emplace(part, child).first;
+    }
+    key = it->second.get();
+  }
+  return *key;
+}
+
+void MountHive(const std::string& path, const std::string& name) {
+  HiveFile& hive = M().registry.hiveFiles[path];
+  hive.root->name = name;
+  hive.mountedAs = name;
+  M().registry.users->subkeys[name] = hive.root;
+}
+
 void ResetRegistryHandles() { OpenKeys().clear(); }
 
 }  // namespace winsim
@@ -749,3 +775,67 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
 }
 
 // RtlNtStatusToDosError: nt_files.cpp, whose table holds the registry's statuses too.
+// ---- hives -------------------------------------------------------------------
+namespace {
+
+bool HoldsOpenHandle(const std::shared_ptr<RegKey>& key) {
+  for (const auto& [handle, open] : OpenKeys())
+    if (open.key == key) return true;
+  for (const auto& [name, child] : key->subkeys)
+    if (HoldsOpenHandle(child)) return true;
+  return false;
+}
+
+bool HivePrivilegesEnabled() {
+  return EffectivePrivilegeEnabled("SeBackupPrivilege") && EffectivePrivilegeEnabled("SeRestorePrivilege");
+}
+
+}  // namespace
+
+LONG RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file) {
+  std::string name = FromWide(subKey);
+  std::string path = FromWide(file);
+  std::string line = "regloadkey: " + JoinName(key, name) + " " + path;
+  if (key != HKEY_USERS && key != HKEY_LOCAL_MACHINE) return Traced(line, ERROR_INVALID_PARAMETER);
+  if (name.empty() || name.find('\\') != std::string::npos || path.empty())
+    return Traced(line, ERROR_INVALID_PARAMETER);
+  if (!HivePrivilegesEnabled()) return Traced(line, ERROR_PRIVILEGE_NOT_HELD);
+  std::shared_ptr<RegKey> parent = RootKey(key);
+  if (parent->subkeys.count(name)) return Traced(line, ERROR_ALREADY_EXISTS);
+  auto found = M().registry.hiveFiles.find(path);
+  if (found == M().registry.hiveFiles.end()) {
+    // As RegLoadKey documents: a file that does not exist is created.
+    if (!FindNode(path)) MakeFile(path, "regf");
+    found = M().registry.hiveFiles.emplace(path, HiveFile()).first;
+  }
+  HiveFile& hive = found->second;
+  if (hive.inUse || !hive.mountedAs.empty()) return Traced(line, ERROR_SHARING_VIOLATION);
+  if (hive.damaged) return Traced(line, ERROR_BADDB);
+  hive.root->name = name;
+  hive.root->deleted = false;
+  hive.mountedAs = name;
+  parent->subkeys[name] = hive.root;
+  return Traced(line, ERROR_SUCCESS);
+}
+
+LONG RegUnLoadKeyW(HKEY key, LPCWSTR subKey) {
+  std::string name = FromWide(subKey);
+  std::string line = "regunloadkey: " + JoinName(key, name);
+  if (key != HKEY_USERS && key != HKEY_LOCAL_MACHINE) return Traced(line, ERROR_INVALID_PARAMETER);
+  if (!HivePrivilegesEnabled()) return Traced(line, ERROR_PRIVILEGE_NOT_HELD);
+  std::shared_ptr<RegKey> parent = RootKey(key);
+  auto mounted = parent->subkeys.find(name);
+  if (mounted == parent->subkeys.end()) return Traced(line, ERROR_FILE_NOT_FOUND);
+  HiveFile* hive = nullptr;
+  for (auto& [path, file] : M().registry.hiveFiles)
+    if (file.root == mounted->second) hive = &file;
+  if (!hive) return Traced(line, ERROR_INVALID_PARAMETER);  // not a loaded hive
+  if (HoldsOpenHandle(hive->root)) return Traced(line, ERROR_ACCESS_DENIED);
+  if (hive->refuseUnload > 0) {
+    --hive->refuseUnload;
+    return Traced(line, ERROR_ACCESS_DENIED);
+  }
+  parent->subkeys.erase(mounted);
+  hive->mountedAs.clear();
+  return Traced(line, ERROR_SUCCESS);
+}

@@ -1,4 +1,5 @@
 // kernel32 system facts, errors, environment, Sleep and modules; shell32's IsUserAnAdmin.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -89,10 +90,10 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
 // %NAME% references replaced by the environment's values (names compared
 // without regard to case); an unknown name or a lone '%' stays as written.
 // The size needed, terminator included; the text is written only when it fits.
-DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
-  if (!source) return winsim::Fail(ERROR_INVALID_PARAMETER, 0u);
+namespace {
+
+std::string ExpandedText(const std::string& text) {
   const auto& env = M().system.environment;
-  std::string text = source;
   std::string out;
   for (size_t i = 0; i < text.size();) {
     size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
@@ -109,8 +110,25 @@ DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
       i = close;
     }
   }
+  return out;
+}
+
+}  // namespace
+
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
+  if (!source) return winsim::Fail(ERROR_INVALID_PARAMETER, 0u);
+  std::string out = ExpandedText(source);
   DWORD needed = static_cast<DWORD>(out.size() + 1);
   if (destination && needed <= size) std::memcpy(destination, out.c_str(), needed);
+  return needed;
+}
+
+// The same in UTF-16: sizes count characters.
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size) {
+  if (!source) return winsim::Fail(ERROR_INVALID_PARAMETER, 0u);
+  std::u16string out = winsim::WideFromUtf8(ExpandedText(winsim::Utf8FromWide(std::u16string(source))));
+  DWORD needed = static_cast<DWORD>(out.size() + 1);
+  if (destination && needed <= size) std::copy(out.c_str(), out.c_str() + needed, destination);
   return needed;
 }
 

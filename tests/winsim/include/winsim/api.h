@@ -21,6 +21,7 @@ LPSTR GetCommandLineA();
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
+DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR destination, DWORD size);
 void Sleep(DWORD milliseconds);
 DWORD GetTickCount();
 HMODULE GetModuleHandleA(LPCSTR name);
@@ -80,6 +81,9 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength, LPDWORD re
                       LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                       LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
                       PFILETIME lastWriteTime);
+
+LONG RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file);
+LONG RegUnLoadKeyW(HKEY key, LPCWSTR subKey);
 
 // ---- ntdll registry (registry.cpp), found through GetProcAddress -------------
 NTSTATUS NTAPI NtDeleteKey(HANDLE key);

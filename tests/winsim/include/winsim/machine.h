@@ -111,6 +111,23 @@ struct RegKey {
   bool link = false;
 };
 
+// A registry hive file (a profile's NTUSER.DAT or UsrClass.dat) that
+// RegLoadKeyW mounts below HKEY_USERS; it lies in the file system too.
+// Loading and unloading need SeBackupPrivilege and SeRestorePrivilege enabled
+// (ERROR_PRIVILEGE_NOT_HELD). A hive already mounted, or held by its user's
+// logon session (inUse), fails with ERROR_SHARING_VIOLATION; damaged with
+// ERROR_BADDB. As on Windows, loading a file that does not exist creates
+// one. Unloading fails with ERROR_ACCESS_DENIED while a handle is open on a
+// key of the hive. What a run changes while mounted stays in the file.
+// Trace: "regloadkey: HKU\<name> <file> -> <error code>", "regunloadkey: HKU\<name> -> <error code>".
+struct HiveFile {
+  std::shared_ptr<RegKey> root = std::make_shared<RegKey>();
+  bool inUse = false;
+  bool damaged = false;
+  int refuseUnload = 0;   // the next unloads fail with ERROR_ACCESS_DENIED, as while another process holds a key open
+  std::string mountedAs;  // the name below HKEY_USERS while mounted
+};
+
 struct RegistryState {
   // HKEY_CLASSES_ROOT is the view of HKLM\SOFTWARE\Classes (the per-user classes
   // are not merged in); the other three predefined roots are trees of their own.
@@ -120,6 +137,7 @@ struct RegistryState {
   std::shared_ptr<RegKey> users = std::make_shared<RegKey>();
   // GetProcAddress does not find ntdll's NtDeleteKey.
   bool ntDeleteKeyMissing = false;
+  std::map<std::string, HiveFile, NoCaseLess> hiveFiles;  // by full path
 
   static std::shared_ptr<RegKey> MachineRoot();
 };
@@ -156,6 +174,13 @@ const RegValue* FindValue(HKEY root, const std::string& path, const std::string&
 std::vector<std::string> DumpRegistry(HKEY root);
 // Registry handles opened and not yet closed.
 size_t OpenKeyHandles();
+// A hive file at path (made in the file system too), not mounted; its root
+// key, to fill as a test likes (paths relative to it with KeyAt).
+HiveFile& AddHiveFile(const std::string& path);
+// The key path below root of a hive, created as needed.
+RegKey& KeyAt(RegKey& root, const std::string& path);
+// Mounts a hive file as a logged-on user's hive is: HKU\<name>, no privilege asked.
+void MountHive(const std::string& path, const std::string& name);
 
 // ---- File system --------------------------------------------------------------
 // One rule of an access list (file_security.cpp), and the security of a
@@ -391,7 +416,7 @@ struct TokenState {
   // Privileges the process token holds, by name, with their enabled state.
   std::map<std::string, bool, NoCaseLess> processPrivileges = {
       {"SeDebugPrivilege", false}, {"SeShutdownPrivilege", false},
-      {"SeBackupPrivilege", false}, {"SeTakeOwnershipPrivilege", false}};
+      {"SeBackupPrivilege", false}, {"SeRestorePrivilege", false}, {"SeTakeOwnershipPrivilege", false}};
   bool threadImpersonating = false;
   SECURITY_IMPERSONATION_LEVEL threadLevel = SecurityImpersonation;
   std::map<std::string, bool, NoCaseLess> threadPrivileges;  // the impersonation token's
