@@ -2,6 +2,7 @@
 #include "files/drive_path.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -21,7 +22,8 @@ char FoldPathChar(char c) {
 
 }  // namespace
 
-bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount) {
+// The judgement of CanonicalDrivePath; fold upper-cases the letters.
+static bool JudgeDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount, bool fold) {
   if (!path || !IsDriveLetter(path[0]) || path[1] != ':' || !IsSeparator(path[2])) return false;
   if (out && outSize < 3) return false;
   size_t used = 0;
@@ -48,12 +50,24 @@ bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* com
     if (out) {
       if (used + 1 + length + 1 > outSize) return false;
       out[used++] = '\\';
-      for (size_t i = 0; i < length; ++i) out[used++] = FoldPathChar(start[i]);
+      for (size_t i = 0; i < length; ++i) out[used++] = fold ? FoldPathChar(start[i]) : start[i];
     }
     ++components;
   }
   if (out) out[used] = '\0';
   if (componentCount) *componentCount = components;
+  return true;
+}
+
+bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount) {
+  return JudgeDrivePath(path, out, outSize, componentCount, true);
+}
+
+bool NormalDrivePath(const char* path, std::string& normal) {
+  size_t length = path ? std::strlen(path) : 0;
+  std::vector<char> out(length + 3, '\0');
+  if (!JudgeDrivePath(path, out.data(), out.size(), nullptr, false)) return false;
+  normal = out.data();
   return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Reduces path to the form the platform resolves it to: drive letter and
 // components, upper-cased, separators single, trailing dots and blanks of each
@@ -15,6 +16,12 @@
 // componentCount, when not null, receives the number of components (0 for a
 // drive root).
 bool CanonicalDrivePath(const char* path, char* out, size_t outSize, size_t* componentCount);
+
+// The same judgement, the letters left as written: the path as Windows
+// resolves it ("C:\a\b": one separator between components, none at the end;
+// "C:" for a drive root). This is the form a walk opens and compares with
+// where it arrived. False, with normal untouched, where CanonicalDrivePath is.
+bool NormalDrivePath(const char* path, std::string& normal);
 
 // True for an acceptable drive path with at least one component.
 bool IsDrivePathBelowRoot(const char* path);

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // ---- shortcuts --------------------------------------------------------------
 
@@ -59,6 +61,33 @@ inline constexpr ProfileEntry kProfileExtras[] = {
     {":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk", RemoveWith::File},
 };
 
+// ---- places that follow the Windows version ------------------------------------
+// Vista and later (major version 6) keep the all-users start menu, desktop and
+// documents where the shell's known folders say, the installer's cache in the
+// Windows directory (on any drive) and the InstallShield folder under the
+// 32-bit program files. The fixed paths above reach them there only through
+// compatibility junctions, or through a folder a standard user could have
+// made (C:\ProgramData admits new folders, and a drive root too): on Vista and
+// later only the folders the system reports are used. The French rows name
+// the same two known folders there (they are the localised system's own), so
+// they add nothing.
+
+struct StepPlace {
+  std::string path;  // ANSI
+  RemoveWith removeWith;
+};
+
+// The shortcut step's places for this Windows version, in removal order; a
+// folder the system cannot report, or whose path the code page cannot spell,
+// is left out.
+std::vector<StepPlace> ShortcutPlaces(DWORD majorVersion, const char* windowsDirectory);
+
+// The installer's folders for the library's product code.
+std::vector<std::string> ProductInstallerFolders(DWORD majorVersion, const char* windowsDirectory);
+
+// The library's folders in the shared documents.
+std::vector<std::string> SharedDocumentsFolders(DWORD majorVersion, const char* windowsDirectory);
+
 // ---- library and driver files in System32 -------------------------------------
 
 inline constexpr char kSystemFolder[] = "\\System32";
@@ -91,12 +120,18 @@ inline constexpr char kLibraryKey[] = "Software\\Velmora\\Velmora Imaging Librar
 // The library's product, packed, whose cached package the step deletes.
 inline constexpr char kLibraryPackedCode[] = "1AA2C1FDC6EE8A564A38006F73D6564B";
 
-// The installer's folders for the library's product code, always on drive C.
+// The installer's folders for the library's product code, always on drive C
+// before Vista; after the Windows directory and the 32-bit program files from Vista on.
 inline constexpr const char* kFixedInstallerFolders[] = {
     "C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
     "C:\\Program Files (x86)\\InstallShield Installation Information\\"
     "{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
 };
+inline constexpr char kInstallerCacheFolder[] = "\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}";
+inline constexpr char kInstallShieldFolder[] =
+    "\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}";
+inline constexpr char kDocumentsFolder[] = "\\Velmora Imaging";
+inline constexpr char kDesktopShortcut[] = "\\Lum Control Center.lnk";
 
 // Stopped in this order; a process that cannot be stopped ends the chain.
 inline constexpr const char* kBackgroundProcesses[] = {

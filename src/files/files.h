@@ -17,6 +17,12 @@ DWORD DeleteDirectoryTree(const char* path);
 void DeleteFilesByPattern(const char* directory, const char* pattern, RunRecord* record = nullptr,
                           const char* step = "", bool clearReadOnly = false);
 
+// Deletes one file as DeleteFileA does (a read-only file stays, a link goes
+// as itself), by handle relative to its folder where the walk by handle runs,
+// so that no link on the way leads it elsewhere. 0 when it is gone or was not
+// there, else why it stays.
+DWORD DeleteSingleFile(const char* path);
+
 // Deletes one protected file: the ordinary way when that suffices, else
 // through cmd.exe (takeown, cacls, attrib, del), each run noted in record
 // (when given). A missing file starts nothing.
@@ -27,6 +33,7 @@ void ForceDeleteFile(const char* path, RunRecord* record = nullptr);
 // variant clears that attribute first (never on a folder or link).
 DWORD DeleteTreeNoted(RunRecord* record, const char* step, const char* path);
 bool DeleteFileNoted(RunRecord* record, const char* step, const char* path);
+bool DeleteSingleFileNoted(RunRecord* record, const char* step, const char* path);
 bool DeleteReadOnlyFileNoted(RunRecord* record, const char* step, const char* path);
 
 // Third clean-up step: start-menu groups and desktop shortcuts.

@@ -1,8 +1,12 @@
 // Forced deletion of one protected file. A missing file starts nothing; a
-// present one is first deleted the ordinary way, and only when that fails
-// through the command interpreter: take ownership, grant Administrators full
-// control, clear the attributes, delete. Each command runs hidden and is
-// awaited to its end, whatever the one before achieved.
+// present one is first deleted the ordinary way, by handle (files/tree_walk.h),
+// and only when that fails through the command interpreter: take ownership,
+// grant Administrators full control, clear the attributes, delete. Each
+// command runs hidden and is awaited to its end, whatever the one before
+// achieved. The commands take the path, so they run only for an ordinary file
+// in a folder the walk accepts as its root: never for a folder, a link or a
+// name that shares its file with others (each would let them act on something
+// that is not the vendor's file).
 //
 // cmd.exe is started from the system directory by full path. It finds
 // takeown, cacls and attrib itself, in its current directory before PATH,
@@ -10,6 +14,7 @@
 // variable is set for the four runs, so that a program of one of those names
 // in the working directory is never the one run.
 #include "files/files.h"
+#include "files/tree_walk.h"
 
 #include "run/run_record.h"
 #include "system/system.h"
@@ -78,26 +83,31 @@ bool DeleteClearingAttributes(const char* path, DWORD attributes) {
   return GetLastError() == ERROR_FILE_NOT_FOUND;  // gone meanwhile
 }
 
-}  // namespace
-
-void ForceDeleteFile(const char* path, RunRecord* record) {
-  if (!IsQuotableFilePath(path)) return;
+// The ordinary deletion by path, for a Windows without the walk by handle.
+// False when the commands are needed.
+bool DeleteOrdinarilyByPath(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     // Nothing to delete. Any other reason the attributes cannot be read
     // (access denied on the way, for one) leaves the file to the commands.
     DWORD reason = GetLastError();
-    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return;
+    if (reason == ERROR_FILE_NOT_FOUND || reason == ERROR_PATH_NOT_FOUND) return true;
   }
   // Guard: del given a directory deletes every file in it.
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
   // Guard: takeown, cacls and attrib act on what a symbolic link points at,
   // which is not the vendor's file. A link is deleted as itself, nothing more.
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     DeleteFileA(path);
-    return;
+    return true;
   }
+  return DeleteClearingAttributes(path, attributes);
+}
 
+}  // namespace
+
+void ForceDeleteFile(const char* path, RunRecord* record) {
+  if (!IsQuotableFilePath(path)) return;
   // All four lines must fit before anything is deleted: a deletion without the
   // steps that make it possible, or of a path cut short, is worse than none.
   char commandLine[MAX_PATH];
@@ -108,8 +118,11 @@ void ForceDeleteFile(const char* path, RunRecord* record) {
   if (!QuerySystemDirectory(systemDirectory) || !BuildText(interpreter, systemDirectory, "\\cmd.exe")) return;
 
   // The ordinary way first: most files need no process at all.
-  if (DeleteClearingAttributes(path, attributes)) return;
-  DWORD error = GetLastError();
+  if (FileWalkByHandle()) {
+    if (DeleteProtectedFileByHandle(path) != ProtectedFile::NeedsCommands) return;
+  } else if (DeleteOrdinarilyByPath(path)) {
+    return;
+  }
 
   NoCurrentDirectorySearch searchPathOnly;
   for (const ForceCommand& command : kForceCommands) {
@@ -117,7 +130,8 @@ void ForceDeleteFile(const char* path, RunRecord* record) {
     RunRecorded(record, "library files", ChildOwner::Windows, Utf8FromAnsi(path), interpreter, commandLine,
                 CREATE_NO_WINDOW, INFINITE);
   }
-  // Still there after the commands: the ordinary way's error says why.
+  // Still there after the commands: one more ordinary deletion says why.
   if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-    NoteFailure(record, "library files", FailureKind::File, "deleted", path, error);
+    if (DWORD error = DeleteSingleFile(path))
+      NoteFailure(record, "library files", FailureKind::File, "deleted", path, error);
 }

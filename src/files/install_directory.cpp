@@ -24,6 +24,7 @@
 #include "system/system.h"
 #include "system/system_facts.h"
 #include "system/text.h"
+#include "system/wide_text.h"
 
 namespace {
 
@@ -56,13 +57,30 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 // Reads "Directory" from HKLM\keyPath as stored into value (at least 1025
 // bytes: a value stored without its terminator still ends). False, with value
 // emptied, when the key or value cannot be read.
+//
+// A text value is read as Windows holds it, in UTF-16, and spelled in the code
+// page without a best fit: a character the code page lacks becomes '?', which
+// no path the guard accepts holds. Read through the narrow call, the code
+// page's best fit could spell another folder ("Łódź" as "Lodz", fullwidth
+// "／．．" as "/..").
 bool ReadDirectoryValue(const char* keyPath, REGSAM access, char (&value)[1025]) {
   std::memset(value, 0, sizeof value);
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, access, &key) != ERROR_SUCCESS) return false;
-  DWORD length = 1024;
-  LONG status = RegQueryValueExA(key, "Directory", nullptr, nullptr,
-                                 reinterpret_cast<LPBYTE>(value), &length);
+  DWORD type = REG_NONE;
+  LONG status = RegQueryValueExA(key, "Directory", nullptr, &type, nullptr, nullptr);
+  if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
+    WCHAR wide[1025];
+    std::memset(wide, 0, sizeof wide);
+    DWORD length = 1024 * sizeof(WCHAR);  // as many characters as the narrow read is offered
+    status = RegQueryValueExW(key, WIDE_TEXT("Directory"), nullptr, nullptr, reinterpret_cast<LPBYTE>(wide), &length);
+    std::string text = status == ERROR_SUCCESS ? AnsiForDisplay(Utf8FromWide(WideString(wide))) : "";
+    if (text.size() > 1024) status = ERROR_MORE_DATA;  // a double-byte code page may spell it longer
+    if (status == ERROR_SUCCESS) CopyText(value, text.c_str());
+  } else if (status == ERROR_SUCCESS) {
+    DWORD length = 1024;  // any other type: its bytes, as the narrow read gives them
+    status = RegQueryValueExA(key, "Directory", nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &length);
+  }
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) {
     std::memset(value, 0, sizeof value);
@@ -115,7 +133,7 @@ bool StopBackgroundProcesses(const StepFacts& facts) {
 
 void DeleteGigeServiceFile(const StepFacts& facts) {
   char path[MAX_PATH];
-  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteFileNoted(facts, path);
+  if (BuildDrivePath(path, facts, kGigeServiceFile)) DeleteSingleFileNoted(facts.record, kStep, path);
 }
 
 // Stops the processes, then removes the service file and the directory; with a
@@ -252,14 +270,17 @@ void RemoveInstallDirectory(CleanupContext& context, const char* revisionText) {
   facts.record = context.record;
 
   DeleteCachedPackage(kLibraryPackedCode, context.record, kStep);
-  for (const char* folder : kFixedInstallerFolders) DeleteTreeNoted(facts, folder);
+  const DWORD majorVersion = QueryVersion().dwMajorVersion;
+  for (const std::string& folder : ProductInstallerFolders(majorVersion, facts.windowsDirectory))
+    DeleteTreeNoted(facts, folder.c_str());
 
   if (IsNewerReleaseRevision(revisionText))
     RemoveNewerReleaseDirectory(window, facts, revisionText);
   else
     RemoveOlderReleaseDirectory(window, facts, revisionText);
 
-  for (const char* folder : kSharedDocumentsFolders) DeleteDriveTree(facts, folder);
+  for (const std::string& folder : SharedDocumentsFolders(majorVersion, facts.windowsDirectory))
+    DeleteTreeNoted(facts, folder.c_str());
 
   if (MsiMode) RunMsiCleanupTool(context, facts);
 

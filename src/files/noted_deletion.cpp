@@ -24,6 +24,13 @@ bool DeleteFileNoted(RunRecord* record, const char* step, const char* path) {
   return false;
 }
 
+bool DeleteSingleFileNoted(RunRecord* record, const char* step, const char* path) {
+  DWORD error = DeleteSingleFile(path);
+  if (error == 0 || IsMissing(error)) return true;
+  NoteFailure(record, step, FailureKind::File, "deleted", path, error);
+  return false;
+}
+
 bool DeleteReadOnlyFileNoted(RunRecord* record, const char* step, const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {

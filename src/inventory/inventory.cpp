@@ -19,6 +19,7 @@
 #include "files/file_tables.h"
 #include "files/install_directory_guard.h"
 #include "inventory/machine_look.h"
+#include "files/tree_walk.h"
 #include "registry/registry.h"
 #include "registry/registry_catalogue.h"
 #include "registry/user_profiles.h"
@@ -62,6 +63,10 @@ class Reader {
 
   // The files of folder whose names match pattern, as the pattern deletion finds them.
   void AddMatchingFiles(const char* folder, const char* pattern) {
+    if (FileWalkByHandle()) {
+      for (const std::string& path : MatchingFiles(folder, pattern)) AddEntryUtf8(path, "", true);
+      return;
+    }
     char searchPattern[MAX_PATH];
     char path[MAX_PATH];
     if (!BuildText(searchPattern, folder, "\\", pattern)) return;
@@ -90,32 +95,42 @@ class Reader {
 
   // A file or folder, when present or unreadable; each path is listed once.
   InventoryItem* AddPath(const char* path, const std::string& keptReason = "") {
-    return AddEntry(path, keptReason, false);
+    return path ? AddEntryUtf8(Utf8FromAnsi(path), Utf8FromAnsi(keptReason), false) : nullptr;
   }
 
   // A file that a step deletes as a file: a folder of that name stays, and is not listed.
   InventoryItem* AddFile(const char* path, const std::string& keptReason = "") {
-    return AddEntry(path, keptReason, true);
+    return path ? AddEntryUtf8(Utf8FromAnsi(path), Utf8FromAnsi(keptReason), true) : nullptr;
   }
 
-  InventoryItem* AddEntry(const char* path, const std::string& keptReason, bool filesOnly) {
-    if (!path || !path[0]) return nullptr;
-    DWORD attributes = GetFileAttributesA(path);
-    if (filesOnly && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
+  // keptReason is UTF-8. A folder is sized as the tree deletion walks it,
+  // unless that walk would refuse it: then it is kept, and the reason says why.
+  InventoryItem* AddEntryUtf8(const std::string& path, const std::string& keptReason, bool filesOnly) {
+    if (path.empty()) return nullptr;
+    PathLook look = LookAt(path);
+    if (filesOnly && look.folder) return nullptr;
     if (!seenPaths_.insert(Upper(path)).second) return nullptr;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      DWORD error = GetLastError();
-      if (IsMissing(error)) return nullptr;
-      InventoryItem& item = Add(ItemKind::File, path);
-      item.error = error;
+    if (!look.present) return nullptr;
+    if (look.error != 0) {
+      InventoryItem& item = AddUtf8(ItemKind::File, path);
+      item.error = look.error;
       return &item;
     }
-    bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    InventoryItem& item = Add(folder ? ItemKind::Folder : ItemKind::File, path);
-    item.keptReason = Utf8FromAnsi(keptReason);
-    if (folder && keptReason.empty()) {
+    InventoryItem& item = AddUtf8(look.folder ? ItemKind::Folder : ItemKind::File, path);
+    item.keptReason = keptReason;
+    std::string native;
+    if (!look.folder || !keptReason.empty() || !AnsiFromUtf8Exactly(path, native)) return &item;
+    if (FileWalkByHandle()) {
+      WalkRootVerdict verdict = JudgeWalkRoot(native.c_str());
+      if (verdict.refused) {
+        item.keptReason = "refused by the walk: " + verdict.reason;
+        return &item;
+      }
       item.hasSize = true;
-      CountTree(path, item.files, item.bytes);
+      CountTree(native.c_str(), item.files, item.bytes);
+    } else {
+      item.hasSize = true;
+      CountFolder(native.c_str(), item.files, item.bytes);
     }
     return &item;
   }
@@ -229,25 +244,8 @@ void ReadDma(Reader& reader, const char* revisionText, Inventory& inventory, con
 
 void ReadShortcuts(Reader& reader, const char* windowsDirectory) {
   reader.SetStep("shortcuts");
-  if (!windowsDirectory[0] || windowsDirectory[1] != ':') return;
-  const char drive[2] = {windowsDirectory[0], '\0'};
-  char path[MAX_PATH];
-  switch (QueryVersion().dwMajorVersion) {
-    case 5:
-    case 6:
-      for (const char* group : kProfileGroups)
-        if (BuildText(path, drive, kProfilePrograms, group)) reader.AddPath(path);
-      for (const ProfileEntry& entry : kProfileExtras)
-        if (BuildText(path, drive, entry.path))
-          entry.removeWith == RemoveWith::File ? reader.AddFile(path) : reader.AddPath(path);
-      break;
-    case 4:
-      for (const char* group : kNt4Groups)
-        if (BuildText(path, windowsDirectory, kNt4Programs, group)) reader.AddPath(path);
-      break;
-    default:
-      break;
-  }
+  for (const StepPlace& place : ShortcutPlaces(QueryVersion().dwMajorVersion, windowsDirectory))
+    place.removeWith == RemoveWith::File ? reader.AddFile(place.path.c_str()) : reader.AddPath(place.path.c_str());
 }
 
 // The cached package that an open InstallProperties key names, when it lies
@@ -276,7 +274,9 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
   char path[MAX_PATH];
 
   AddCachedPackageOf(reader, kLibraryPackedCode);
-  for (const char* folder : kFixedInstallerFolders) reader.AddPath(folder);
+  const DWORD majorVersion = QueryVersion().dwMajorVersion;
+  for (const std::string& folder : ProductInstallerFolders(majorVersion, windowsDirectory))
+    reader.AddPath(folder.c_str());
 
   InstallDirectoryChoice choice;
   ChooseInstallDirectory(revisionText, ReadInstallDirectoryFacts(), choice);
@@ -299,9 +299,8 @@ void ReadInstallDirectory(Reader& reader, Inventory& inventory, const char* revi
     char systemDirectory[MAX_PATH];
     if (QuerySystemDirectory(systemDirectory)) reader.AddMatchingFiles(systemDirectory, kLibraryPattern);
   }
-  if (haveDrive)
-    for (const char* folder : kSharedDocumentsFolders)
-      if (BuildText(path, drive, folder)) reader.AddPath(path);
+  for (const std::string& folder : SharedDocumentsFolders(majorVersion, windowsDirectory))
+    reader.AddPath(folder.c_str());
   if (windowsDirectory[0]) {
     for (const char* folder : kWindowsInstallerFolders)
       if (BuildText(path, windowsDirectory, folder)) reader.AddPath(path);
@@ -488,6 +487,8 @@ Inventory TakeInventory(const char* revisionText, bool everyProfile) {
   if (everyProfile) ReadProfileKeys(reader);
   ReadLibraryFiles(reader, windowsDirectory);
   ReadInfPackages(reader, windowsDirectory);
+  std::string why;
+  inventory.fileWalk = FileWalkByHandle(&why) ? "by handle" : "by path: " + why;
   for (InventoryItem& item : inventory.items) {
     if (!item.keptReason.empty())
       item.status = ItemStatus::KeptByDesign;

@@ -67,6 +67,9 @@ struct Inventory {
   std::string logonCommandKey;           // the RunOnce key and value a run would write (empty: none)
   std::string logonCommandValue;
   std::string logonCommand;
+  // How the file walks run on this machine: "by handle", or "by path" and why
+  // (ntdll lacks an entry point the walk by handle needs).
+  std::string fileWalk;
   // The user profiles a run for every profile looked at: SID and folder (UTF-8, "" where unreadable).
   struct Profile {
     std::string sid;

@@ -126,8 +126,33 @@ DWORD ProbeService(const char* name) {
   return error;
 }
 
-void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes) {
-  CountTreeLevel(folder, files, bytes, 0);
+void CountFolder(const char* folder, unsigned long long& files, unsigned long long& bytes) {
+  if (FileWalkByHandle())
+    CountTree(folder, files, bytes);
+  else
+    CountTreeLevel(folder, files, bytes, 0);
+}
+
+PathLook LookAt(const std::string& utf8Path) {
+  if (FileWalkByHandle()) return LookAtPath(utf8Path);
+  PathLook look;
+  std::string ansi;
+  if (!AnsiFromUtf8Exactly(utf8Path, ansi)) {
+    look.present = true;
+    look.error = ERROR_NO_UNICODE_TRANSLATION;
+    return look;
+  }
+  DWORD attributes = GetFileAttributesA(ansi.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    look.present = !IsMissingError(error);
+    look.error = look.present ? error : 0;
+    return look;
+  }
+  look.present = true;
+  look.link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  look.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !look.link;
+  return look;
 }
 
 bool IsPresentAt(ItemKind kind, const std::string& path, const std::string& valueName, DWORD& error) {
@@ -143,6 +168,11 @@ bool IsPresentAt(ItemKind kind, const std::string& path, const std::string& valu
     }
     return true;
   }
+  if (kind == ItemKind::Folder || kind == ItemKind::File) {
+    PathLook look = LookAt(path);
+    error = look.error;
+    return look.present;
+  }
   // The narrow calls below take the code page's text; a text it cannot spell
   // exactly is never looked at through a best fit.
   std::string native, nativeValue;
@@ -156,15 +186,6 @@ bool IsPresentAt(ItemKind kind, const std::string& path, const std::string& valu
     case ItemKind::Service:
       error = ProbeService(native.c_str());
       if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-        error = 0;
-        return false;
-      }
-      return true;
-    case ItemKind::Folder:
-    case ItemKind::File:
-      if (GetFileAttributesA(native.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-      error = GetLastError();
-      if (IsMissingError(error)) {
         error = 0;
         return false;
       }

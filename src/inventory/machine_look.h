@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "files/tree_walk.h"
 #include "inventory/inventory.h"
 #include "system/wide_text.h"
 
@@ -23,8 +24,14 @@ DWORD ProbeService(const char* name);
 // Whether a process of that executable name (any case) runs.
 bool IsProcessRunning(const char* image);
 
-// Files and bytes below folder (ANSI); links are counted as entries, never followed.
-void CountTree(const char* folder, unsigned long long& files, unsigned long long& bytes);
+// Files and bytes below folder (ANSI); links are counted as entries, never
+// followed. By handle, or by path where Windows has no walk by handle.
+void CountFolder(const char* folder, unsigned long long& files, unsigned long long& bytes);
+
+// What is at a path (UTF-8): looked at as itself by handle, or by path where
+// Windows has no walk by handle (a path the code page cannot spell is then
+// unreadable).
+PathLook LookAt(const std::string& utf8Path);
 
 // Whether an item (or an evidence entry: kind and UTF-8 path) is there now;
 // error is why it could not be looked at (then it counts as there).

@@ -174,6 +174,7 @@ std::string ReportText(const ReportHeader& header, const Inventory& inventory) {
   out += "Arguments: " + Utf8FromAnsi(header.arguments) + "\n";
   out += "Started: " + IsoTimeOf(header.startedUtc) + "\n";
   out += "Ended:   " + IsoTimeOf(header.endedUtc) + "\n";
+  if (!inventory.fileWalk.empty()) out += "Folders walked " + inventory.fileWalk + "\n";
   if (header.folder && !header.folder->reports.path.empty()) {
     out += "Report folder: " + Utf8FromAnsi(header.folder->reports.path) + "\n";
     if (!header.folder->concern.empty()) out += "  WARNING: " + Utf8FromAnsi(header.folder->concern) + "\n";
@@ -270,6 +271,7 @@ std::string ReportJson(const ReportHeader& header, const Inventory& inventory) {
                               {"concern", header.folder->concern.empty()
                                               ? ordered_json(nullptr)
                                               : ordered_json(Utf8FromAnsi(header.folder->concern))}};
+  if (!inventory.fileWalk.empty()) report["fileWalk"] = inventory.fileWalk;
   ordered_json items = ordered_json::array();
   for (const InventoryItem& item : inventory.items) {
     ordered_json entry;

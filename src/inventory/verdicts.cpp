@@ -209,7 +209,7 @@ void Recount(InventoryItem& item) {
   item.files = item.bytes = 0;
   if (item.kind == ItemKind::Folder && AnsiFromUtf8Exactly(item.path, native)) {
     item.hasSize = true;
-    CountTree(native.c_str(), item.files, item.bytes);
+    CountFolder(native.c_str(), item.files, item.bytes);
   }
 }
 

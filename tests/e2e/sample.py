@@ -11,7 +11,12 @@ LIBRARY_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Velmora Imaging Library'
 BOARD_KEY = 'HKEY_LOCAL_MACHINE\\Software\\Velmora\\Imaging Board'
 UNINSTALL = 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall'
 INSTALL_DIR = 'C:\\Program Files\\Velmora Imaging'
+# The all-users profile of Windows 2000 and XP; Windows Vista and later keep
+# its start menu and desktop where the shell's known folders say (below, as a
+# Wine prefix has them), which the run then uses.
 ALL_USERS = 'C:\\Documents and Settings\\All Users'
+COMMON_PROGRAMS = 'C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs'
+COMMON_DESKTOP = 'C:\\users\\Public\\Desktop'
 
 # The folder the program is run from, holding it and the vendor's tools.
 PROGRAM_FOLDER = 'C:\\Riruv'
@@ -77,7 +82,8 @@ FOREIGN_REGISTRY = {
     **installer_product('2B3C4D5E6F708192A3B4C5D6E7F80910', 'velmora imaging', INSTALLER_CACHE + '\\9c3b2.msi'),
 }
 
-PROGRAMS = ALL_USERS + '\\Start Menu\\Programs'
+PROGRAMS = COMMON_PROGRAMS
+DESKTOP = COMMON_DESKTOP
 SYSTEM32 = 'C:\\windows\\system32'
 # Where an administrator's run writes its reports and registry backup.
 REPORT_FOLDER = 'C:\\windows\\Logs\\CleanLum'
@@ -90,7 +96,7 @@ VENDOR_FILES = {
     PROGRAMS + '\\Velmora Imaging\\Documentation\\Manual.lnk': b'L shortcut',
     PROGRAMS + '\\Parlow Native Library 3.1\\Readme.lnk': b'L shortcut',
     PROGRAMS + '\\Falcro-II Digital-CL 3.0\\Setup.lnk': b'L shortcut',
-    ALL_USERS + '\\Desktop\\Lum Control Center.lnk': b'L shortcut',
+    DESKTOP + '\\Lum Control Center.lnk': b'L shortcut',
     SYSTEM32 + '\\lumcore.dll': b'MZ vendor library',
     SYSTEM32 + '\\LUM.DLL': b'MZ vendor library',
     SYSTEM32 + '\\lumextra.dll': b'MZ vendor library',  # only "lum*.dll" names it
@@ -101,7 +107,6 @@ VENDOR_FILES = {
     SYSTEM32 + '\\drivers\\AmbrelGX60.sys': b'MZ vendor driver',
     INSTALLER_CACHE + '\\3a7c1.msi': b'cached package',
     INSTALLER_CACHE + '\\5d2e9.msi': b'cached package',
-    ALL_USERS + '\\Documents\\Velmora Imaging\\readme.txt': b'samples\r\n',
     'C:\\Parlow\\parlow.cfg': b'[board]\r\n',
     LIBRARY_PACKAGE: b'MSI package',
     INSTALLER_CACHE + '\\' + LIBRARY_PRODUCT_CODE + '\\ARPPRODUCTICON.exe': b'MZ icon',
@@ -121,7 +126,7 @@ VENDOR_TOOLS_INSTALLED = ('Tools\\LumNetworkServer.exe', 'Tools\\VlxGigeService.
 
 FOREIGN_FILES = {
     'C:\\Program Files\\Contoso\\viewer.exe': b'MZ other vendor',
-    ALL_USERS + '\\Desktop\\Contoso Viewer.lnk': b'L shortcut',
+    DESKTOP + '\\Contoso Viewer.lnk': b'L shortcut',
     PROGRAMS + '\\Velmora Imaging Tools\\Other.lnk': b'L shortcut',
     PROGRAMS + '\\Parlow Native Library 4.0\\Other.lnk': b'L shortcut',
     SYSTEM32 + '\\contoso.dll': b'MZ other vendor',
@@ -231,6 +236,47 @@ FOREIGN_FILES.update({
 })
 
 
+# Names a walk must take as names: in Japanese, Greek and Polish, with an
+# emoji, and fullwidth ones that the code page's best fit reads as paths
+# ("x/../../victim"), and a folder chain whose path passes 260 characters.
+HOSTILE_NAMES = {
+    INSTALL_DIR + '\\日本語\\データ.txt': b'data',
+    INSTALL_DIR + '\\Ελληνικά\\αρχείο.txt': b'data',
+    INSTALL_DIR + '\\Łódź\\żółw.txt': b'data',
+    INSTALL_DIR + '\\Kamera 📷\\zdjęcie 📷.txt': b'data',
+    INSTALL_DIR + '\\deep' + ('\\' + 'd' * 60) * 4 + '\\end.txt': b'data',
+    'C:\\Parlow\\x／．．／．．／victim\\board.cfg': b'[board]\r\n',
+    'C:\\Parlow\\y／．．／．．／victim.txt': b'vendor',
+    SYSTEM32 + '\\lumŁ📷.dll': b'MZ vendor library',
+}
+# What those names seem to name.
+HOSTILE_TARGETS = {
+    'C:\\victim\\keep.txt': b'not the vendor\'s',
+    'C:\\victim.txt': b'not the vendor\'s',
+}
+VENDOR_FILES.update(HOSTILE_NAMES)
+FOREIGN_FILES.update(HOSTILE_TARGETS)
+
+
+def profile_places(version):
+    """(start-menu programs, desktop) of the all-users profile on a Windows version."""
+    if version in ('nt40', 'win2k', 'winxp', 'winxp64', 'win2003'):
+        return ALL_USERS + '\\Start Menu\\Programs', ALL_USERS + '\\Desktop'
+    return COMMON_PROGRAMS, COMMON_DESKTOP
+
+
+def files_for(version, files):
+    """The sample's files as that Windows version keeps them: the start menu
+    and desktop in its all-users profile, and before Vista the shared
+    documents folder of the profile too."""
+    programs, desktop = profile_places(version)
+    out = {path.replace(COMMON_PROGRAMS, programs).replace(COMMON_DESKTOP, desktop): data
+           for path, data in files.items()}
+    if files is VENDOR_FILES and programs != COMMON_PROGRAMS:
+        out[ALL_USERS + '\\Documents\\Velmora Imaging\\readme.txt'] = b'samples\r\n'
+    return out
+
+
 def _set_attributes(prefix):
     """Read-only and hidden as Windows keeps them (attrib in the prefix)."""
     commands = ['attrib +r "%s"' % path for path in READ_ONLY_FILES]
@@ -242,7 +288,8 @@ def install_sample(prefix):
     """Seeds the sample installation into a winebed Prefix, with CleanLum.exe
     and every fake tool in PROGRAM_FOLDER."""
     prefix.seed_registry({**VENDOR_REGISTRY, **FOREIGN_REGISTRY})
-    prefix.seed_files({**VENDOR_FILES, **FOREIGN_FILES})
+    version = prefix.windows_version
+    prefix.seed_files({**files_for(version, VENDOR_FILES), **files_for(version, FOREIGN_FILES)})
     prefix.install_tools(INSTALL_DIR, VENDOR_TOOLS_INSTALLED)
     prefix.install_tools(PROGRAM_FOLDER)
     prefix.install_cleanlum(PROGRAM_FOLDER)
@@ -271,7 +318,7 @@ def survey(prefix):
     for kind, keys, files in (('vendor', VENDOR_REGISTRY, VENDOR_FILES),
                               ('foreign', FOREIGN_REGISTRY, FOREIGN_FILES)):
         out += [(kind, key, present) for key, present in zip(keys, keys_exist(prefix, keys))]
-        out += [(kind, path, prefix.exists(path)) for path in files]
+        out += [(kind, path, prefix.exists(path)) for path in files_for(prefix.windows_version, files)]
     running = [name.lower() for name in prefix.running_processes()]
     out += [('vendor', 'process ' + name, name.lower() in running) for name in BACKGROUND_PROCESSES]
     values = (prefix.read_registry(ENVIRONMENT) or Registry()).key(ENVIRONMENT) or {}

@@ -8,7 +8,7 @@ import sample
 from winebed import WineTestCase
 
 # The places the shortcut and library steps work in.
-FILE_STEP_PLACES = (sample.PROGRAMS + '\\', sample.ALL_USERS + '\\Desktop\\', 'C:\\windows\\')
+FILE_STEP_PLACES = (sample.PROGRAMS + '\\', sample.DESKTOP + '\\', 'C:\\windows\\')
 
 
 def in_file_step_places(path):

@@ -35,7 +35,6 @@ class InstallDirectoryTest(WineTestCase):
 
         for gone in (sample.INSTALL_DIR,
                      'C:\\users\\Public\\Documents\\Velmora Imaging',
-                     sample.ALL_USERS + '\\Documents\\Velmora Imaging',
                      'C:\\Parlow',
                      sample.LIBRARY_PACKAGE,
                      'C:\\windows\\Installer\\' + sample.LIBRARY_PRODUCT_CODE,

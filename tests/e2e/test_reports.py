@@ -92,6 +92,12 @@ class ReportTest(WineTestCase):
         listed = [i for i in items if not i['kept']]
         self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'vendor' and not covered(entry, listed)])
         self.assertEqual([], [entry for kind, entry, _ in survey if kind == 'foreign' and covered(entry, listed)])
+        # Every folder is counted whole: names outside the code page, names the
+        # code page reads as paths and the chain past 260 characters included.
+        for item in (i for i in listed if i['kind'] == 'folder'):
+            sizes = [os.path.getsize(os.path.join(top, name))
+                     for top, _, names in os.walk(self.prefix.unix_path(item['path'])) for name in names]
+            self.assertEqual((len(sizes), sum(sizes)), (item['files'], item['bytes']), item['path'])
         # The boards with the command lines a run makes from the program's folder.
         boards = {i['path']: i['commands'] for i in items if i['kind'] == 'board'}
         self.assertEqual({

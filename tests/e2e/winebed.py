@@ -434,6 +434,7 @@ class Prefix:
         self._traced = False
         self._exports = 0
         self._background = []
+        self.windows_version = 'win10'
         self.seed_files({BIN + '\\' + os.path.basename(p): _read(p)
                          for p in (program('answer_boxes.exe'), program('window_hook.dll'),
                                    program('probe.exe'))})
@@ -472,6 +473,7 @@ class Prefix:
     def set_windows_version(self, version):
         """The Windows version Wine reports: win10, win7, winxp, nt40..."""
         self.wine('reg', 'add', 'HKCU\\Software\\Wine', '/v', 'Version', '/d', version, '/f', check=True)
+        self.windows_version = version
 
     def probe(self, *args):
         return self.wine(BIN + '\\probe.exe', *args, check=True).stdout.decode('latin-1')

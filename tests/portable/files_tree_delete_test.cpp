@@ -6,6 +6,7 @@
 #include <string>
 
 #include "files/files.h"
+#include "system/wide_text.h"
 #include "files_test_support.h"
 
 using files_test::AttributesOf;
@@ -133,19 +134,67 @@ TEST_F(TreeDeleteTest, NothingBehindADirectoryLinkIsDeleted) {
     GTEST_SKIP() << "no directory links on this platform";
   ASSERT_NE(0u, AttributesOf(Path("tree\\link")) & FILE_ATTRIBUTE_REPARSE_POINT);
 
+  // The link named as the tree: only the link may go.
+  DWORD linkResult = DeleteDirectoryTree(Path("tree\\link").c_str());
+  EXPECT_TRUE(Exists(Path("outside\\precious.txt")));
+  EXPECT_TRUE(Exists(Path("outside\\sub\\more.txt")));
+  if (files_test::RunningUnderWine()) {
+    EXPECT_EQ(4395u, linkResult);  // refused: listed as a link, opened as its target
+  } else {
+    EXPECT_EQ(0u, linkResult);
+    EXPECT_FALSE(Exists(Path("tree\\link")));
+    ASSERT_TRUE(files_test::MakeDirectoryLink(Path("tree\\link"), Path("outside")));
+  }
+
   DWORD result = DeleteDirectoryTree(Path("tree").c_str());
 
   EXPECT_TRUE(Exists(Path("outside\\precious.txt")));
   EXPECT_TRUE(Exists(Path("outside\\sub\\more.txt")));
   if (files_test::RunningUnderWine()) {
-    // Wine's RemoveDirectoryA acts on a link's target instead of the link: it
-    // fails on the full target, so the link and its folder stay.
-    EXPECT_EQ(static_cast<DWORD>(ERROR_DIR_NOT_EMPTY), result);
+    // Wine lists a link as one but opens what it points at even with
+    // FILE_OPEN_REPARSE_POINT: the walk leaves such an entry, and stops there.
+    EXPECT_EQ(4395u, result);  // ERROR_REPARSE_POINT_ENCOUNTERED
+    EXPECT_TRUE(Exists(Path("tree\\link")));
     files_test::RemoveDirectoryLink(Path("tree\\link"));  // before its target goes
   } else {
     EXPECT_EQ(0u, result);
     EXPECT_FALSE(Exists(Path("tree")));
   }
+}
+
+// Wide paths, "\\?\" ones past MAX_PATH.
+WideString Wide(const std::string& path) { return WideFromAnsi(path.c_str()); }
+void MakeWideFolder(const WideString& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << GetLastError(); }
+void MakeWideFile(const WideString& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+  CloseHandle(file);
+}
+bool WideExists(const WideString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST_F(TreeDeleteTest, NamesOutsideTheCodePageAndPathsPast260GoAndWhatTheyReadAsStays) {
+  const WideString tree = Wide(Path("tree"));
+  MakeWideFolder(tree);
+  MakeWideFolder(tree + WIDE_TEXT("\\\x65E5\x672C\x8A9E"));                          // Japanese
+  MakeWideFile(tree + WIDE_TEXT("\\\x65E5\x672C\x8A9E\\\x03B1\x03C1\x03C7\x03B5\x03AF\x03BF.txt"));  // Greek
+  MakeWideFile(tree + WIDE_TEXT("\\\x0141\x00F3") WIDE_TEXT("d\x017A \xD83D\xDCF7.txt"));  // Polish, an emoji
+  // "x／．．／．．／victim": the code page's best fit reads it as "x/../../victim".
+  MakeWideFolder(tree + WIDE_TEXT("\\x\xFF0F\xFF0E\xFF0E\xFF0F\xFF0E\xFF0E\xFF0Fvictim"));
+  MakeWideFile(tree + WIDE_TEXT("\\x\xFF0F\xFF0E\xFF0E\xFF0F\xFF0E\xFF0E\xFF0Fvictim\\board.cfg"));
+  MakeDir(Path("victim"));
+  MakeFile(Path("victim\\keep.txt"));
+  WideString deep = WIDE_TEXT("\\\\?\\") + tree;
+  for (int level = 0; level < 5; ++level) {
+    deep += WIDE_TEXT("\\") + WideString(60, WCHAR('a' + level));
+    MakeWideFolder(deep);
+  }
+  MakeWideFile(deep + WIDE_TEXT("\\end.txt"));
+  ASSERT_GT(deep.size(), 300u);
+
+  EXPECT_EQ(0u, DeleteDirectoryTree(Path("tree").c_str()));
+
+  EXPECT_FALSE(WideExists(tree));
+  EXPECT_TRUE(Exists(Path("victim\\keep.txt")));
 }
 
 TEST_F(TreeDeleteTest, PatternDeletionIgnoresCaseAndLeavesReadOnlyFilesAndFolders) {

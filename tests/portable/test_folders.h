@@ -77,29 +77,34 @@ inline void RemoveDirectoryLink(const std::string& link) {
   RemoveDirectoryA(link.c_str());
 }
 
-// Removes a test's private folder with everything in it, links as links.
-inline void RemoveTestTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+// Removes a test's private folder with everything in it, links as links. Wide
+// calls throughout: a name the code page spells by a best fit ("x/../y" for
+// fullwidth forms) would lead the narrow ones elsewhere.
+typedef std::basic_string<WCHAR> FolderText;
+inline void RemoveTestTree(const FolderText& path) {
+  const FolderText separator(1, WCHAR('\\'));
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + separator + FolderText(1, WCHAR('*'))).c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string entry = path + "\\" + name;
+      FolderText name = found.cFileName;
+      if (name == FolderText(1, WCHAR('.')) || name == FolderText(2, WCHAR('.'))) continue;
+      FolderText entry = path + separator + name;
       if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        RemoveDirectoryLink(entry);
+        RemoveDirectoryLink(std::string(entry.begin(), entry.end()));  // the tests' links have plain names
       } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTestTree(entry);
       } else {
-        SetFileAttributesA(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(entry.c_str());
+        SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(entry.c_str());
       }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  RemoveDirectoryA(path.c_str());
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryW(path.c_str());
 }
+inline void RemoveTestTree(const std::string& path) { RemoveTestTree(FolderText(path.begin(), path.end())); }
 
 // Creates a folder and every folder above it that is missing (a full path
 // with its drive: "C:\a\b").

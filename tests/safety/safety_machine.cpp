@@ -48,6 +48,20 @@ std::string Hex(uint64_t value, size_t digits) {
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 
+// UTF-8 text of Latin-1 letters as code page 1252 bytes.
+std::string AnsiOfLatin1(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xE0) == 0xC0 && i + 1 < utf8.size()) {
+      out += static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 const char kProductsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
 const char kBoardKey[] = "Software\\Velmora\\Imaging Board";
@@ -139,7 +153,7 @@ class Generator {
   std::string OnDrive(const std::string& rest) const { return drive() + rest; }
 
   // ---- names ---------------------------------------------------------------
-  std::string NameChars(size_t length, bool forKey) {
+  std::string NameChars(size_t length, bool forKey, bool codePageOnly = false) {
     static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     static const char kOdd[] = " _-&%!^()[]{}#@~,;=+'`$.";
     static const char kKeyOnly[] = "/*?\"<>|:";
@@ -155,18 +169,28 @@ class Generator {
         name += kOdd[rng_.Below(sizeof kOdd - 1)];
       else if (forKey && rng_.Chance(50))
         name += kKeyOnly[rng_.Below(sizeof kKeyOnly - 1)];
-      else if (sim())
+      else if (sim() && (forKey || codePageOnly || rng_.Chance(50)))
         name += kEightBit[rng_.Below(sizeof kEightBit / sizeof kEightBit[0])];
+      else if (sim())
+        name += rng_.Pick(kOutsideCodePage);
       else
         name += kPlain[rng_.Below(sizeof kPlain - 1)];
     }
     return name;
   }
 
+  // Characters of file names the ANSI code page cannot spell (UTF-8): Greek,
+  // Cyrillic, Japanese, Polish, an emoji, and fullwidth forms its best fit
+  // reads as '/', '.' and 'A'.
+  const std::vector<std::string> kOutsideCodePage = {"\xCE\xA9",         "\xCE\xB1", "\xD0\x96", "\xE6\x97\xA5",
+                                                     "\xE6\x9C\xAC",     "\xC5\x81", "\xC5\xBA",
+                                                     "\xF0\x9F\x93\xB7", "\xEF\xBC\x8F", "\xEF\xBC\x8E",
+                                                     "\xEF\xBC\xA1"};
+
   // A file or folder name Windows keeps as written: no leading dot, no
   // trailing dot or blank.
-  std::string FileName(size_t maxLength = 24) {
-    std::string name = NameChars(rng_.Between(1, maxLength), false);
+  std::string FileName(size_t maxLength = 24, bool codePageOnly = false) {
+    std::string name = NameChars(rng_.Between(1, maxLength), false, codePageOnly);
     while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
     while (!name.empty() && (name[0] == '.' || name[0] == ' ')) name.erase(0, 1);
     return name.empty() ? "x" + Hex(rng_.Next(), 3) : name;
@@ -410,13 +434,20 @@ class Generator {
     }
     m_.arguments = rng_.Chance(30) ? "silent noreboot msi" : "silent noreboot";
     m_.defaultInstallDirectory = OnDrive(":\\Program Files\\Velmora Imaging");
+    // The known folders as the simulation reports them (Windows 10's layout on
+    // the Windows directory's drive), or as a Wine prefix does.
+    std::string users = sim() ? ":\\Users" : ":\\users";
+    m_.commonPrograms = OnDrive(":\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs");
+    m_.commonDesktop = OnDrive(users + "\\Public\\Desktop");
+    m_.commonDocuments = OnDrive(users + "\\Public\\Documents");
+    m_.programFilesX86 = OnDrive(m_.amd64 ? ":\\Program Files (x86)" : ":\\Program Files");
     // The folders the run removes by name are the vendor's on every machine.
-    for (const std::string& folder :
-         {m_.defaultInstallDirectory, OnDrive(":\\Parlow"), OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"),
-          OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"), std::string("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"),
-          m_.windowsDirectory + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
-          m_.windowsDirectory + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}"})
-      vendorRoots_.insert(FileId(folder));
+    std::vector<std::string> roots = {m_.defaultInstallDirectory, OnDrive(":\\Parlow"),
+                                      m_.windowsDirectory + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
+                                      m_.windowsDirectory + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}"};
+    for (const std::string& folder : SharedDocumentsFolders(m_)) roots.push_back(folder);
+    for (const std::string& folder : ProductInstallerFolders(m_)) roots.push_back(folder);
+    for (const std::string& folder : roots) vendorRoots_.insert(FileId(folder));
   }
 
   // The program's folder with the vendor's tools: they are not the vendor's
@@ -644,7 +675,8 @@ class Generator {
       m_.directoryAccepted = true;
       m_.directoryText = text;
       uint32_t type = rng_.Chance(80) ? kRegSz : kRegExpandSz;
-      Value(Hive::LocalMachine, directoryKey, "Directory", type, rng_.Chance(85) ? Sz(text) : text,
+      std::string data = AnsiOfLatin1(text);  // the folder's path is UTF-8, the value the code page's
+      Value(Hive::LocalMachine, directoryKey, "Directory", type, rng_.Chance(85) ? Sz(data) : data,
             directoryOwner);
     } else {
       std::string data = DangerousDirectory();
@@ -666,7 +698,8 @@ class Generator {
       case 7: {
         // Any name, but not one that reads like an 8.3 alias ("~1"), which
         // could name another folder and is refused as such.
-        std::string name = FileName(40);
+        // The value is read through the code page: its letters are the code page's.
+        std::string name = FileName(40, true);
         for (size_t i = 0; i + 1 < name.size(); ++i)
           if (name[i] == '~' && name[i + 1] >= '0' && name[i + 1] <= '9') name[i] = '-';
         return d + ":\\Velmora\\" + name;
@@ -831,6 +864,7 @@ class Generator {
     for (const LinkItem& link : m_.links) isLink = isLink || link.path == canonical;
     if (!isLink && Dir(canonical, Owner::Vendor, rng_.Chance(20) ? kReadOnly : kDirectory)) {
       FileTree(canonical, 3);
+      if (sim() && rng_.Chance(20)) PathReadingNames(canonical);
       if (EqualsDefault(canonical)) {
         File(canonical + "\\Tools\\VlxGigeService.exe", Owner::Vendor, "MZ", rng_.Chance(20) ? kReadOnly : kArchive);
         File(canonical + "\\Tools\\LumNetworkServer.exe", Owner::Vendor, "MZ");
@@ -843,18 +877,24 @@ class Generator {
                                       parent + "\\" + leaf + " Tools"})
       if (rng_.Chance(40)) File(beside + "\\keep.txt", Owner::Foreign, "beside the installation");
 
-    if (m_.newerRelease && rng_.Chance(50) && Dir(OnDrive(":\\Parlow"), Owner::Vendor)) FileTree(OnDrive(":\\Parlow"), 2);
+    if (m_.newerRelease && rng_.Chance(50) && Dir(OnDrive(":\\Parlow"), Owner::Vendor)) {
+      FileTree(OnDrive(":\\Parlow"), 2);
+      if (sim() && rng_.Chance(30)) PathReadingNames(OnDrive(":\\Parlow"));
+    }
     if (rng_.Chance(40)) File(OnDrive(":\\Parlow2\\keep.txt"), Owner::Foreign, "beside Parlow");
 
     const std::string& w = m_.windowsDirectory;
-    std::vector<std::string> trees = {
-        "C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-        "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}",
-        OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"),
-        OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"),
-        w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}",
-        w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}",
-    };
+    std::vector<std::string> trees = ProductInstallerFolders(m_);
+    for (const std::string& folder : SharedDocumentsFolders(m_)) trees.push_back(folder);
+    trees.push_back(w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}");
+    trees.push_back(w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}");
+    if (m_.majorVersion == 6 && rng_.Chance(40)) {
+      // Where the older versions kept them: on Vista and later no more than
+      // look-alikes a user could have made, which the run does not touch.
+      File("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\keep.ini", Owner::Foreign, "old place");
+      File(OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging\\keep.txt"), Owner::Foreign,
+           "old place");
+    }
     for (const std::string& tree : trees) {
       if (!rng_.Chance(40)) continue;
       if (rng_.Chance(10))
@@ -868,6 +908,19 @@ class Generator {
     if (rng_.Chance(30)) File(w + "\\Installer\\943df.msi.bak", Owner::Foreign);
   }
 
+  // Names in a vendor folder that the code page's best fit reads as a way out
+  // of it ("x/../../target"): the names go, and what they seem to name (beside
+  // the folder's parent) stays.
+  void PathReadingNames(const std::string& folder) {
+    std::string parent = folder.substr(0, folder.find_last_of('\\'));
+    std::string target = "target" + Hex(rng_.Next(), 3);
+    const std::string up = u8"\uFF0F\uFF0E\uFF0E\uFF0F\uFF0E\uFF0E\uFF0F";
+    if (File(parent + "\\" + target + "\\keep.txt", Owner::Foreign, "what a name reads as"))
+      File(folder + "\\x" + up + target + "\\board.cfg", Owner::Vendor);
+    if (File(parent + "\\" + target + ".txt", Owner::Foreign, "what a name reads as"))
+      File(folder + "\\y" + up + target + ".txt", Owner::Vendor);
+  }
+
   // A folder of the vendor's that is a junction to a folder that is not:
   // only the junction may go.
   void LinkedFolder(const std::string& path) {
@@ -879,28 +932,18 @@ class Generator {
   }
 
   void AddShortcuts() {
-    std::vector<std::string> groups;
-    std::string programs;
-    if (m_.majorVersion == 4) {
-      programs = m_.windowsDirectory + "\\Profiles\\All Users\\Start Menu\\Programs\\";
-      groups = {"Velmora Imaging Products", "Velmora Imaging", "Velmora Tarvel Native Library",
-                "Parlow Native Library 2.0", "Parlow Native Library 2.2", "Parlow Native Library 3.1"};
-    } else {
-      programs = OnDrive(":\\Documents and Settings\\All Users\\Start Menu\\Programs\\");
-      groups = {"Velmora Imaging", "Velmora Imaging Products", "Velmora Tarvel Native Library",
-                "Parlow Native Library", "Parlow Native Library 2.0", "Parlow Native Library 2.1",
-                "Parlow Native Library 2.2", "Parlow Native Library 3.01", "Parlow Native Library 3.1",
-                "Parlow Native Library 3.23", "Parlow Native Library 3.25", "Falcro-II Digital 2.2",
-                "Falcro-II Digital 3.0", "Falcro-II Digital-CL 2.2", "Falcro-II Digital-CL 3.0"};
-    }
-    for (const std::string& group : groups) {
+    std::vector<std::string> groups = ShortcutGroupFolders(m_);
+    if (groups.empty()) return;
+    std::string programs = groups.front().substr(0, groups.front().find_last_of('\\') + 1);
+    // The French group names the same folder as the first on Vista and later.
+    if (m_.majorVersion != 4) groups.resize(15);
+    for (const std::string& path : groups) {
       if (!rng_.Chance(25)) continue;
       if (rng_.Chance(8)) {
-        LinkedFolder(programs + group);
-      } else if (Dir(programs + group, Owner::Vendor)) {
-        File(programs + group + "\\Lum Control Center.lnk", Owner::Vendor, "L",
-             rng_.Chance(30) ? kReadOnly : kArchive);
-        FileTree(programs + group, 1);
+        LinkedFolder(path);
+      } else if (Dir(path, Owner::Vendor)) {
+        File(path + "\\Lum Control Center.lnk", Owner::Vendor, "L", rng_.Chance(30) ? kReadOnly : kArchive);
+        FileTree(path, 1);
       }
     }
     for (const char* other : {"Velmora Imaging Extras", "Parlow Native Library 4.0", "Velmora Imaging Products2",
@@ -908,19 +951,26 @@ class Generator {
       if (rng_.Chance(30)) File(programs + other + "\\Other.lnk", Owner::Foreign, "L");
     if (m_.majorVersion == 4) return;
 
-    if (sim() && rng_.Chance(40)) {
-      std::string french = OnDrive(":\\Documents and Settings\\All Users\\Menu D\xE9marrer\\Programmes\\Velmora Imaging");
+    std::vector<std::string> allGroups = ShortcutGroupFolders(m_);
+    if (sim() && allGroups.size() > 15 && rng_.Chance(40)) {
+      const std::string& french = allGroups[15];
       if (Dir(french, Owner::Vendor)) FileTree(french, 1);
     }
-    for (const char* folder : {"Desktop", "Bureau"}) {
-      std::string base = OnDrive(":\\Documents and Settings\\All Users\\") + folder + "\\";
+    for (const std::string& shortcut : DesktopShortcuts(m_)) {
+      std::string base = shortcut.substr(0, shortcut.find_last_of('\\') + 1);
       if (rng_.Chance(50)) {
-        FileItem* shortcut = File(base + "Lum Control Center.lnk", Owner::Vendor, "L",
-                                  rng_.Chance(20) ? kReadOnly : (rng_.Chance(30) ? kHidden : kArchive));
-        if (shortcut && sim() && m_.options.blockers && rng_.Chance(10)) shortcut->inUse = true;
+        FileItem* file = File(shortcut, Owner::Vendor, "L",
+                              rng_.Chance(20) ? kReadOnly : (rng_.Chance(30) ? kHidden : kArchive));
+        if (file && sim() && m_.options.blockers && rng_.Chance(10)) file->inUse = true;
       }
       if (rng_.Chance(40)) File(base + "Lum Control Center (2).lnk", Owner::Foreign, "L");
       if (rng_.Chance(30)) File(base + "Lum Control Center.lnk.bak", Owner::Foreign, "L");
+    }
+    if (m_.majorVersion == 6 && rng_.Chance(40)) {
+      // The old fixed places: on Vista and later no more than folders a user could make.
+      File(OnDrive(":\\Documents and Settings\\All Users\\Start Menu\\Programs\\Velmora Imaging\\Lum.lnk"),
+           Owner::Foreign, "old place");
+      File(OnDrive(":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk"), Owner::Foreign, "L");
     }
   }
 
@@ -1079,6 +1129,56 @@ std::string Machine::Describe() const {
   text += ", " + std::to_string(keys.size()) + " keys, " + std::to_string(files.size()) + " files, " +
           std::to_string(links.size()) + " links, " + std::to_string(processes.size()) + " processes";
   return text;
+}
+
+std::vector<std::string> ShortcutGroupFolders(const Machine& machine) {
+  static const char* const kNt4Groups[] = {"Velmora Imaging Products", "Velmora Imaging", "Velmora Tarvel Native Library",
+                                           "Parlow Native Library 2.0", "Parlow Native Library 2.2",
+                                           "Parlow Native Library 3.1"};
+  static const char* const kGroups[] = {"Velmora Imaging", "Velmora Imaging Products", "Velmora Tarvel Native Library",
+                                        "Parlow Native Library", "Parlow Native Library 2.0", "Parlow Native Library 2.1",
+                                        "Parlow Native Library 2.2", "Parlow Native Library 3.01",
+                                        "Parlow Native Library 3.1", "Parlow Native Library 3.23",
+                                        "Parlow Native Library 3.25", "Falcro-II Digital 2.2", "Falcro-II Digital 3.0",
+                                        "Falcro-II Digital-CL 2.2", "Falcro-II Digital-CL 3.0"};
+  std::vector<std::string> out;
+  std::string drive = machine.windowsDirectory.substr(0, 1);
+  if (machine.majorVersion == 4) {
+    for (const char* group : kNt4Groups)
+      out.push_back(machine.windowsDirectory + "\\Profiles\\All Users\\Start Menu\\Programs\\" + group);
+  } else if (machine.majorVersion == 6) {
+    for (const char* group : kGroups) out.push_back(machine.commonPrograms + "\\" + group);
+  } else if (machine.majorVersion == 5) {
+    for (const char* group : kGroups)
+      out.push_back(drive + ":\\Documents and Settings\\All Users\\Start Menu\\Programs\\" + group);
+    out.push_back(drive + ":\\Documents and Settings\\All Users\\Menu D\xC3\xA9marrer\\Programmes\\Velmora Imaging");  // UTF-8
+  }
+  return out;
+}
+
+std::vector<std::string> DesktopShortcuts(const Machine& machine) {
+  std::string drive = machine.windowsDirectory.substr(0, 1);
+  if (machine.majorVersion == 6) return {machine.commonDesktop + "\\Lum Control Center.lnk"};
+  if (machine.majorVersion == 5)
+    return {drive + ":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk",
+            drive + ":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk"};
+  return {};
+}
+
+std::vector<std::string> ProductInstallerFolders(const Machine& machine) {
+  const std::string code = "{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}";
+  if (machine.majorVersion == 6)
+    return {machine.windowsDirectory + "\\Installer\\" + code,
+            machine.programFilesX86 + "\\InstallShield Installation Information\\" + code};
+  return {"C:\\WINDOWS\\Installer\\" + code,
+          "C:\\Program Files (x86)\\InstallShield Installation Information\\" + code};
+}
+
+std::vector<std::string> SharedDocumentsFolders(const Machine& machine) {
+  std::string drive = machine.windowsDirectory.substr(0, 1);
+  if (machine.majorVersion == 6) return {machine.commonDocuments + "\\Velmora Imaging"};
+  return {drive + ":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging",
+          drive + ":\\Users\\Public\\Documents\\Velmora Imaging"};
 }
 
 Machine Generate(uint64_t seed, const Options& options) { return Generator(seed, options).Build(); }

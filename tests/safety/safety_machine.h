@@ -148,6 +148,13 @@ struct Machine {
   bool directoryAccepted = false;   // the "Directory" value names the library's folder
   std::string directoryText;        // that value as the run reads it (when accepted)
   std::string defaultInstallDirectory;
+  // The folders the shell reports for all users on Vista and later (major
+  // version 6), where the run then looks for the groups, the desktop shortcut,
+  // the documents and the InstallShield folder.
+  std::string commonPrograms;
+  std::string commonDesktop;
+  std::string commonDocuments;
+  std::string programFilesX86;
   // Cached packages that lie in the installer cache, by upper-cased packed product code.
   std::map<std::string, std::string> cachePackages;
   // INF files whose "Strings" section carries the vendor's provider text, upper-cased paths.
@@ -190,6 +197,12 @@ struct Outcome {
   // fault of the generator (an item no step targets), reported as such.
   std::vector<std::string> unexplained;
 };
+
+// The places of the version-dependent file steps, as the run takes them.
+std::vector<std::string> ShortcutGroupFolders(const Machine& machine);  // removed as trees
+std::vector<std::string> DesktopShortcuts(const Machine& machine);      // removed as files
+std::vector<std::string> ProductInstallerFolders(const Machine& machine);
+std::vector<std::string> SharedDocumentsFolders(const Machine& machine);
 
 // The run as the design goes, on the machine's items: which vendor items are
 // gone and which survive, and for what accepted reason.

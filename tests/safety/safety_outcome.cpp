@@ -38,7 +38,6 @@ bool MatchesStar(const std::string& name, const std::string& prefix, const std::
 const uint32_t kErrorAccessDenied = 5;
 const uint32_t kErrorSharingViolation = 32;
 const uint32_t kErrorDirNotEmpty = 145;
-const uint32_t kErrorFilenameExcedRange = 206;
 const size_t kMaxPath = 260;
 
 // ---- files -------------------------------------------------------------------
@@ -344,7 +343,8 @@ class Model {
     for (const std::string& name : names) DeleteFile(directory + "\\" + name);
   }
 
-  // A link goes as itself: RemoveDirectoryA for a folder link, DeleteFileA for a file link.
+  // A link goes as itself, by handle, never what it points at; its attributes
+  // are never changed, so a read-only one stays.
   uint32_t RemoveLink(FsNode* parent, FsNode* link) {
     if (link->denyAccess || (link->attributes & kReadOnly)) {
       Keep(link, "a read-only link");
@@ -358,12 +358,9 @@ class Model {
     return 0;
   }
 
-  // One level of the walk, entries in listing order; the first failure ends it.
+  // One level of the walk by handle, entries in listing order; the first
+  // failure ends it. No path is built for a call, so no length limits it.
   uint32_t DeleteLevel(const std::string& path, FsNode* parent, FsNode* node) {
-    if (path.size() + 4 >= kMaxPath) {  // "\*.*" does not fit
-      if (node) Keep(node, "its search pattern is longer than MAX_PATH");
-      return node ? kErrorFilenameExcedRange : 0;
-    }
     if (!node || !node->directory || node->IsLink() || node->denyAccess) return 0;
     std::vector<std::string> names;
     for (const auto& child : node->children) names.push_back(child.first);
@@ -376,10 +373,7 @@ class Model {
       }
       std::string entry = path + "\\" + name;
       uint32_t result = 0;
-      if (entry.size() >= kMaxPath) {
-        Keep(child, "its path is longer than MAX_PATH");
-        result = kErrorFilenameExcedRange;
-      } else if (child->IsLink()) {
+      if (child->IsLink()) {
         result = RemoveLink(node, child);
       } else if (child->directory) {
         result = DeleteLevel(entry, node, child);
@@ -416,7 +410,6 @@ class Model {
     while (named.size() > 3 && (named.back() == '\\' || named.back() == '/')) named.pop_back();
     FsNode* parent = nullptr;
     FsNode* node = Node(named, false, &parent);
-    if (path.size() + 4 >= kMaxPath) return kErrorFilenameExcedRange;
     if (node && node->IsLink()) return node->directory ? RemoveLink(parent, node) : 0;
     uint32_t result = DeleteLevel(path, parent, node);
     if (result && node) {
@@ -619,22 +612,8 @@ class Model {
   }
 
   void RemoveShortcuts() {
-    if (m_.majorVersion == 4) {
-      for (const char* group : {"Velmora Imaging Products", "Velmora Imaging", "Velmora Tarvel Native Library",
-                                "Parlow Native Library 2.0", "Parlow Native Library 2.2", "Parlow Native Library 3.1"})
-        DeleteDirectoryTree(m_.windowsDirectory + "\\Profiles\\All Users\\Start Menu\\Programs\\" + group);
-      return;
-    }
-    if (m_.majorVersion != 5 && m_.majorVersion != 6) return;
-    for (const char* group : {"Velmora Imaging", "Velmora Imaging Products", "Velmora Tarvel Native Library",
-                              "Parlow Native Library", "Parlow Native Library 2.0", "Parlow Native Library 2.1",
-                              "Parlow Native Library 2.2", "Parlow Native Library 3.01", "Parlow Native Library 3.1",
-                              "Parlow Native Library 3.23", "Parlow Native Library 3.25", "Falcro-II Digital 2.2",
-                              "Falcro-II Digital 3.0", "Falcro-II Digital-CL 2.2", "Falcro-II Digital-CL 3.0"})
-      DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Start Menu\\Programs\\") + group);
-    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Menu D\xE9marrer\\Programmes\\Velmora Imaging"));
-    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Desktop\\Lum Control Center.lnk"));
-    DeleteFile(OnDrive(":\\Documents and Settings\\All Users\\Bureau\\Lum Control Center.lnk"));
+    for (const std::string& group : ShortcutGroupFolders(m_)) DeleteDirectoryTree(group);
+    for (const std::string& shortcut : DesktopShortcuts(m_)) DeleteFile(shortcut);
   }
 
   // Stops the processes; when that fails, the folder and the service file
@@ -677,9 +656,7 @@ class Model {
 
   void RemoveInstallDirectory() {
     DeleteCachedPackage("1AA2C1FDC6EE8A564A38006F73D6564B");
-    DeleteDirectoryTree("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
-    DeleteDirectoryTree(
-        "C:\\Program Files (x86)\\InstallShield Installation Information\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}");
+    for (const std::string& folder : ProductInstallerFolders(m_)) DeleteDirectoryTree(folder);
     bool directoryUsed = DirectoryUsed();
     if (m_.newerRelease) {
       DeleteDirectoryTree(OnDrive(":\\Parlow"));
@@ -692,8 +669,7 @@ class Model {
     } else {
       StopAndDeleteTree(m_.defaultInstallDirectory, 1);
     }
-    DeleteDirectoryTree(OnDrive(":\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
-    DeleteDirectoryTree(OnDrive(":\\Users\\Public\\Documents\\Velmora Imaging"));
+    for (const std::string& folder : SharedDocumentsFolders(m_)) DeleteDirectoryTree(folder);
     const std::string& w = m_.windowsDirectory;
     DeleteDirectoryTree(w + "\\Installer\\{A1E29D92-F94C-3D9C-CF8D-E58406789B1F}");
     DeleteDirectoryTree(w + "\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}");

@@ -60,23 +60,27 @@ void SeedShortcuts(char drive, const std::string& windowsDirectory) {
   MakeFile(windowsDirectory + "\\Profiles\\All Users\\Desktop\\Lum Control Center.lnk");
 }
 
-TEST_F(FileStepTest, ProfileGroupsAndDesktopShortcutsGoOnMajorVersionSix) {
+TEST_F(FileStepTest, FromVistaOnTheGroupsAndDesktopShortcutGoFromTheFoldersTheShellReports) {
+  // The known folders, as a French Windows names them, hold the vendor's
+  // groups; the old fixed paths lead only to folders a user could have made.
+  M().system.shellFolders[CSIDL_COMMON_PROGRAMS] = "C:\\ProgramData\\Microsoft\\Windows\\Menu D\xE9marrer\\Programmes";
+  M().system.shellFolders[CSIDL_COMMON_DESKTOPDIRECTORY] = "C:\\Users\\Public\\Bureau";
+  const std::string programs = M().system.shellFolders[CSIDL_COMMON_PROGRAMS];
+  for (const char* group : kProfileGroups) MakeFile(programs + "\\" + group + "\\Lum.lnk", "", FILE_ATTRIBUTE_READONLY);
+  MakeFile(programs + "\\Velmora Imaging Tools\\Other.lnk");
+  MakeFile("C:\\Users\\Public\\Bureau\\Lum Control Center.lnk");
+  MakeFile("C:\\Users\\Public\\Bureau\\Other.lnk");
   SeedShortcuts('C', "C:\\Windows");
+  const auto oldPlaces = winsim::DumpTree("C:\\Documents and Settings");
   const auto nt4Before = winsim::DumpTree("C:\\Windows\\Profiles");
 
   RemoveShortcuts(context_);
 
-  const std::string profile = "C:\\Documents and Settings\\All Users";
-  for (const char* group : kProfileGroups)
-    EXPECT_FALSE(PathExists(profile + "\\Start Menu\\Programs\\" + group)) << group;
-  EXPECT_FALSE(PathExists(profile + "\\Menu D\xE9" "marrer\\Programmes\\Velmora Imaging"));
-  EXPECT_TRUE(PathExists(profile + "\\Menu D\xE9" "marrer\\Programmes"));
-  EXPECT_FALSE(PathExists(profile + "\\Desktop\\Lum Control Center.lnk"));
-  // The French desktop's shortcut is read-only and is deleted without clearing it.
-  EXPECT_TRUE(PathExists(profile + "\\Bureau\\Lum Control Center.lnk"));
-  EXPECT_TRUE(PathExists(profile + "\\Start Menu\\Programs\\Velmora Imaging Tools\\Other.lnk"));
-  EXPECT_TRUE(PathExists(profile + "\\Start Menu\\Programs\\Parlow Native Library 4.0\\Other.lnk"));
-  EXPECT_TRUE(PathExists(profile + "\\Desktop\\Other.lnk"));
+  for (const char* group : kProfileGroups) EXPECT_FALSE(PathExists(programs + "\\" + group)) << group;
+  EXPECT_TRUE(PathExists(programs + "\\Velmora Imaging Tools\\Other.lnk"));
+  EXPECT_FALSE(PathExists("C:\\Users\\Public\\Bureau\\Lum Control Center.lnk"));
+  EXPECT_TRUE(PathExists("C:\\Users\\Public\\Bureau\\Other.lnk"));
+  EXPECT_EQ(oldPlaces, winsim::DumpTree("C:\\Documents and Settings"));
   EXPECT_EQ(nt4Before, winsim::DumpTree("C:\\Windows\\Profiles"));
   EXPECT_EQ(kShortcutProgress, Progress());
 }

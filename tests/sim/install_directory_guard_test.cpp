@@ -183,6 +183,22 @@ TEST_F(InstallDirectoryGuardTest, FolderWindowsCannotReportIsSkippedAndTheOthers
   EXPECT_FALSE(JudgeInstallDirectory("C:\\Program Files (x86)\\Common Files", facts).accepted);
 }
 
+TEST_F(InstallDirectoryGuardTest, WithoutTheSystemDirectoriesNoValueIsUsedAndTheDefaultPlaceGoes) {
+  M().system.systemDirectory = "C:\\" + std::string(300, 's');  // does not fit: cannot be read
+  const InstallDirectoryFacts facts = ReadInstallDirectoryFacts();
+  EXPECT_FALSE(facts.haveSystemDirectories);
+  EXPECT_EQ(Rule::kNoSystemDirectories, JudgeInstallDirectory("D:\\Velmora\\Lum", facts).rule);
+
+  winsim::SetString(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", "Revision", "9.0");
+  winsim::SetString(HKEY_LOCAL_MACHINE, "Software\\Velmora\\Velmora Imaging Library", "Directory", "D:\\Velmora\\Lum");
+  winsim::MakeFile("D:\\Velmora\\Lum\\lum.dll", "MZ");
+  winsim::MakeFile("C:\\Program Files\\Velmora Imaging\\lum.dll", "MZ");
+  CleanupContext context;
+  RemoveInstallDirectory(context, "9.0");
+  EXPECT_TRUE(winsim::PathExists("D:\\Velmora\\Lum\\lum.dll"));
+  EXPECT_FALSE(winsim::PathExists("C:\\Program Files\\Velmora Imaging"));
+}
+
 TEST_F(InstallDirectoryGuardTest, SilentRunKeepsTheSharedFolderAndRemovesTheDefaultPlace) {
   winsim::MakeFile("C:\\Program Files\\Common Files\\Contoso\\shared.dll", "MZ shared");
   winsim::MakeFile("C:\\Tools\\Other Scope\\scope.exe", "MZ scope");

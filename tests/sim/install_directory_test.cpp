@@ -139,6 +139,19 @@ TEST_F(InstallDirectoryTest, NewerReleaseWithoutDirectoryDeletesTheDefaultPlace)
   EXPECT_TRUE(winsim::PathExists("C:\\Program Files\\Other Vendor\\app.exe"));
 }
 
+// The service file is deleted relative to its folder: a Tools folder that is
+// a link leads the deletion nowhere, and only the link goes with the tree.
+TEST_F(InstallDirectoryTest, AToolsFolderThatIsALinkKeepsTheServiceFileItPointsAt) {
+  winsim::MakeFile("C:\\Program Files\\Velmora Imaging\\bin\\lumcore.dll", "MZ");
+  winsim::MakeFile("C:\\Other\\Tools\\VlxGigeService.exe", "MZ other");
+  winsim::MakeLink("C:\\Program Files\\Velmora Imaging\\Tools", "C:\\Other\\Tools", true);
+
+  Run("10.0");
+
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  EXPECT_EQ("MZ other", winsim::ReadFileText("C:\\Other\\Tools\\VlxGigeService.exe"));
+}
+
 TEST_F(InstallDirectoryTest, BackgroundProcessesAreStoppedInOrderBeforeTheDirectoryGoes) {
   InstallDefault();
   std::vector<DWORD> pids = StartBackgroundProcesses();
@@ -272,9 +285,14 @@ TEST_F(InstallDirectoryTest, CachedPackageAndInstallerFoldersOfTheLibraryAreDele
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\{17179814-FAD5-235E-BC1A-1306E659E09B}"));
   EXPECT_FALSE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
   EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\7c3e1.msi"));
-  EXPECT_FALSE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
   EXPECT_FALSE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging"));
   EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Other\\c.tif"));
+  // From Vista on only the shell's own documents folder counts: the old path
+  // reaches it only through a junction, or through folders a user could make.
+  EXPECT_TRUE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
+  M().system.majorVersion = 5;
+  Run("9.0");
+  EXPECT_FALSE(winsim::PathExists("C:\\Documents and Settings\\All Users\\Documents\\Velmora Imaging"));
 }
 
 TEST_F(InstallDirectoryTest, InstallerScriptToolRunsHiddenOnlyInMsiMode) {
@@ -353,35 +371,43 @@ TEST_F(InstallDirectoryTest, ImpersonationIsEndedAndAFailedRevertIsReported) {
   EXPECT_EQ("RevertToSelf failed!", Run("9.0"));
 }
 
-TEST_F(InstallDirectoryTest, WindowsOnDriveDMovesEveryPathButTheFixedInstallerFolders) {
-  M().system.windowsDirectory = "D:\\Windows";
-  M().system.systemDirectory = "D:\\Windows\\system32";
-  winsim::MakeDirectory("D:\\Windows\\system32");
-  InstallDefault("C");
-  InstallDefault("D");
-  winsim::MakeFile("C:\\Parlow\\a");
-  winsim::MakeFile("D:\\Parlow\\a");
-  winsim::MakeFile("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
-  winsim::MakeFile("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
-  winsim::MakeFile("C:\\Windows\\Installer\\943df.msi");
-  winsim::MakeFile("D:\\Windows\\Installer\\943df.msi");
-  winsim::MakeFile("C:\\Users\\Public\\Documents\\Velmora Imaging\\a");
-  winsim::MakeFile("D:\\Users\\Public\\Documents\\Velmora Imaging\\a");
+TEST_F(InstallDirectoryTest, WindowsOnDriveDMovesEveryPathButBeforeVistaTheFixedInstallerFolders) {
+  for (DWORD major : {6u, 5u}) {
+    SCOPED_TRACE("major version " + std::to_string(major));
+    winsim::ResetMachine();
+    context_.progressWindow = ProgressWindow::Create(reinterpret_cast<HINSTANCE>(0x400000));
+    M().system.majorVersion = major;
+    M().system.windowsDirectory = "D:\\Windows";
+    M().system.systemDirectory = "D:\\Windows\\system32";
+    winsim::MakeDirectory("D:\\Windows\\system32");
+    InstallDefault("C");
+    InstallDefault("D");
+    winsim::MakeFile("C:\\Parlow\\a");
+    winsim::MakeFile("D:\\Parlow\\a");
+    winsim::MakeFile("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
+    winsim::MakeFile("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}\\a");
+    winsim::MakeFile("C:\\Windows\\Installer\\943df.msi");
+    winsim::MakeFile("D:\\Windows\\Installer\\943df.msi");
+    winsim::MakeFile("C:\\Users\\Public\\Documents\\Velmora Imaging\\a");
+    winsim::MakeFile("D:\\Users\\Public\\Documents\\Velmora Imaging\\a");
 
-  Run("9.0");
+    Run("9.0");
 
-  EXPECT_FALSE(winsim::PathExists("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
-  EXPECT_TRUE(winsim::PathExists("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Parlow\\a"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Parlow"));
-  EXPECT_TRUE(winsim::PathExists(kGigeService));
-  EXPECT_FALSE(winsim::PathExists("D:\\Program Files\\Velmora Imaging"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Windows\\Installer\\943df.msi"));
-  EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging\\a"));
-  EXPECT_FALSE(winsim::PathExists("D:\\Users\\Public\\Documents\\Velmora Imaging"));
-  EXPECT_EQ(std::string("%comspec% /c rd /s /q \"D:\\Program Files\\Velmora Imaging\"") + '\0',
-            RunOnceText());
+    // Before Vista the installer's folders of the product code are fixed on C;
+    // from Vista on they follow the Windows directory, as the cache does.
+    EXPECT_EQ(major == 6, winsim::PathExists("C:\\WINDOWS\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
+    EXPECT_EQ(major == 5, winsim::PathExists("D:\\Windows\\Installer\\{DF1C2AA1-EE6C-65A8-A483-00F6376D65B4}"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Parlow\\a"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Parlow"));
+    EXPECT_TRUE(winsim::PathExists(kGigeService));
+    EXPECT_FALSE(winsim::PathExists("D:\\Program Files\\Velmora Imaging"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Windows\\Installer\\943df.msi"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Windows\\Installer\\943df.msi"));
+    EXPECT_TRUE(winsim::PathExists("C:\\Users\\Public\\Documents\\Velmora Imaging\\a"));
+    EXPECT_FALSE(winsim::PathExists("D:\\Users\\Public\\Documents\\Velmora Imaging"));
+    EXPECT_EQ(std::string("%comspec% /c rd /s /q \"D:\\Program Files\\Velmora Imaging\"") + '\0',
+              RunOnceText());
+  }
 }
 
 TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDirectory) {
@@ -400,6 +426,33 @@ TEST_F(InstallDirectoryTest, SilentRunStopsTheProcessesAndRemovesTheRegisteredDi
             RunOnceText());
   EXPECT_FALSE(M().tokens.threadImpersonating);
   EXPECT_NE(std::string::npos, Log().find("Deleted Lum Directory \r\n"));
+}
+
+// Read through the code page's best fit, "D:\Apps\Łódź" would be "D:\Apps\Lodz"
+// and "D:\Apps\x／．．" would climb: a character the code page lacks makes the
+// value no plain path, and only the default folder goes.
+TEST_F(InstallDirectoryTest, ADirectoryValueTheCodePageCannotSpellNamesNoOtherFolder) {
+  for (const std::u16string& directory : {std::u16string(u"D:\\Apps\\\u0141\u00F3d\u017A"),
+                                          std::u16string(u"D:\\Apps\\x\uFF0F\uFF0E\uFF0E\uFF0FLodz")}) {
+    winsim::MakeFile("D:\\Apps\\Lodz\\other.dll", "MZ");
+    winsim::MakeFile("D:\\Apps\\keep.txt", "other vendor");
+    winsim::MakeFile(u"D:\\Apps\\\u0141\u00F3d\u017A\\lum.dll", "MZ");
+    InstallDefault();
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kNewerKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr));
+    const std::u16string data = directory + u'\0';
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, u"Directory", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.data()),
+                                            static_cast<DWORD>(data.size() * sizeof(char16_t))));
+    RegCloseKey(key);
+
+    Run("9.0");
+
+    EXPECT_TRUE(winsim::PathExists("D:\\Apps\\Lodz\\other.dll"));
+    EXPECT_TRUE(winsim::PathExists("D:\\Apps\\keep.txt"));
+    EXPECT_TRUE(winsim::PathExists(u"D:\\Apps\\\u0141\u00F3d\u017A\\lum.dll"));
+    EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  }
 }
 
 TEST_F(InstallDirectoryTest, SilentRunWhoseLogonCommandIsRefusedReportsItAndCarriesOnToTheRestart) {

@@ -125,6 +125,38 @@ TEST_F(RunReportsTest, PreviewListsTheVendorsItemsWithTheRunsCommandLines) {
   EXPECT_NE(std::string::npos, text.find("runs: C:\\Tools\\drvmanage.exe uninstall inf=Parlow-CL.inf -log -quiet\r\n"));
 }
 
+TEST_F(RunReportsTest, NamesTheCodePageCannotSpellAndPathsPast260AreListedAndRemoved) {
+  const std::u16string install = u"C:\\Program Files\\Velmora Imaging";
+  winsim::MakeFile(install + u"\\\u65E5\u672C\u8A9E\\\u03A9mega.txt", "12");  // Japanese folder, Greek file
+  std::string deep = kInstallFolder;
+  for (char level = 'a'; level < 'g'; ++level) deep += "\\" + std::string(60, level);
+  winsim::MakeFile(deep + "\\deep.txt", "four");
+  winsim::MakeFile(u"C:\\Windows\\System32\\lum\u0141\U0001F4F7.dll", "MZ");  // Polish letter, emoji
+  const std::string library = "C:\\Windows\\System32\\lum\xC5\x81\xF0\x9F\x93\xB7.dll";
+
+  EXPECT_EQ(1, RunProgram("preview"));
+  nlohmann::json preview = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json");
+  EXPECT_EQ("by handle", preview["fileWalk"]);
+  ASSERT_NE(nullptr, Item(preview, library));
+  const nlohmann::json* folder = Item(preview, kInstallFolder);
+  ASSERT_NE(nullptr, folder);
+  EXPECT_EQ(4u, (*folder)["files"]);
+  EXPECT_EQ(14u, (*folder)["bytes"]);
+
+  EXPECT_EQ(0, RunProgram("silent noreboot"));
+  nlohmann::json result = Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-result-20261208-090503.json");
+  EXPECT_EQ("removed", (*Item(result, library))["status"]);
+  EXPECT_EQ("removed", (*Item(result, kInstallFolder))["status"]);
+  EXPECT_FALSE(winsim::PathExists(kInstallFolder));
+
+  // Where ntdll lacks an entry point the walks go by path, and the reports say so.
+  M().loader.missingExports.insert("NtCreateFile");
+  winsim::FindNode("C:\\Windows\\Logs\\CleanLum")->children.clear();
+  EXPECT_EQ(0, RunProgram("preview"));  // nothing left after the run
+  EXPECT_EQ(0u, Json("C:\\Windows\\Logs\\CleanLum\\CleanLum-preview-20261208-090503.json")["fileWalk"].get<std::string>().find(
+                    "by path: ntdll has no NtCreateFile"));
+}
+
 // Exit 0 means "nothing of the vendor's here" to detection scripts: items a
 // run keeps by design do not count, anything a run would act on does.
 TEST(PreviewExitCode, ZeroOnlyWhenNothingARunWouldActOnIsPresent) {

@@ -14,6 +14,7 @@
 // The state is read straight from the simulated machine: every key with its
 // values byte for byte, every file with its attributes, flags and content,
 // the processes still running and the services not deleted.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -179,9 +180,9 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
   // A "Directory" value the guard refuses is listed for the record, not as the vendor's.
   for (const InventoryItem& item : preview.items) {
     if (item.keptReason.compare(0, 7, "refused") == 0) continue;
-    for (const std::string& id : IdsOf(ItemKindName(item.kind), Ansi(item.path), Ansi(item.valueName), before)) listed.insert(id);
+    for (const std::string& id : IdsOf(ItemKindName(item.kind), item.path, item.valueName, before)) listed.insert(id);
     for (const EvidenceItem& evidence : item.evidence)
-      for (const std::string& id : IdsOf(ItemKindName(evidence.kind), Ansi(evidence.path), "", before)) listed.insert(id);
+      for (const std::string& id : IdsOf(ItemKindName(evidence.kind), evidence.path, "", before)) listed.insert(id);
   }
   std::string reportPath;
   for (const std::string& line : winsim::DumpTree(ReportFolderOf(machine)))
@@ -194,10 +195,10 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     for (const auto& item : report["items"]) {
       bool refused = item["kept"] == true && item.value("reason", "").compare(0, 7, "refused") == 0;
       if (item["status"] == "removed" || refused) continue;
-      for (const std::string& id : IdsOf(item["kind"], Ansi(item["path"]), Ansi(item.value("value", "")), after))
+      for (const std::string& id : IdsOf(item["kind"], item["path"].get<std::string>(), item.value("value", ""), after))
         left.insert(id);
       for (const auto& evidence : item.value("evidence", nlohmann::json::array()))
-        for (const std::string& id : IdsOf(evidence["kind"], Ansi(evidence["path"]), "", after)) left.insert(id);
+        for (const std::string& id : IdsOf(evidence["kind"], evidence["path"].get<std::string>(), "", after)) left.insert(id);
     }
   }
   // Where the report names a file's reason, the model keeps that file for the same one.
@@ -205,8 +206,8 @@ SeedResult RunSeed(uint64_t seed, const safety::Machine& machine) {
     const std::pair<const char*, const char*> kSameReason[] = {
         {"in use", "in use"}, {"read-only", "read-only"}, {"access denied", "ACL denies"}};
     for (const auto& item : report["items"]) {
-      std::string whole = Ansi(item.value("reason", ""));
-      std::string path = Ansi(item["path"]);
+      std::string whole = item.value("reason", "");
+      std::string path = item["path"].get<std::string>();
       size_t open = whole.find(" (");
       if (open != std::string::npos && whole.back() == ')') whole = whole.substr(open + 2, whole.size() - open - 3);
       // The specific reason comes first; what the record says follows after "; ".
@@ -304,9 +305,9 @@ uint64_t EnvironmentNumber(const char* name, uint64_t fallback) {
 // The kinds of vendor items, ways of surviving and dangerous look-alikes that
 // a machine holds, counted over many machines.
 const char* const kCoverageKinds[] = {
-    "in use", "read-only", "dot-named", "MAX_PATH", "refused", "background process",
+    "in use", "read-only", "dot-named", "past MAX_PATH", "refused", "background process",
     "first process", "older release", "cannot be opened", "before the discovery walk", "walk of", "a key below it stays",
-    "registry link", "outside the code page", "every profile",
+    "registry link", "outside the code page", "name read as a path", "every profile",
     "accepted directory", "no usable directory", "Windows on D", "directory link", "file link", "package victim",
     "driver store refused", "no call to remove", "store package in use", "foreign store package",
     "directory above a folder of the machine"};
@@ -333,8 +334,16 @@ void CountCoverage(const safety::Machine& machine, const safety::Outcome& outcom
         (value.data.find("Common Files") != std::string::npos || value.data.find("Public") != std::string::npos ||
          value.data.find("Apps") != std::string::npos))
       seen["directory above a folder of the machine"]++;
-  for (const safety::FileItem& file : machine.files)
+  for (const safety::FileItem& file : machine.files) {
     if (file.owner == safety::Owner::Foreign && file.path.find("victim") != std::string::npos) seen["package victim"]++;
+    if (file.owner == safety::Owner::Vendor && file.path.size() >= MAX_PATH) seen["past MAX_PATH"]++;
+    // A lead byte from 0xC4 on starts a character beyond Latin-1.
+    if (file.owner == safety::Owner::Vendor &&
+        std::any_of(file.path.begin(), file.path.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xC4; }))
+      seen["outside the code page"]++;
+    if (file.owner == safety::Owner::Vendor && file.path.find(u8"\uFF0F\uFF0E\uFF0E\uFF0F\uFF0E\uFF0E\uFF0F") != std::string::npos)
+      seen["name read as a path"]++;
+  }
   for (const safety::PackageItem& package : machine.packages) {
     if (package.owner == safety::Owner::Foreign) seen["foreign store package"]++;
     else if (package.inUse && !package.refuseError && machine.majorVersion >= 5) seen["store package in use"]++;

@@ -50,15 +50,18 @@ void Build(const safety::Machine& machine) {
   for (const safety::ValueItem& item : machine.values)
     winsim::SetValue(safety::RootOf(item.hive), item.path, item.name, item.type,
                      std::vector<BYTE>(item.data.begin(), item.data.end()));
-  for (const safety::DirItem& item : machine.dirs) winsim::MakeDirectory(item.path);
+  // File paths are UTF-8.
+  auto wide = [](const std::string& utf8) { return winsim::WideFromUtf8(utf8); };
+  for (const safety::DirItem& item : machine.dirs) winsim::MakeDirectory(wide(item.path));
   for (const safety::FileItem& item : machine.files) {
-    winsim::FsNode& file = winsim::MakeFile(item.path, item.content, item.attributes);
+    winsim::FsNode& file = winsim::MakeFile(wide(item.path), item.content, item.attributes);
     file.inUse = item.inUse;
     file.denyAccess = item.denyAccess;
     file.foreignOwner = item.foreignOwner;
   }
-  for (const safety::LinkItem& item : machine.links) winsim::MakeLink(item.path, item.target, item.directory);
-  for (const safety::DirItem& item : machine.dirs) winsim::FindNode(item.path)->attributes = item.attributes;
+  for (const safety::LinkItem& item : machine.links)
+    winsim::MakeLink(wide(item.path), wide(item.target), item.directory);
+  for (const safety::DirItem& item : machine.dirs) winsim::FindNode(wide(item.path))->attributes = item.attributes;
   for (const safety::ProcessItem& item : machine.processes) {
     winsim::SimProcess* process = winsim::FindProcess(winsim::AddProcess(item.image, item.account));
     process->refuseTerminate = item.refuseTerminate;
@@ -83,7 +86,7 @@ namespace {
 void SnapFiles(const winsim::FsNode& node, const std::string& path, safety::Snapshot& out) {
   for (const auto& entry : node.children) {
     const winsim::FsNode& child = *entry.second;
-    std::string childPath = path + "\\" + child.name;
+    std::string childPath = path + "\\" + entry.first;  // UTF-8, as the machine's file paths
     char attributes[16];
     std::snprintf(attributes, sizeof attributes, "%04x", static_cast<unsigned>(child.attributes));
     std::string description = std::string(attributes) + (child.inUse ? " in-use" : "") +
@@ -192,17 +195,3 @@ std::set<std::string> IdsOf(const std::string& kind, const std::string& path, co
     ids.insert(it->first);
   return ids;
 }
-
-// The report's UTF-8 text in the ANSI code page, as the machine's names are.
-std::string Ansi(const std::string& utf8) {
-  if (utf8.empty()) return "";
-  std::vector<WCHAR> wide(utf8.size() + 1);
-  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                                   static_cast<int>(wide.size()));
-  std::string ansi(utf8.size() + 1, '\0');
-  int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &ansi[0], static_cast<int>(ansi.size()),
-                                  nullptr, nullptr);
-  ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
-  return ansi;
-}
-

@@ -16,10 +16,7 @@ void Build(const safety::Machine& machine);
 safety::Snapshot Snap();
 
 // The ids of a state that a report item stands for (its kind as the JSON
-// report names it, its path and value name in the ANSI code page): the item
+// report names it, its path and value name as the report gives them): the item
 // itself and, for a folder or key, everything the state holds below it.
 std::set<std::string> IdsOf(const std::string& kind, const std::string& path, const std::string& value,
                             const safety::Snapshot& state);
-
-// A report's UTF-8 text in the ANSI code page, as the machine's names are.
-std::string Ansi(const std::string& utf8);

@@ -36,13 +36,13 @@ std::vector<std::string> Words(const std::string& text) {
 // at, as CreateFile does; del removes the link itself. The file that a path
 // names, links followed, and its own path.
 FsNode* ExistingFile(const std::string& path, std::string* resolved = nullptr) {
-  std::string current = FullPath(path);
-  FsNode* node = FindNode(current);
+  std::string current = FullPathUtf8(Utf8FromAnsi(path));
+  FsNode* node = FindNodeUtf8(current);
   for (int hops = 0; node && !node->linkTarget.empty() && hops < 16; ++hops) {
     current = node->linkTarget;
-    node = FindNode(current);
+    node = FindNodeUtf8(current);
   }
-  if (resolved) *resolved = current;
+  if (resolved) *resolved = AnsiFromUtf8(current);
   return node && !node->IsDirectory() ? node : nullptr;
 }
 

@@ -484,3 +484,17 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
   user->User.Attributes = 0;
   return TRUE;
 }
+
+BOOL IsValidSid(PSID sid) {
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return bytes && bytes[0] == 1 && bytes[1] <= 15;
+}
+
+DWORD GetLengthSid(PSID sid) { return IsValidSid(sid) ? 8 + 4 * static_cast<const BYTE*>(sid)[1] : 0; }
+
+BOOL EqualSid(PSID a, PSID b) {
+  if (!IsValidSid(a) || !IsValidSid(b)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+  DWORD length = GetLengthSid(a);
+  SetLastError(ERROR_SUCCESS);
+  return length == GetLengthSid(b) && std::memcmp(a, b, length) == 0;
+}

@@ -70,6 +70,79 @@ unsigned WideOfAnsiByte(unsigned char byte);
 int AnsiByteOfCodePoint(unsigned codePoint, bool bestFit);
 unsigned UpperCodePoint(unsigned codePoint);
 
+// ---- The file system's handle model (files.cpp) --------------------------------
+// A name as listed by a directory query, fixed when the listing is taken.
+struct ListedEntry {
+  std::string name;  // UTF-8
+  std::shared_ptr<FsNode> node;
+};
+
+// What a file handle (HandleKind::File) refers to: the node itself, not its
+// path, so that a handle keeps acting on what it opened whatever happens to
+// the name afterwards.
+struct OpenFile {
+  std::shared_ptr<FsNode> node;
+  std::shared_ptr<FsNode> parent;  // the folder it was opened in; null for a drive root
+  std::string name;                // its entry there (UTF-8)
+  std::string path;                // the full path it was opened by (UTF-8)
+  DWORD access = 0;                // specific rights (generic ones mapped)
+  DWORD share = 0;
+  bool deleteOnClose = false;      // FILE_FLAG_DELETE_ON_CLOSE
+  bool posixDelete = false;        // a POSIX disposition: the name goes when this handle closes
+  size_t position = 0;
+  bool listed = false;             // a directory query has taken the listing
+  std::vector<ListedEntry> listing;
+  size_t next = 0;
+};
+
+// The open file behind a handle, or null.
+OpenFile* FileOfHandle(HANDLE handle);
+// Opens node as the file system does for every open call: access and
+// sharing checked against the handles already open; ERROR_SUCCESS with
+// *handle set, or the Win32 error.
+DWORD OpenNode(const std::shared_ptr<FsNode>& node, const std::shared_ptr<FsNode>& parent, const std::string& name,
+               const std::string& path, DWORD access, DWORD share, HANDLE* handle);
+// Generic rights mapped to the specific rights of files.
+DWORD FileAccessOf(DWORD access);
+// The entry of parent named name (links not followed), or null.
+std::shared_ptr<FsNode> ChildOf(const FsNode& parent, const std::string& name);
+// Follows a link node to what it names (a few hops at most); null when the
+// target does not exist.
+std::shared_ptr<FsNode> FollowLink(const std::shared_ptr<FsNode>& node);
+// Resolves a full UTF-8 path: the folder that holds its last component (links
+// on the way followed), the node there (null when missing) and its name.
+// ERROR_SUCCESS, or ERROR_PATH_NOT_FOUND when a folder on the way is missing.
+struct Resolved {
+  std::shared_ptr<FsNode> parent;  // null for a drive root
+  std::string leaf;
+  std::shared_ptr<FsNode> node;
+};
+DWORD ResolvePath(const std::string& fullUtf8, Resolved* resolved);
+// The path of node in the tree (UTF-8, no links on the way), preferring the
+// entry name of parent; "" when it is no longer in the tree.
+std::string PathOfNode(const FsNode* node, const FsNode* parent = nullptr, const std::string& name = "");
+// How many entries hold node (hard links).
+DWORD LinkCountOf(const FsNode* node);
+// True when node is the program's current directory.
+bool IsCurrentDirectory(const FsNode* node);
+// The listing of a folder as the search calls give it: "." and ".." (except
+// at a drive root), then the entries in name order.
+std::vector<ListedEntry> ListFolder(const std::shared_ptr<FsNode>& folder, bool driveRoot);
+// Calls FileSystemState::hook, unless a hook is already running.
+void FileHook(const char* event, const std::string& path);
+// The node a full UTF-8 path names (links on the way followed, the last one not), or null.
+FsNode* FindNodeUtf8(const std::string& fullUtf8);
+// Full path of a UTF-8 path, against the current directory; "\\?\" paths
+// are taken as they are.
+std::string FullPathUtf8(const std::string& path);
+// UTF-16 text (up to its terminator, or count units) as UTF-8.
+std::string Utf8Of(const WCHAR* text, size_t count = static_cast<size_t>(-1));
+
+// The native and by-handle file calls GetProcAddress hands out for module
+// ("ntdll.dll", "kernel32.dll"), unless LoaderState::missingExports lists
+// them (nt_files.cpp); null for any other name.
+FARPROC FindFileExport(const char* module, const char* name);
+
 // Sets the thread's last error and returns the value given (for one-line failures).
 template <typename T>
 T Fail(DWORD error, T result) {

@@ -787,8 +787,7 @@ NTSTATUS NTAPI NtDeleteKey(HANDLE handle) {
   return done(STATUS_SUCCESS);
 }
 
-ULONG NTAPI RtlNtStatusToDosError(NTSTATUS status) { return Win32OfStatus(status); }
-
+// RtlNtStatusToDosError: nt_files.cpp, whose table holds the registry's statuses too.
 // ---- hives -------------------------------------------------------------------
 namespace {
 

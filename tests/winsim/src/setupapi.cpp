@@ -550,7 +550,7 @@ void RemoveNode(const std::string& path) {
   size_t slash = full.find_last_of('\\');
   if (slash == std::string::npos) return;
   FsNode* parent = FindNode(full.substr(0, slash + 1));
-  if (parent) parent->children.erase(full.substr(slash + 1));
+  if (parent) parent->children.erase(Utf8FromAnsi(full.substr(slash + 1)));
 }
 
 }  // namespace
@@ -626,7 +626,7 @@ BOOL SetupGetInfDriverStoreLocationA(PCSTR fileName, PVOID, PCSTR, PSTR buffer, 
   if (folder)
     for (const auto& child : folder->children)
       if (child.first.size() > 4 && EqualsNoCase(child.first.substr(child.first.size() - 4), ".inf"))
-        location = package->storeFolder + "\\" + child.second->name;
+        location = package->storeFolder + "\\" + AnsiFromUtf8(child.first);
   if (location.empty()) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
   if (requiredSize) *requiredSize = static_cast<DWORD>(location.size() + 1);
   if (!buffer || bufferSize < location.size() + 1) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);

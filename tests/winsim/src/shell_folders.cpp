@@ -60,19 +60,43 @@ std::string DefaultFolder(int folder) {
 
 }  // namespace
 
-HRESULT SHGetFolderPathA(HWND, int folder, HANDLE, DWORD, LPSTR path) {
-  if (!path) return E_INVALIDARG;
-  path[0] = '\0';
+namespace {
+
+// The folder's path (ANSI, as tests set it) and what the call answers.
+HRESULT FolderPath(int folder, std::string& text) {
   int csidl = folder & ~CSIDL_FLAG_CREATE;
   const auto& overrides = M().system.shellFolders;
   auto it = overrides.find(csidl);
-  std::string text = it != overrides.end() ? it->second : DefaultFolder(csidl);
+  text = it != overrides.end() ? it->second : DefaultFolder(csidl);
   if (text.empty() || text.size() >= MAX_PATH) return E_FAIL;
   winsim::FsNode* node = winsim::FindNode(text);
   if (!node || !node->IsDirectory()) {
     if (!(folder & CSIDL_FLAG_CREATE)) return S_FALSE;
     winsim::MakeDirectory(text);
   }
-  std::memcpy(path, text.c_str(), text.size() + 1);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT SHGetFolderPathA(HWND, int folder, HANDLE, DWORD, LPSTR path) {
+  if (!path) return E_INVALIDARG;
+  path[0] = '\0';
+  std::string text;
+  HRESULT result = FolderPath(folder, text);
+  if (result == S_OK) std::memcpy(path, text.c_str(), text.size() + 1);
+  return result;
+}
+
+// The same folders as UTF-16 (at most MAX_PATH units, terminator included).
+HRESULT SHGetFolderPathW(HWND, int folder, HANDLE, DWORD, LPWSTR path) {
+  if (!path) return E_INVALIDARG;
+  path[0] = 0;
+  std::string text;
+  HRESULT result = FolderPath(folder, text);
+  if (result != S_OK) return result;
+  std::u16string wide = winsim::WideFromUtf8(winsim::Utf8FromAnsi(text));
+  if (wide.size() >= MAX_PATH) return E_FAIL;
+  std::memcpy(path, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
   return S_OK;
 }

@@ -209,11 +209,12 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   if (name && IsModule(module, "setupapi.dll") && std::strcmp(name, "SetupGetInfDriverStoreLocationA") == 0 &&
       UninstallEntryPresent())
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&SetupGetInfDriverStoreLocationA));
+  for (const char* area : {"ntdll.dll", "kernel32.dll"})
+    if (IsModule(module, area))
+      if (FARPROC entry = winsim::FindFileExport(area, name)) return entry;
   if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "NtDeleteKey") == 0 &&
       !M().registry.ntDeleteKeyMissing)
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&NtDeleteKey));
-  if (name && IsModule(module, "ntdll.dll") && std::strcmp(name, "RtlNtStatusToDosError") == 0)
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&RtlNtStatusToDosError));
   if (FARPROC entry = winsim::FindRuntimeExport(module, name)) return entry;
   if (FARPROC entry = winsim::AdministrationExport(IsModule(module, "srclient.dll"), IsModule(module, "ole32.dll"),
                                                    name))

@@ -224,3 +224,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength,
   std::memcpy(text, result.data(), result.size());
   return static_cast<int>(result.size());
 }
+
+DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+  if (!text) return 0;
+  for (DWORD i = 0; i < length; ++i)
+    if (text[i] < 0xD800 || text[i] > 0xDFFF) text[i] = static_cast<WCHAR>(winsim::UpperCodePoint(text[i]));
+  return length;
+}

@@ -43,12 +43,15 @@ BOOL GetComputerNameA(LPSTR buffer, LPDWORD size);
 DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer, DWORD size,
                      va_list* arguments);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+// The letters upper-cased in place as Windows' default casing does (user32).
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                         LPCCH defaultChar, LPBOOL usedDefaultChar);
 
 // ---- shell32 (system.cpp, shell_folders.cpp) ----------------------------------------------
 BOOL IsUserAnAdmin();
 HRESULT SHGetFolderPathA(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
+HRESULT SHGetFolderPathW(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
 
 // ---- advapi32 registry (registry.cpp) ------------------------------------
 LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
@@ -104,7 +107,6 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetFileAttributesA(LPCSTR path);
-DWORD GetFileAttributesW(LPCWSTR path);
 DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -113,6 +115,44 @@ BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPVOID 
 BOOL ReadFile(HANDLE file, LPVOID data, DWORD length, LPDWORD read, LPVOID overlapped);
 DWORD GetFileSize(HANDLE file, LPDWORD high);
 BOOLEAN CreateSymbolicLinkA(LPCSTR link, LPCSTR target, DWORD flags);
+
+// Wide and by-handle file calls (files.cpp). Names are UTF-16; a path that
+// begins with "\\?\" is taken as it is and may be up to 32767 characters.
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+DWORD GetFileAttributesW(LPCWSTR path);
+BOOL DeleteFileW(LPCWSTR path);
+BOOL RemoveDirectoryW(LPCWSTR path);
+BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data);
+DWORD GetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags);
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                  DWORD size);
+BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                DWORD size);
+
+// ---- ntdll native file calls (nt_files.cpp) ------------------------------------
+// Programs find them through GetProcAddress(GetModuleHandleA("ntdll.dll"), ...).
+NTSTATUS NtCreateFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
+                      PLARGE_INTEGER allocationSize, ULONG fileAttributes, ULONG share, ULONG disposition,
+                      ULONG options, PVOID eaBuffer, ULONG eaLength);
+NTSTATUS NtOpenFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes, PIO_STATUS_BLOCK status,
+                    ULONG share, ULONG options);
+NTSTATUS NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
+                              PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                              FILE_INFORMATION_CLASS infoClass, BOOLEAN returnSingleEntry, PUNICODE_STRING fileName,
+                              BOOLEAN restartScan);
+NTSTATUS NtQueryInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                                FILE_INFORMATION_CLASS infoClass);
+NTSTATUS NtSetInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information, ULONG length,
+                              FILE_INFORMATION_CLASS infoClass);
+
+// ---- advapi32 SIDs (file_security.cpp; descriptors: winsim/security_api.h) ----------------
+BOOL IsValidSid(PSID sid);
+BOOL EqualSid(PSID a, PSID b);
+DWORD GetLengthSid(PSID sid);
 
 // ---- kernel32 processes (process.cpp) ---------------------------------------
 BOOL CreateProcessA(LPCSTR applicationName, LPSTR commandLine,

@@ -201,12 +201,21 @@ struct SimSecurity {
   std::vector<SimAce> dacl;
 };
 
+
+// Names are held as UTF-8 (the map keys and FsNode::name). The "A" calls
+// convert what they are given from the ANSI code page and hand listings back
+// through it (with Windows' best fit, so "x／．．" is listed as "x/.."); the
+// wide and native calls see the names whole.
 struct FsNode {
   std::string name;  // as created; lookups ignore case
   DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;  // FILE_ATTRIBUTE_DIRECTORY for folders
   std::string content;
   std::string shortName;  // 8.3 alias, matched by wildcards as Windows does; may be empty
-  std::map<std::string, std::unique_ptr<FsNode>, NoCaseLess> children;
+  // The entries of a folder, by name. An entry holds its node jointly with the
+  // handles open on it: a node that leaves its folder (deleted, replaced)
+  // lives on while a handle holds it, as a file object does on Windows. Two
+  // entries may hold one file node (hard links).
+  std::map<std::string, std::shared_ptr<FsNode>, NoCaseLess> children;
   bool inUse = false;        // held open without delete sharing: DeleteFileA fails with 32
   // Its ACL denies administrators: opening, searching, attribute changes and
   // deletion fail with 5. cacls can rewrite the ACL only when the file is not
@@ -217,33 +226,68 @@ struct FsNode {
   // a search carries FILE_ATTRIBUTE_REPARSE_POINT; RemoveDirectoryA (directory
   // links) and DeleteFileA (file links) remove the link itself, never the target.
   std::string linkTarget;
+  bool deletePending = false;  // a disposition without POSIX semantics: gone when its last handle closes
   // Its own security, as CreateDirectoryA with a descriptor or SetSecurity
   // gave it; null: inherited from its folder (see file_security.cpp).
   std::shared_ptr<const SimSecurity> security;
-  DWORD hardLinks = 1;  // the names the file has (nNumberOfLinks)
+  // The names the file has (nNumberOfLinks) beyond the entries that hold it
+  // (MakeHardLink): at least that many are reported.
+  DWORD hardLinks = 1;
   bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
 
 struct FileSystemState {
-  std::map<char, std::unique_ptr<FsNode>> drives;  // key: upper-case drive letter
+  std::map<char, std::shared_ptr<FsNode>> drives;  // key: upper-case drive letter
   int openSearches = 0;  // FindFirstFileA handles not yet closed with FindClose
+  // Called at the points where another process could change the file system
+  // under the program, with the full path concerned (UTF-8):
+  //   "listed"   a directory's listing has just been taken (NtQueryDirectoryFile,
+  //              GetFileInformationByHandleEx, FindFirstFile);
+  //   "opening"  a name is about to be opened (the wide and native calls);
+  //   "deleting" a deletion by handle is about to take effect.
+  // A test swaps an entry there (ReplaceByLink, ReplaceByHardLink) to play the
+  // racing user. Calls made from inside the hook do not call it again.
+  std::function<void(const std::string& event, const std::string& path)> hook;
+  // FileDispositionInformationEx (POSIX semantics, ignoring read-only) is
+  // understood: Windows 10 1809 and later on NTFS. Without it the call fails
+  // with STATUS_INVALID_INFO_CLASS, as on older versions.
+  bool dispositionEx = true;
   // Runs when CreateFileA has made a new file, before it returns: what another
   // process could do to the file in that moment (link it, for one).
   std::function<void(const std::string& path, FsNode& file)> afterCreate;
 };
 
-// Control functions: absolute paths "X:\\a\\b". Missing parent folders are created.
+// Control functions: absolute paths "X:\\a\\b" in the ANSI code page, or
+// UTF-16 for names outside it. Missing parent folders are created.
 FsNode& MakeDirectory(const std::string& path);
+FsNode& MakeDirectory(const std::u16string& path);
 FsNode& MakeFile(const std::string& path, const std::string& content = "",
                  DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+FsNode& MakeFile(const std::u16string& path, const std::string& content = "",
+                 DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 // A junction or directory symbolic link (directory = true, attributes 0x410) or
-// a file symbolic link (0x420) at path, pointing at target.
+// a file symbolic link (0x420) at path, pointing at target. Whatever stood at
+// path before is replaced (handles open on it keep the old node).
 FsNode& MakeLink(const std::string& path, const std::string& target, bool directory);
+FsNode& MakeLink(const std::u16string& path, const std::u16string& target, bool directory);
+// A second name for an existing file: both entries hold the same node.
+FsNode& MakeHardLink(const std::string& path, const std::string& existingFile);
+// What a racing user does: the entry at path (which must exist) is taken away
+// and a link (or a hard link to existingFile) put in its place. False, with
+// nothing changed, when the entry is held open without delete sharing (its
+// rename or deletion would be refused).
+bool ReplaceByLink(const std::string& path, const std::string& target, bool directory);
+bool ReplaceByHardLink(const std::string& path, const std::string& existingFile);
 FsNode* FindNode(const std::string& path);
+FsNode* FindNode(const std::u16string& path);
 bool PathExists(const std::string& path);
+bool PathExists(const std::u16string& path);
 std::string ReadFileText(const std::string& path);  // "" when missing
-// Every node under a folder as "relative\\path attrs content-size" lines, sorted.
+// Every node under a folder as "relative\\path attrs content-size" lines
+// (names in UTF-8), sorted.
 std::vector<std::string> DumpTree(const std::string& path);
+// Handles open on files and folders (CreateFile, NtCreateFile) not yet closed.
+size_t OpenFileHandles();
 // A node's own security from SDDL text ("O:BAD:P(A;OICI;FA;;;SY)"; the
 // aliases SY, BA, BU, AU, WD, CO, CG, OW and "S-1-..." SIDs are known), and
 // its effective security (inheritance applied) as SDDL with SIDs and hex masks.

@@ -599,6 +599,228 @@ typedef void* PSID;
 #define STD_ERROR_HANDLE ((DWORD)-12)
 #define MAX_COMPUTERNAME_LENGTH 15
 
+// ---- Native file calls (winternl.h) and their information classes ------------
+typedef unsigned short USHORT;
+typedef WCHAR* PWSTR;
+typedef const WCHAR* PCWSTR;
+typedef char CCHAR;
+
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  } u;
+  LONGLONG QuadPart;
+};
+typedef LARGE_INTEGER* PLARGE_INTEGER;
+
+struct UNICODE_STRING {
+  USHORT Length;         // bytes, without a terminator
+  USHORT MaximumLength;  // bytes
+  PWSTR Buffer;
+};
+typedef UNICODE_STRING* PUNICODE_STRING;
+
+struct OBJECT_ATTRIBUTES {
+  ULONG Length;
+  HANDLE RootDirectory;  // the name is relative to this directory when set
+  PUNICODE_STRING ObjectName;
+  ULONG Attributes;
+  PVOID SecurityDescriptor;
+  PVOID SecurityQualityOfService;
+};
+typedef OBJECT_ATTRIBUTES* POBJECT_ATTRIBUTES;
+#define OBJ_CASE_INSENSITIVE 0x00000040L
+
+struct IO_STATUS_BLOCK {
+  union {
+    NTSTATUS Status;
+    PVOID Pointer;
+  };
+  ULONG_PTR Information;
+};
+typedef IO_STATUS_BLOCK* PIO_STATUS_BLOCK;
+typedef void(NTAPI* PIO_APC_ROUTINE)(PVOID, PIO_STATUS_BLOCK, ULONG);
+
+enum FILE_INFORMATION_CLASS {
+  FileDirectoryInformation = 1,
+  FileBothDirectoryInformation = 3,
+  FileBasicInformation = 4,
+  FileStandardInformation = 5,
+  FileDispositionInformation = 13,
+  FileAttributeTagInformation = 35,
+  FileIdBothDirectoryInformation = 37,
+  FileDispositionInformationEx = 64,
+  FileMaximumInformation = 127
+};
+
+struct FILE_ID_BOTH_DIR_INFORMATION {
+  ULONG NextEntryOffset;
+  ULONG FileIndex;
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER EndOfFile;
+  LARGE_INTEGER AllocationSize;
+  ULONG FileAttributes;
+  ULONG FileNameLength;  // bytes
+  ULONG EaSize;
+  CCHAR ShortNameLength;  // bytes
+  WCHAR ShortName[12];
+  LARGE_INTEGER FileId;
+  WCHAR FileName[1];
+};
+
+struct FILE_BASIC_INFORMATION {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  ULONG FileAttributes;  // 0: unchanged when set
+};
+
+struct FILE_STANDARD_INFORMATION {
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  ULONG NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
+};
+
+struct FILE_ATTRIBUTE_TAG_INFORMATION {
+  ULONG FileAttributes;
+  ULONG ReparseTag;
+};
+
+struct FILE_DISPOSITION_INFORMATION {
+  BOOLEAN DeleteFile;
+};
+
+struct FILE_DISPOSITION_INFORMATION_EX {
+  ULONG Flags;
+};
+
+// NtCreateFile dispositions and options.
+#define FILE_SUPERSEDE 0x00000000
+#define FILE_OPEN 0x00000001
+#define FILE_CREATE 0x00000002
+#define FILE_OPEN_IF 0x00000003
+#define FILE_DIRECTORY_FILE 0x00000001
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
+#define FILE_OPEN_FOR_BACKUP_INTENT 0x00004000
+#define FILE_OPEN_REPARSE_POINT 0x00200000
+
+// Reparse tags.
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+
+// Disposition flags (FileDispositionInformationEx, FILE_DISPOSITION_INFO_EX).
+#define FILE_DISPOSITION_FLAG_DO_NOT_DELETE 0x00000000
+#define FILE_DISPOSITION_FLAG_DELETE 0x00000001
+#define FILE_DISPOSITION_FLAG_POSIX_SEMANTICS 0x00000002
+#define FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE 0x00000010
+
+// NTSTATUS values the simulation returns.
+#define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005L)
+#define STATUS_NO_MORE_FILES ((NTSTATUS)0x80000006L)
+#define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
+#define STATUS_INVALID_INFO_CLASS ((NTSTATUS)0xC0000003L)
+#define STATUS_INFO_LENGTH_MISMATCH ((NTSTATUS)0xC0000004L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
+#define STATUS_NO_SUCH_FILE ((NTSTATUS)0xC000000FL)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_OBJECT_NAME_INVALID ((NTSTATUS)0xC0000033L)
+#define STATUS_OBJECT_NAME_COLLISION ((NTSTATUS)0xC0000035L)
+#define STATUS_OBJECT_PATH_NOT_FOUND ((NTSTATUS)0xC000003AL)
+#define STATUS_SHARING_VIOLATION ((NTSTATUS)0xC0000043L)
+#define STATUS_DELETE_PENDING ((NTSTATUS)0xC0000056L)
+#define STATUS_FILE_IS_A_DIRECTORY ((NTSTATUS)0xC00000BAL)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
+#define STATUS_DIRECTORY_NOT_EMPTY ((NTSTATUS)0xC0000101L)
+#define STATUS_NOT_A_DIRECTORY ((NTSTATUS)0xC0000103L)
+
+// ---- Information by handle (kernel32) -------------------------------------------
+enum FILE_INFO_BY_HANDLE_CLASS {
+  FileBasicInfo = 0,
+  FileStandardInfo = 1,
+  FileDispositionInfo = 4,
+  FileAttributeTagInfo = 9,
+  FileIdBothDirectoryInfo = 10,
+  FileIdBothDirectoryRestartInfo = 11,
+  FileDispositionInfoEx = 21,
+  MaximumFileInfoByHandleClass = 64
+};
+
+struct FILE_BASIC_INFO {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  DWORD FileAttributes;
+};
+
+struct FILE_STANDARD_INFO {
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  DWORD NumberOfLinks;
+  BOOLEAN DeletePending;
+  BOOLEAN Directory;
+};
+
+struct FILE_ATTRIBUTE_TAG_INFO {
+  DWORD FileAttributes;
+  DWORD ReparseTag;
+};
+
+struct FILE_DISPOSITION_INFO {
+  BOOLEAN DeleteFile;
+};
+
+struct FILE_DISPOSITION_INFO_EX {
+  DWORD Flags;
+};
+
+typedef FILE_ID_BOTH_DIR_INFORMATION FILE_ID_BOTH_DIR_INFO;
+
+
+// GetFinalPathNameByHandleW flags.
+#define FILE_NAME_NORMALIZED 0x0
+#define FILE_NAME_OPENED 0x8
+#define VOLUME_NAME_DOS 0x0
+#define VOLUME_NAME_GUID 0x1
+#define VOLUME_NAME_NT 0x2
+#define VOLUME_NAME_NONE 0x4
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
+
+// ---- Security identifiers (winnt.h; descriptors and lists: winsim/security_api.h) ----
+struct SID_IDENTIFIER_AUTHORITY {
+  BYTE Value[6];
+};
+typedef SID_IDENTIFIER_AUTHORITY* PSID_IDENTIFIER_AUTHORITY;
+struct SID {
+  BYTE Revision;
+  BYTE SubAuthorityCount;
+  SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+  DWORD SubAuthority[1];
+};
+#define SID_MAX_SUB_AUTHORITIES 15
+#define SECURITY_MAX_SID_SIZE 68
+
 // ---- Tool help snapshots (tlhelp32.h) -------------------------------------------
 #define TH32CS_SNAPPROCESS 0x00000002
 struct PROCESSENTRY32 {

@@ -1,0 +1,3 @@
+// Simulated Windows: <winternl.h> (declared with the rest in winsim/api.h).
+#pragma once
+#include <windows.h>
