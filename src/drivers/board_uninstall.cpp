@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -351,7 +352,8 @@ void BuildBoardNetworkServerCommandLine(const BoardSystem& system, ChildCommand&
 }
 
 void UninstallAllBoards(CleanupContext& context, RunLog& log) {
-  BoardName* boards = new (std::nothrow) BoardName[kMaxBoards];
+  // Held by its owner: a run that ends half-way still gives it back.
+  std::unique_ptr<BoardName[]> boards(new (std::nothrow) BoardName[kMaxBoards]);
 
   BoardSystem system = ReadBoardSystem();
 
@@ -366,7 +368,7 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   ProgressWindow::Step(context.progressWindow);
 
   if (opened) {
-    size_t count = boards ? ReadBoardNames(boardKey, boards) : 0;
+    size_t count = boards ? ReadBoardNames(boardKey, boards.get()) : 0;
     RegCloseKey(boardKey);
     for (size_t i = 0; i < count; ++i) UninstallBoard(context, log, system, boards[i]);
   }
@@ -376,6 +378,5 @@ void UninstallAllBoards(CleanupContext& context, RunLog& log) {
   BuildBoardNetworkServerCommandLine(system, networkServer);
   RunRecorded(context.record, "boards", ChildOwner::Vendor, "", networkServer, 0, INFINITE);
 
-  delete[] boards;
   ProgressWindow::Step(context.progressWindow);
 }
