@@ -4,10 +4,12 @@
 // registry values are gone and these are untouched.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "files/files.h"
+#include "inventory/inventory.h"
 #include "sim_fixture.h"
 
 using winsim::M;
@@ -137,6 +139,28 @@ TEST_F(InstallDirectoryTest, NewerReleaseWithoutDirectoryDeletesTheDefaultPlace)
   EXPECT_EQ(1u, Steps());
   EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
   EXPECT_TRUE(winsim::PathExists("C:\\Program Files\\Other Vendor\\app.exe"));
+}
+
+// A newer release's key that lets everyone read it but grants no more: the
+// step, which asks for every right on it, takes the default place, and the
+// inventory (the preview's and the result report's) names the same folder.
+TEST_F(InstallDirectoryTest, AKeyGrantingOnlyReadingSendsTheRunAndTheInventoryToTheDefaultPlace) {
+  InstallDefault();
+  winsim::MakeFile("D:\\Velmora\\Lum\\bin\\lum.dll", "MZ");
+  RegisterDirectory(kNewerKey, "D:\\Velmora\\Lum");
+  winsim::CreateKey(HKEY_LOCAL_MACHINE, kNewerKey).grantsReadOnly = true;
+
+  Inventory inventory = TakeInventory("9.0");
+  std::vector<std::string> folders;
+  for (const InventoryItem& item : inventory.items)
+    if (item.kind == ItemKind::Folder && item.step == "install directory") folders.push_back(item.path);
+  Run("9.0");
+
+  EXPECT_EQ(std::vector<std::string>{kNoRegistryNewer}, Captions());
+  EXPECT_TRUE(winsim::PathExists("D:\\Velmora\\Lum\\bin\\lum.dll"));
+  EXPECT_FALSE(winsim::PathExists(kDefaultFolder));
+  EXPECT_NE(folders.end(), std::find(folders.begin(), folders.end(), std::string(kDefaultFolder)));
+  EXPECT_EQ(folders.end(), std::find(folders.begin(), folders.end(), std::string("D:\\Velmora\\Lum")));
 }
 
 // The service file is deleted relative to its folder: a Tools folder that is

@@ -112,4 +112,18 @@ TEST_F(ManagedWordTest, OnlyTheWholeWordAsksForManagedMode) {
   EXPECT_TRUE(M().eventLog.events.empty());
 }
 
+// A managed run shows no box at all, even where one could be seen: not the
+// two that tell a debug privilege out of reach, which a run without the word
+// shows.
+TEST_F(ManagedWordTest, NoBoxEvenWhenTheDebugPrivilegeIsOutOfReach) {
+  for (const char* words : {"silent noreboot", "managed"}) {
+    SetUp();
+    winsim::SetString(HKEY_LOCAL_MACHINE, kBoard, "", "");
+    winsim::AddProcess("LumNetworkServer.exe", "SYSTEM");
+    M().tokens.failOpenThreadTokenAfterImpersonation = true;
+    RunProgram(words);
+    EXPECT_EQ(std::string(words) == "managed", M().ui.messageBoxes.empty()) << words;
+  }
+}
+
 }  // namespace

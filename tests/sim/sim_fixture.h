@@ -9,6 +9,7 @@
 
 #include "run/cleanup_context.h"
 #include "run/progress_window.h"
+#include "system/system.h"
 #include "winsim/machine.h"
 
 // Each test starts from a fresh default machine (see winsim::ResetMachine)
@@ -18,6 +19,7 @@ class SimTest : public ::testing::Test {
   void SetUp() override {
     winsim::ResetMachine();
     winsim::MakeFile("C:\\Tools\\drvmanage.exe", "MZ");
+    NoMessageBoxes = false;  // the program's own, set by each run
   }
 
   // Runs the whole program with the argument string; the full command line is

@@ -329,6 +329,7 @@ LONG OpenKeyAt(HKEY root, const std::string& subKey, DWORD options, REGSAM acces
   LONG rc = Resolve(root, viewed, false, (options & REG_OPTION_OPEN_LINK) == 0, &at);
   if (rc != ERROR_SUCCESS) return rc;
   if (at.key->refuseOpen) return ERROR_ACCESS_DENIED;
+  if (at.key->grantsReadOnly && (access & ~(KEY_READ | kViewFlags))) return ERROR_ACCESS_DENIED;
   *result = NewKeyHandle(at.key, access & ~kViewFlags, JoinName(root, viewed));
   return ERROR_SUCCESS;
 }

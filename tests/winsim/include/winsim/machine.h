@@ -103,6 +103,7 @@ struct RegKey {
   bool refuseOpen = false;       // every open fails with ERROR_ACCESS_DENIED
   bool refuseDelete = false;     // deletion (RegDeleteKey*, NtDeleteKey) fails with ERROR_ACCESS_DENIED
   bool refuseSetValue = false;   // RegSetValueEx* fails with ERROR_ACCESS_DENIED
+  bool grantsReadOnly = false;   // an open asking more than KEY_READ fails with ERROR_ACCESS_DENIED
   bool deleted = false;          // handles still open on a deleted key see this
   // A registry symbolic link (created with REG_OPTION_CREATE_LINK): opening it
   // reaches the key its REG_LINK value "SymbolicLinkValue" names
