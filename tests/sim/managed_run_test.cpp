@@ -126,4 +126,27 @@ TEST_F(ManagedWordTest, NoBoxEvenWhenTheDebugPrivilegeIsOutOfReach) {
   }
 }
 
+// The restart a run asks for is what completes the removal: a second run in
+// the same boot, which finds nothing, still says 3010; the first run after
+// Windows restarted says 0 and forgets it.
+TEST_F(ManagedWordTest, ARestartStillToComeOutlivesASecondRunAndEndsWithTheBoot) {
+  winsim::SetString(HKEY_LOCAL_MACHINE, kBoard, "", "");
+  EXPECT_EQ(3010, RunProgram("managed"));
+  EXPECT_EQ(1u, MarkerNumber("RestartPending"));
+
+  M().system.localTime.wMinute += 5;  // five minutes later, same boot
+  M().system.uptimeMs += 5 * 60 * 1000;
+  EXPECT_EQ(3010, RunProgram("managed"));
+  EXPECT_EQ(3010u, MarkerNumber("LastResult"));
+  EXPECT_EQ(1u, MarkerNumber("RestartPending"));
+  EXPECT_EQ("2026-12-08T09:05:03Z", MarkerText("RestartSince"));
+
+  M().system.localTime.wHour += 1;  // Windows restarted ten minutes ago
+  M().system.uptimeMs = 10 * 60 * 1000;
+  EXPECT_EQ(0, RunProgram("managed"));
+  EXPECT_EQ(0u, MarkerNumber("LastResult"));
+  EXPECT_EQ(0u, MarkerNumber("RestartPending"));
+  EXPECT_EQ("", MarkerText("RestartSince"));
+}
+
 }  // namespace
