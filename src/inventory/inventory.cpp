@@ -33,14 +33,6 @@ const DWORD kTextLength = 1024;
 // A key name is at most 255 characters; one more for the terminator.
 const DWORD kKeyNameLength = 256;
 
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) c = UpperAscii(c);
-  return upper;
-}
-
 bool IsMissing(DWORD error) { return IsMissingError(error); }
 
 // Reads a text value whole (a value stored without its terminator still ends).
@@ -109,7 +101,7 @@ class Reader {
     if (path.empty()) return nullptr;
     PathLook look = LookAt(path);
     if (filesOnly && look.folder) return nullptr;
-    if (!seenPaths_.insert(Upper(path)).second) return nullptr;
+    if (!seenPaths_.insert(UpperAscii(path)).second) return nullptr;
     if (!look.present) return nullptr;
     if (look.error != 0) {
       InventoryItem& item = AddUtf8(ItemKind::File, path);
@@ -138,14 +130,14 @@ class Reader {
   // True when the key is listed (present, or there but unreadable).
   bool AddKey(RegistryCatalogue::Root root, const char* path) {
     std::string name = std::string(RegistryCatalogue::RootName(root)) + "\\" + path;
-    if (!seenKeys_.insert(Upper(name)).second) return false;
+    if (!seenKeys_.insert(UpperAscii(name)).second) return false;
     DWORD error = ProbeKey(RegistryCatalogue::RootKey(root), WideFromAnsi(path));
     if (IsMissing(error)) return false;
     Add(ItemKind::RegistryKey, name).error = error;
     return true;
   }
 
-  bool KeyListed(const std::string& name) const { return seenKeys_.count(Upper(name)) != 0; }
+  bool KeyListed(const std::string& name) const { return seenKeys_.count(UpperAscii(name)) != 0; }
 
   void NoteProfile(const std::string& sid, const std::string& folder) { inventory_.profiles.push_back({sid, folder}); }
 

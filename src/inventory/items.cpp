@@ -6,16 +6,9 @@
 
 #include "inventory/inventory.h"
 #include "registry/registry_catalogue.h"
+#include "system/text.h"
 
 namespace {
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) c = UpperAscii(c);
-  return upper;
-}
 
 bool IsKeyKind(ItemKind kind) { return kind == ItemKind::RegistryKey || kind == ItemKind::InstallerProduct; }
 bool IsFileKind(ItemKind kind) { return kind == ItemKind::Folder || kind == ItemKind::File; }
@@ -50,7 +43,7 @@ void FoldItems(std::vector<InventoryItem>& items) {
   std::vector<std::string> paths;
   std::vector<size_t> containers;
   for (size_t i = 0; i < items.size(); ++i) {
-    paths.push_back(Upper(items[i].path));
+    paths.push_back(UpperAscii(items[i].path));
     if (IsContainer(items[i])) containers.push_back(i);
   }
   // The outermost container each item goes with, and where each container is listed.
@@ -148,7 +141,7 @@ std::string ItemId(const InventoryItem& item) {
   // FNV-1a, 64 bits, over the kind and the path and value name in capitals
   // (ASCII letters): Windows does not tell names apart by case.
   unsigned long long hash = 0xcbf29ce484222325ULL;
-  std::string text = std::string(ItemKindName(item.kind)) + "\n" + Upper(item.path) + "\n" + Upper(item.valueName);
+  std::string text = std::string(ItemKindName(item.kind)) + "\n" + UpperAscii(item.path) + "\n" + UpperAscii(item.valueName);
   for (unsigned char c : text) {
     hash ^= c;
     hash *= 0x100000001b3ULL;

@@ -14,20 +14,11 @@
 
 namespace {
 
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string Upper(const std::string& text) {
-  std::string upper = text;
-  for (char& c : upper) c = UpperAscii(c);
-  return upper;
-}
-
-bool Same(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+bool Same(const std::string& a, const std::string& b) { return UpperAscii(a) == UpperAscii(b); }
 
 // path is folder or lies below it.
 bool Within(const std::string& path, const std::string& folder) {
-  std::string p = Upper(path), f = Upper(folder);
+  std::string p = UpperAscii(path), f = UpperAscii(folder);
   return p == f || (p.size() > f.size() + 1 && p.compare(0, f.size(), f) == 0 && p[f.size()] == '\\');
 }
 

@@ -36,3 +36,10 @@ bool JoinText(char* destination, size_t size, const char* const* parts, size_t c
 bool ContainsText(const char* text, const char* word) {
   return text && word && std::strstr(text, word) != nullptr;
 }
+
+std::string UpperAscii(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Copies source into destination (size characters, terminator included).
 // False, with destination untouched, when it does not fit.
@@ -16,6 +17,10 @@ bool AppendText(char* destination, size_t size, const char* source);
 // Builds destination from parts in order. False, with destination emptied,
 // when the whole does not fit.
 bool JoinText(char* destination, size_t size, const char* const* parts, size_t count);
+
+// The text with its ASCII letters upper-cased; every other byte (UTF-8
+// included) stays, so names compare as Windows compares ASCII case.
+std::string UpperAscii(const std::string& text);
 
 // True when word occurs anywhere in text, compared byte for byte.
 bool ContainsText(const char* text, const char* word);
