@@ -226,3 +226,22 @@ std::string FileReason(const char* path) {
 bool FindBlockedFile(const char* folder, std::string& path, std::string& reason) {
   return FindBlockedLevel(folder, path, reason, 0);
 }
+
+void ForEachProfileHive(const std::vector<InventoryItem>& items,
+                        const std::function<void(const ProfileHive& hive, const std::string& hiveName,
+                                                 const std::vector<size_t>& indices)>& visit) {
+  std::vector<bool> done(items.size(), false);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].profileSid.empty() || done[i]) continue;
+    std::vector<size_t> indices;
+    for (size_t j = i; j < items.size(); ++j) {
+      if (items[j].profileSid != items[i].profileSid || items[j].classesHive != items[i].classesHive) continue;
+      done[j] = true;
+      indices.push_back(j);
+    }
+    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
+    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
+    ProfileHive hive(profile, kind);
+    visit(hive, ProfileKeyName(profile.sid, kind, ""), indices);
+  }
+}

@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "files/tree_walk.h"
 #include "inventory/inventory.h"
+#include "registry/user_profiles.h"
 #include "system/wide_text.h"
 
 // Not there: the file, key or value, or the folder on its way, is missing.
@@ -45,3 +48,11 @@ std::string FileReason(const char* path);
 // (which clears attributes) stopped: a file in use or denied, or a path too
 // long; path receives it (ANSI).
 bool FindBlockedFile(const char* folder, std::string& path, std::string& reason);
+
+// The items of users' profiles, hive by hive: each hive opened once (loaded
+// from its file and unloaded after, where it is not loaded) and handed to
+// visit with its name ("HKU\<SID>" or "HKU\<SID>_Classes") and the indices
+// of its items in items.
+void ForEachProfileHive(const std::vector<InventoryItem>& items,
+                        const std::function<void(const ProfileHive& hive, const std::string& hiveName,
+                                                 const std::vector<size_t>& indices)>& visit);

@@ -2,6 +2,7 @@
 #include "inventory/registry_backup.h"
 
 #include "drivers/driver_commands.h"
+#include "inventory/machine_look.h"
 #include "inventory/report.h"
 #include "registry/registry_export.h"
 #include "registry/user_profiles.h"
@@ -17,18 +18,11 @@ const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
 // opened once, and loaded from its file (then unloaded) where it is not loaded.
 void BackUpProfileKeys(const Inventory& inventory, RegistryExport& file, RegistryBackup& backup) {
   const std::vector<InventoryItem>& items = inventory.items;
-  std::vector<bool> done(items.size(), false);
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i].profileSid.empty() || done[i]) continue;
-    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
-    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
-    std::string hiveName = ProfileKeyName(profile.sid, kind, "");
+  ForEachProfileHive(items, [&](const ProfileHive& hive, const std::string& hiveName,
+                                const std::vector<size_t>& indices) {
     std::string rootName = "HKEY_USERS" + hiveName.substr(3);
-    ProfileHive hive(profile, kind);
-    for (size_t j = i; j < items.size(); ++j) {
+    for (size_t j : indices) {
       const InventoryItem& item = items[j];
-      if (item.profileSid != profile.sid || item.classesHive != items[i].classesHive) continue;
-      done[j] = true;
       if (item.path == hiveName) continue;  // the hive itself, which could not be read
       if (hive.Root())
         ExportRegistryTree(file, hive.Root(), WideFromUtf8(rootName), WideFromUtf8(item.path.substr(hiveName.size() + 1)));
@@ -36,7 +30,7 @@ void BackUpProfileKeys(const Inventory& inventory, RegistryExport& file, Registr
         file.missing.push_back(item.path + ": its hive cannot be opened: error " + std::to_string(hive.Error()));
     }
     if (!hive.LoadedFile().empty()) backup.loadedHives.push_back({rootName, Utf8FromWide(hive.LoadedFile())});
-  }
+  });
 }
 
 }  // namespace

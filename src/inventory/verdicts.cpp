@@ -214,17 +214,10 @@ struct Presence {
 
 std::vector<Presence> LookAtProfileKeys(const std::vector<InventoryItem>& items) {
   std::vector<Presence> seen(items.size());
-  std::vector<bool> done(items.size(), false);
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i].profileSid.empty() || done[i]) continue;
-    ProfileHiveKind kind = items[i].classesHive ? ProfileHiveKind::Classes : ProfileHiveKind::User;
-    UserProfile profile{items[i].profileSid, WideFromUtf8(items[i].profileFolder)};
-    std::string hiveName = ProfileKeyName(profile.sid, kind, "");
-    ProfileHive hive(profile, kind);
-    for (size_t j = i; j < items.size(); ++j) {
+  ForEachProfileHive(items, [&](const ProfileHive& hive, const std::string& hiveName,
+                                const std::vector<size_t>& indices) {
+    for (size_t j : indices) {
       const InventoryItem& item = items[j];
-      if (item.profileSid != items[i].profileSid || item.classesHive != items[i].classesHive) continue;
-      done[j] = true;
       if (item.path == hiveName) {
         seen[j].error = item.error;  // the hive itself stays as the start found it
       } else if (!hive.Root()) {
@@ -235,7 +228,7 @@ std::vector<Presence> LookAtProfileKeys(const std::vector<InventoryItem>& items)
         seen[j].error = seen[j].present ? error : 0;
       }
     }
-  }
+  });
   return seen;
 }
 
